@@ -1,0 +1,11 @@
+# ECR_SANITIZE=address,undefined or ECR_SANITIZE=thread builds everything with those sanitizers.
+if(ECR_SANITIZE)
+  string(REPLACE "," ";" _ecr_sanitizers "${ECR_SANITIZE}")
+  foreach(_s IN LISTS _ecr_sanitizers)
+    add_compile_options(-fsanitize=${_s} -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=${_s})
+  endforeach()
+  if("undefined" IN_LIST _ecr_sanitizers)
+    add_compile_options(-fno-sanitize-recover=undefined)
+  endif()
+endif()

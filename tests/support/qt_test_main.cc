@@ -1,0 +1,13 @@
+// Test main of widget tests: one QApplication for the whole binary, offscreen unless the
+// environment says otherwise, so that no test needs a display.
+#include <QApplication>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
