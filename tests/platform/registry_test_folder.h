@@ -1,0 +1,60 @@
+#pragma once
+// A temporary folder for one test, holding a registry tree of its own; removed at the end.
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "platform/registry.h"
+
+namespace ecr::test {
+
+class RegistryTestFolder {
+ public:
+  RegistryTestFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "ecr-registry-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    folder_ = pattern;
+  }
+  ~RegistryTestFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(folder_, ec);
+  }
+  RegistryTestFolder(const RegistryTestFolder&) = delete;
+  RegistryTestFolder& operator=(const RegistryTestFolder&) = delete;
+
+  const std::filesystem::path& Folder() const { return folder_; }
+  std::filesystem::path RegistryRoot() const { return folder_ / "registry"; }
+  Registry MakeRegistry() const { return Registry(RegistryRoot()); }
+  std::filesystem::path Machine() const { return RegistryRoot() / "HKEY_LOCAL_MACHINE"; }
+
+  // A device key under HKEY_LOCAL_MACHINE, written straight to the folders so that tests
+  // do not depend on the code under test to set themselves up. relative_path uses "/".
+  void AddDeviceKey(const std::string& relative_path, std::string_view port_name,
+                    std::string_view device_node) const {
+    const std::filesystem::path key = Machine() / relative_path;
+    std::filesystem::create_directories(key);
+    WriteFile(key / "PORTNAME", port_name);
+    WriteFile(key / "DeviceNode", device_node);
+  }
+
+  static void WriteFile(const std::filesystem::path& file, std::string_view data) {
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(data.data(), static_cast<std::streamsize>(data.size()));
+  }
+
+  static std::string ReadFile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+ private:
+  std::filesystem::path folder_;
+};
+
+}  // namespace ecr::test
