@@ -58,6 +58,7 @@ function(ecr_test name)
     target_link_libraries(${name} PRIVATE GTest::gtest_main)
   endif()
   gtest_discover_tests(${name}
+    TEST_PREFIX "${name}:"
     DISCOVERY_TIMEOUT 60
     PROPERTIES
       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ECR_TEST_BINARY_DIR=${CMAKE_BINARY_DIR};ECR_TEST_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
