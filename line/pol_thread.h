@@ -1,0 +1,123 @@
+#pragma once
+// The polling thread: the one thread that drives a register line. It walks its list of
+// register numbers round-robin in ascending order, takes each register, and turns every
+// good block into an exchange:
+// - InLine (a block of at most 7 characters, the register's status): OnEcrInLine is raised;
+//   a command handed over inside it with SetInLineCommand is sent at once, and the
+//   register's answer is read (up to 8000 ms) and raised with OnInlReceived.
+// - OnLine (more than 7 characters, a message of the register): OnOnlReceived is raised and
+//   the thread waits up to 6000 ms for SetOnLineAnswer (which it then sends) or
+//   CancelExchange (which ends the exchange at once, nothing sent).
+// A free frame follows every good take (at the start of the next pass) and starts every new
+// cycle through the list after a failed one. Text is converted with the code table both
+// ways: the events carry the Windows character set, the line the register's.
+//
+// Threads:
+// - Set Com, the six events, the code table and the log before Resume; they are read by the
+//   polling thread only afterwards.
+// - AddEcr, RemoveEcr, ClearEcrs, NextEcr, SetOnLineAnswer, CancelExchange, StartNoise and
+//   StopNoise may be called from any thread, the event handlers included.
+// - SetInLineCommand belongs inside OnEcrInLine (a command set at any other moment is
+//   dropped at the next good take).
+// - Every event is raised on the polling thread.
+// - Destruction (from the owner's thread) stops the handlers, ends the thread, waits for it
+//   (up to the longest wait under way) and closes Com, which it does not own.
+
+#include <atomic>
+#include <cstdint>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "foundation/code_tables.h"
+#include "line/auto_reset_event.h"
+#include "line/basic_communication_object.h"
+#include "line/ecr_poll_list.h"
+
+namespace ecr {
+
+class LogFile;
+
+class TPolThread {
+ public:
+  // ErrC carries a LinkResult (never negative when passed).
+  using TOnEcrBlk = std::function<void(TPolThread& sender, int ecr, const std::string& blk, std::uint8_t errC)>;
+  using TCommandNotify = std::function<void(TPolThread& sender, int ecr, std::uint8_t errC)>;
+
+  static constexpr int kInLineMaxLength = 7;
+  static constexpr int kOnLineAnswerWaitMs = 6000;
+  static constexpr int kInLineAnswerWaitMs = 8000;
+
+  // Created suspended, with an empty list and the first code table of the register server.
+  TPolThread();
+  ~TPolThread();
+  TPolThread(const TPolThread&) = delete;
+  TPolThread& operator=(const TPolThread&) = delete;
+
+  TBasicCommunicationObject* Com = nullptr;
+  TCommandNotify OnOnlSended;
+  TCommandNotify OnInlSended;
+  TOnEcrBlk OnOnlReceived;
+  TOnEcrBlk OnEcrInLine;
+  TOnEcrBlk OnInlReceived;
+  TOnEcrBlk OnNoAnswer;
+
+  void SetCodeTable(const CodeTable& row);
+  void SetLog(LogFile& log);  // default: the process log
+  // Starts the thread (once).
+  void Resume();
+  // The thread body has ended (destruction, or an exception it logged).
+  bool Finished() const { return finished_.load(); }
+
+  // The list. AddEcr and RemoveEcr raise std::invalid_argument for a number outside 1..99
+  // and AddEcr std::length_error when 99 are listed; AddEcr wakes a sleeping thread
+  // whenever the list is not empty, whether it raised or not.
+  void AddEcr(int ecr);
+  void RemoveEcr(int ecr);
+  void ClearEcrs();
+  int NextEcr();
+  int EcrCount() const;
+
+  void CancelExchange();
+  void SetInLineCommand(std::string_view text);
+  void SetOnLineAnswer(std::string_view text);
+  void StartNoise();
+  void StopNoise();
+
+  std::string StrToEcr(std::string_view text) const;
+  std::string StrFromEcr(std::string_view text) const;
+
+ private:
+  void Execute();
+  void RunPasses();
+  void ServeBlock(int ecr, const std::string& block);
+  void Log(const std::string& text);
+  void Raise(const TOnEcrBlk& event, int ecr, const std::string& blk, LinkResult errC);
+  void Raise(const TCommandNotify& event, int ecr, LinkResult errC);
+  bool Terminated() const;
+
+  CodeTable code_table_;
+  LogFile* log_ = nullptr;
+
+  mutable std::mutex list_lock_;
+  std::condition_variable wake_;
+  TEcrList list_;
+  bool terminated_ = false;  // guarded by list_lock_
+
+  AutoResetEvent online_send_request_;
+  std::atomic<bool> cancel_{false};
+  std::atomic<bool> inline_pending_{false};
+  std::atomic<bool> handlers_detached_{false};
+  std::atomic<bool> finished_{false};
+
+  std::mutex text_lock_;
+  std::string inline_command_;  // in the register's character set
+  std::string online_answer_;   // in the register's character set
+
+  std::thread thread_;
+};
+
+}  // namespace ecr

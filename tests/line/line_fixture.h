@@ -1,0 +1,54 @@
+#pragma once
+// A serial register line on the register emulator's pseudo-terminal, logging into a file of
+// its own temporary folder.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+#include <string>
+
+#include "foundation/log_file.h"
+#include "line/simple_com_object.h"
+#include "tests/support/register_emulator.h"
+#include "tests/support/temp_dir.h"
+
+namespace ecr {
+
+using namespace std::chrono_literals;
+using SteadyClock = std::chrono::steady_clock;
+
+inline long long MillisecondsSince(SteadyClock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start).count();
+}
+
+// For states that announce themselves nowhere: tests them every 10 ms.
+inline bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+  const auto deadline = SteadyClock::now() + timeout;
+  while (!condition()) {
+    if (SteadyClock::now() >= deadline) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
+}
+
+class LineOnEmulator : public ::testing::Test {
+ protected:
+  explicit LineOnEmulator(std::uint32_t baud = 9600) : log_(dir_.File("line.log")) {
+    log_.Open();
+    line_.SetLog(log_);
+    line_.PortName = emulator_.PortPath();
+    line_.SetBaudRate(baud);
+  }
+
+  void OpenLine() { line_.Open(); }
+  std::string LogText() const { return ReadWholeFile(dir_.File("line.log")); }
+
+  TempDir dir_;
+  LogFile log_;
+  RegisterEmulator emulator_;
+  TSimpleComObject line_;
+};
+
+}  // namespace ecr

@@ -1,0 +1,405 @@
+// The polling thread driving a serial line to the register emulator.
+
+#include <condition_variable>
+#include <mutex>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "line/ecr_poll_list.h"
+#include "line/pol_thread.h"
+#include "tests/line/line_fixture.h"
+
+namespace ecr {
+namespace {
+
+struct Event {
+  std::string name;
+  int ecr = 0;
+  std::string blk;
+  int errC = 0;
+  SteadyClock::time_point at;
+};
+
+// Records the thread's events; the test thread waits on it.
+class EventRecord {
+ public:
+  void Add(Event e) {
+    e.at = SteadyClock::now();
+    {
+      const std::lock_guard lock(mutex_);
+      events_.push_back(std::move(e));
+    }
+    changed_.notify_all();
+  }
+  std::optional<Event> WaitFor(const std::string& name, std::chrono::milliseconds timeout, int nth = 1) {
+    std::unique_lock lock(mutex_);
+    std::optional<Event> found;
+    changed_.wait_for(lock, timeout, [&] {
+      int seen = 0;
+      for (const Event& e : events_) {
+        if (e.name == name && ++seen == nth) {
+          found = e;
+          return true;
+        }
+      }
+      return false;
+    });
+    return found;
+  }
+  std::vector<std::string> Names() {
+    const std::lock_guard lock(mutex_);
+    std::vector<std::string> names;
+    for (const Event& e : events_) names.push_back(e.name);
+    return names;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Event> events_;
+};
+
+// A code table that is the identity but for one pair: the register's '[' is the Windows
+// byte 0xC4.
+CodeTable TestCodeTable() {
+  CodeTable table{};
+  for (int b = 0; b < 256; ++b) table[static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(b);
+  for (int w = 0; w < 256; ++w) table[static_cast<std::size_t>(128 + w)] = static_cast<std::uint8_t>(w);
+  table['['] = 0xC4;
+  table[128 + 0xC4] = '[';
+  return table;
+}
+
+class Poller : public LineOnEmulator {
+ protected:
+  Poller() {
+    OpenLine();
+    poller_.Com = &line_;
+    poller_.SetLog(log_);
+    poller_.SetCodeTable(TestCodeTable());
+    poller_.OnEcrInLine = [this](TPolThread& t, int ecr, const std::string& blk, std::uint8_t errC) {
+      EXPECT_EQ(&t, &poller_);
+      if (onInLine_) onInLine_(ecr, blk);
+      record_.Add({"InLine", ecr, blk, errC, {}});
+    };
+    poller_.OnOnlReceived = [this](TPolThread&, int ecr, const std::string& blk, std::uint8_t errC) {
+      if (onOnLine_) onOnLine_(ecr, blk);
+      record_.Add({"OnlReceived", ecr, blk, errC, {}});
+    };
+    poller_.OnInlReceived = [this](TPolThread&, int ecr, const std::string& blk, std::uint8_t errC) {
+      record_.Add({"InlReceived", ecr, blk, errC, {}});
+    };
+    poller_.OnNoAnswer = [this](TPolThread&, int ecr, const std::string& blk, std::uint8_t errC) {
+      record_.Add({"NoAnswer", ecr, blk, errC, {}});
+    };
+    poller_.OnInlSended = [this](TPolThread&, int ecr, std::uint8_t errC) { record_.Add({"InlSended", ecr, {}, errC, {}}); };
+    poller_.OnOnlSended = [this](TPolThread&, int ecr, std::uint8_t errC) { record_.Add({"OnlSended", ecr, {}, errC, {}}); };
+  }
+
+  // The first `count` frames the thread sent.
+  std::vector<std::string> FirstFrames(std::size_t count) {
+    emulator_.WaitFor([&] { return emulator_.ReceivedFrames().size() >= count; }, 20s);
+    std::vector<std::string> frames = emulator_.ReceivedFrames();
+    if (frames.size() > count) frames.resize(count);
+    return frames;
+  }
+
+  std::function<void(int, const std::string&)> onInLine_;
+  std::function<void(int, const std::string&)> onOnLine_;
+  EventRecord record_;
+  TPolThread poller_;
+};
+
+TEST_F(Poller, FreeFramesAroundGoodAndFailedTakes) {
+  struct Case {
+    const char* name;
+    std::vector<int> played;
+    std::vector<int> listed;
+    std::vector<std::string> frames;
+  };
+  const std::vector<Case> cases = {
+      {"one good register", {7}, {7}, {"FREE", "TAKE 07", "ACK", "FREE", "TAKE 07", "ACK", "FREE", "TAKE 07"}},
+      {"one silent register", {}, {4}, {"FREE", "TAKE 04", "FREE", "TAKE 04", "FREE", "TAKE 04"}},
+      {"ascending round-robin",
+       {2, 5, 9},
+       {9, 2, 5},
+       {"FREE", "TAKE 02", "ACK", "FREE", "TAKE 05", "ACK", "FREE", "TAKE 09", "ACK", "FREE", "TAKE 02", "ACK"}},
+      {"failed takes in one cycle follow each other directly",
+       {5},
+       {3, 5, 2},
+       {"FREE", "TAKE 02", "TAKE 03", "TAKE 05", "ACK", "FREE", "TAKE 02", "TAKE 03", "TAKE 05", "ACK", "FREE"}},
+      {"a failed take after a good one",
+       {2},
+       {2, 6},
+       {"FREE", "TAKE 02", "ACK", "FREE", "TAKE 06", "FREE", "TAKE 02", "ACK", "FREE", "TAKE 06"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RegisterEmulator emulator;
+    for (const int n : c.played) emulator.AddRegister(n);
+    TSimpleComObject line;
+    line.PortName = emulator.PortPath();
+    line.SetBaudRate(19200);
+    line.Open();
+    {
+      TPolThread poller;
+      poller.Com = &line;
+      poller.SetLog(log_);
+      for (const int n : c.listed) poller.AddEcr(n);
+      poller.Resume();
+      emulator.WaitFor([&] { return emulator.ReceivedFrames().size() >= c.frames.size(); }, 20s);
+      std::vector<std::string> frames = emulator.ReceivedFrames();
+      frames.resize(std::min(frames.size(), c.frames.size()));
+      EXPECT_EQ(frames, c.frames);
+    }
+    EXPECT_FALSE(line.IsOpen());  // the thread's destruction closed its line
+  }
+}
+
+TEST_F(Poller, InLineCommandAndAnswerPassTheCodeTableBothWays) {
+  emulator_.AddRegister(7).SetStatus("S[;").SetResponder([](const std::string& command) { return "R" + command; });
+  onInLine_ = [this](int, const std::string&) { poller_.SetInLineCommand("C\xC4"); };
+  poller_.AddEcr(7);
+  poller_.Resume();
+  const auto answer = record_.WaitFor("InlReceived", 10s);
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->ecr, 7);
+  EXPECT_EQ(answer->blk, "RC\xC4");
+  EXPECT_EQ(answer->errC, 0);
+  const auto status = record_.WaitFor("InLine", 1s);
+  ASSERT_TRUE(status);
+  EXPECT_EQ(status->blk, "S\xC4;");
+  const auto sent = record_.WaitFor("InlSended", 1s);
+  ASSERT_TRUE(sent);
+  EXPECT_EQ(sent->errC, 0);
+  EXPECT_EQ(emulator_.Register(7).Commands().front(), "C[");
+  const std::vector<std::string> start = {"FREE", "TAKE 07", "ACK", "BLOCK C[", "ACK", "FREE"};
+  EXPECT_EQ(FirstFrames(start.size()), start);
+}
+
+TEST_F(Poller, SevenCharactersAreInLineAndEightOnLine) {
+  emulator_.AddRegister(3).SetStatus("1234567");
+  emulator_.AddRegister(4).QueueOnLineMessage("12345678");
+  onOnLine_ = [this](int, const std::string&) { poller_.SetOnLineAnswer("A"); };
+  poller_.AddEcr(3);
+  poller_.AddEcr(4);
+  poller_.Resume();
+  const auto inLine = record_.WaitFor("InLine", 10s);
+  const auto onLine = record_.WaitFor("OnlReceived", 10s);
+  ASSERT_TRUE(inLine && onLine);
+  EXPECT_EQ(inLine->ecr, 3);
+  EXPECT_EQ(inLine->blk, "1234567");
+  EXPECT_EQ(onLine->ecr, 4);
+  EXPECT_EQ(onLine->blk, "12345678");
+  // Without a pending command the InLine exchange sends and reads nothing.
+  const std::vector<std::string> start = {"FREE", "TAKE 03", "ACK", "FREE", "TAKE 04", "ACK", "BLOCK A", "FREE"};
+  EXPECT_EQ(FirstFrames(start.size()), start);
+}
+
+TEST_F(Poller, OnLineAnswerFromAnotherThreadEndsTheWaitAtOnce) {
+  emulator_.AddRegister(7).QueueOnLineMessage("1;2;HELLO;");
+  poller_.AddEcr(7);
+  poller_.Resume();
+  const auto message = record_.WaitFor("OnlReceived", 10s);
+  ASSERT_TRUE(message);
+  EXPECT_EQ(message->blk, "1;2;HELLO;");
+  emulator_.WaitFor([] { return false; }, 300ms);
+  poller_.SetOnLineAnswer("OK\xC4");
+  const auto sent = record_.WaitFor("OnlSended", 10s);
+  ASSERT_TRUE(sent);
+  EXPECT_EQ(sent->errC, 0);
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(sent->at - message->at).count(), 3000);
+  EXPECT_EQ(emulator_.Register(7).OnLineAnswers(), std::vector<std::string>{"OK["});
+}
+
+TEST_F(Poller, CancelExchangeEndsTheOnLineWaitWithNothingSent) {
+  emulator_.AddRegister(7).QueueOnLineMessage("1;2;HELLO;");
+  poller_.AddEcr(7);
+  poller_.Resume();
+  const auto message = record_.WaitFor("OnlReceived", 10s);
+  ASSERT_TRUE(message);
+  emulator_.WaitFor([] { return false; }, 300ms);
+  const auto cancelledAt = SteadyClock::now();
+  poller_.CancelExchange();
+  // The next pass frees the line at once and takes the register again (now InLine).
+  ASSERT_TRUE(record_.WaitFor("InLine", 5s));
+  EXPECT_LT(MillisecondsSince(cancelledAt), 3000);
+  const std::vector<std::string> start = {"FREE", "TAKE 07", "ACK", "FREE", "TAKE 07", "ACK"};
+  EXPECT_EQ(FirstFrames(start.size()), start);
+  const auto names = record_.Names();
+  EXPECT_EQ(std::count(names.begin(), names.end(), "OnlSended"), 0);
+  EXPECT_EQ(std::count(names.begin(), names.end(), "NoAnswer"), 0);
+}
+
+TEST_F(Poller, CancelInsideOnEcrInLineSuppressesTheCommand) {
+  emulator_.AddRegister(7);
+  onInLine_ = [this](int, const std::string&) {
+    poller_.SetInLineCommand("CMD");
+    poller_.CancelExchange();
+  };
+  poller_.AddEcr(7);
+  poller_.Resume();
+  ASSERT_TRUE(record_.WaitFor("InLine", 10s, 2));
+  const std::vector<std::string> start = {"FREE", "TAKE 07", "ACK", "FREE", "TAKE 07", "ACK"};
+  EXPECT_EQ(FirstFrames(start.size()), start);
+  const auto names = record_.Names();
+  EXPECT_EQ(std::count(names.begin(), names.end(), "InlSended"), 0);
+}
+
+TEST_F(Poller, NoAnswerWithin6000Ms) {
+  emulator_.AddRegister(7).QueueOnLineMessage("1;2;HELLO;");
+  poller_.AddEcr(7);
+  poller_.Resume();
+  const auto message = record_.WaitFor("OnlReceived", 10s);
+  ASSERT_TRUE(message);
+  const auto noAnswer = record_.WaitFor("NoAnswer", 15s);
+  ASSERT_TRUE(noAnswer);
+  const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(noAnswer->at - message->at).count();
+  EXPECT_GE(waited, 6000);
+  EXPECT_LT(waited, 9000);
+  EXPECT_EQ(noAnswer->ecr, 7);
+  EXPECT_EQ(noAnswer->blk, "");
+  EXPECT_EQ(noAnswer->errC, 0);
+  emulator_.WaitForFrames("FREE", 2, 5s);
+  EXPECT_NE(LogText().find(": No answer from application for 6000 ms)\r\n"), std::string::npos) << LogText();
+  for (const std::string& frame : emulator_.ReceivedFrames()) EXPECT_EQ(frame.rfind("BLOCK", 0), std::string::npos);
+}
+
+TEST_F(Poller, InLineAnswerIsAwaited8000Ms) {
+  emulator_.AddRegister(7).StaySilent(EmulatorReply::Answer, 1);
+  onInLine_ = [this](int, const std::string&) { poller_.SetInLineCommand("CMD"); };
+  poller_.AddEcr(7);
+  poller_.Resume();
+  const auto sent = record_.WaitFor("InlSended", 10s);
+  ASSERT_TRUE(sent);
+  const auto answer = record_.WaitFor("InlReceived", 15s);
+  ASSERT_TRUE(answer);
+  const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(answer->at - sent->at).count();
+  EXPECT_GE(waited, 7900);  // the wait runs from the command's transmission, just before the event
+  EXPECT_LT(waited, 11000);
+  EXPECT_EQ(answer->blk, "");
+  EXPECT_EQ(answer->errC, 3);
+  EXPECT_NE(LogText().find(": InLine RcvErr: TimeOut\r\n"), std::string::npos) << LogText();
+}
+
+TEST_F(Poller, FailuresAreLoggedWithTheirTexts) {
+  emulator_.AddRegister(1).SendBadCrc(EmulatorReply::Take, 1);
+  emulator_.AddRegister(2).StopAfterLf(EmulatorReply::Take, 1);
+  emulator_.AddRegister(3).NakNext(9);
+  emulator_.AddRegister(4).QueueOnLineMessage("1;2;HELLO;").NakNext(9);
+  onInLine_ = [this](int ecr, const std::string&) {
+    if (ecr == 3) poller_.SetInLineCommand("CMD");
+  };
+  onOnLine_ = [this](int, const std::string&) { poller_.SetOnLineAnswer("ANSWER"); };
+  for (const int n : {1, 2, 3, 4, 5}) poller_.AddEcr(n);  // 5 is silent: TimeOut is not logged
+  poller_.Resume();
+  const auto inl = record_.WaitFor("InlSended", 15s);
+  const auto onl = record_.WaitFor("OnlSended", 15s);
+  ASSERT_TRUE(inl && onl);
+  EXPECT_EQ(inl->errC, 1);
+  EXPECT_EQ(onl->errC, 1);
+  const std::string log = LogText();
+  for (const char* line : {": Take error: Bad CRC\r\n", ": Take error: Byte TimeOut\r\n", ": InLine SndErr: NAK\r\n",
+                           ": OnLine SndErr: NAK\r\n"}) {
+    EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+  }
+  EXPECT_EQ(log.find(": Take error: TimeOut"), std::string::npos);
+}
+
+TEST_F(Poller, AddEcrWhileTheThreadFallsAsleepIsNeverLost) {
+  emulator_.AddRegister(7);
+  poller_.Resume();
+  std::mt19937 random(12345);
+  for (int round = 1; round <= 30; ++round) {
+    const int takes = emulator_.Register(7).Takes();
+    poller_.AddEcr(7);
+    ASSERT_TRUE(emulator_.WaitFor([&] { return emulator_.Register(7).Takes() > takes; }, 5s)) << "round " << round;
+    poller_.RemoveEcr(7);
+    std::this_thread::sleep_for(std::chrono::milliseconds(random() % 25));
+  }
+}
+
+TEST_F(Poller, ListExceptions) {
+  for (const int n : {0, 100, -3}) {
+    try {
+      poller_.AddEcr(n);
+      ADD_FAILURE() << n;
+    } catch (const std::invalid_argument& e) {
+      EXPECT_EQ(std::string(e.what()), std::to_string(n) + "is NOT valid ECR logical number !");
+    }
+    EXPECT_THROW(poller_.RemoveEcr(n), std::invalid_argument);
+  }
+  for (int n = 1; n <= 99; ++n) poller_.AddEcr(n);
+  for (const int n : {5, 99}) {
+    try {
+      poller_.AddEcr(n);
+      ADD_FAILURE() << n;
+    } catch (const std::length_error& e) {
+      EXPECT_EQ(std::string(e.what()), "Too many ECRs !");
+    }
+  }
+  EXPECT_EQ(poller_.EcrCount(), 99);
+  poller_.ClearEcrs();
+  EXPECT_EQ(poller_.NextEcr(), -1);
+}
+
+TEST_F(Poller, WithoutALineTheThreadLogsAndEnds) {
+  TPolThread lonely;
+  lonely.SetLog(log_);
+  lonely.Resume();
+  ASSERT_TRUE(WaitUntil([&] { return lonely.Finished(); }, 5s));
+  const std::string log = LogText();
+  EXPECT_NE(log.find("EXCEPTION in TPolThread.Execute - "), std::string::npos) << log;
+  EXPECT_NE(log.find("Communication object not assigned !"), std::string::npos) << log;
+}
+
+TEST_F(Poller, AClosedLineEndsPollingWithALoggedException) {
+  line_.Close();
+  poller_.AddEcr(7);
+  poller_.Resume();
+  ASSERT_TRUE(WaitUntil([&] { return poller_.Finished(); }, 5s));
+  EXPECT_NE(LogText().find("Port not open " + emulator_.PortPath() + "!"), std::string::npos) << LogText();
+}
+
+TEST(EcrList, RoundRobinOverAnAscendingList) {
+  TEcrList list;
+  EXPECT_EQ(list.Next(), -1);
+  for (const int n : {9, 2, 5, 2}) list.Add(n);
+  ASSERT_EQ(list.Count(), 3);
+  std::vector<int> served;
+  for (int i = 0; i < 7; ++i) served.push_back(list.Next());
+  EXPECT_EQ(served, (std::vector<int>{2, 5, 9, 2, 5, 9, 2}));
+}
+
+TEST(EcrList, RemovalKeepsTheRoundRobinPosition) {
+  struct Case {
+    const char* name;
+    int servedBefore;  // Next() calls before the removal
+    int removed;
+    std::vector<int> next;
+  };
+  // List 1 2 3 4; after serving 2 (position 2):
+  const std::vector<Case> cases = {
+      {"remove before the position: the entry moving into it is skipped once", 2, 1, {4, 2, 3, 4}},
+      {"remove at the position", 2, 2, {4, 1, 3, 4}},
+      {"remove after the position", 2, 4, {3, 1, 2, 3}},
+      {"remove the last served at the end", 4, 4, {1, 2, 3, 1}},
+      {"remove an unlisted number", 2, 7, {3, 4, 1, 2}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TEcrList list;
+    for (const int n : {1, 2, 3, 4}) list.Add(n);
+    for (int i = 0; i < c.servedBefore; ++i) list.Next();
+    list.Remove(c.removed);
+    EXPECT_FALSE(list.Contains(c.removed));
+    std::vector<int> next;
+    for (std::size_t i = 0; i < c.next.size(); ++i) next.push_back(list.Next());
+    EXPECT_EQ(next, c.next);
+  }
+}
+
+}  // namespace
+}  // namespace ecr

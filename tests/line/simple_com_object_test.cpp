@@ -1,0 +1,426 @@
+// The serial register line against the register emulator on a real pseudo-terminal.
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "line/comm_error.h"
+#include "line/link_crc.h"
+#include "platform/tick_count.h"
+#include "tests/line/line_fixture.h"
+
+namespace ecr {
+namespace {
+
+int Count(const std::vector<std::string>& frames, const std::string& frame) {
+  return static_cast<int>(std::count(frames.begin(), frames.end(), frame));
+}
+
+class SerialLine : public LineOnEmulator {
+ protected:
+  SerialLine() {
+    emulator_.AddRegister(7);
+    OpenLine();
+  }
+};
+
+TEST_F(SerialLine, TakeReadsTheStatusBlockAndAcknowledgesIt) {
+  std::string block;
+  EXPECT_EQ(line_.TakeEcr(7, block), LinkResult::Ok);
+  EXPECT_EQ(block, "1007;");
+  ASSERT_TRUE(emulator_.WaitForFrames("ACK", 1, 5s));
+  EXPECT_EQ(emulator_.ReceivedBytes(), TakeFrame(7) + AckFrame());
+  EXPECT_EQ(emulator_.ReceivedBytes().substr(0, 4), std::string("\x11\x11\x30\x37"));
+}
+
+TEST_F(SerialLine, FreeFrameAndDataBlockAtEverySpeed) {
+  for (const LinkSpeed& speed : SpeedTable) {
+    SCOPED_TRACE(speed.Speed);
+    line_.SetBaudRate(speed.Speed);
+    EXPECT_EQ(line_.SpeedIndex(), FindSpeedIndex(speed.Speed));
+    EXPECT_EQ(line_.PortSpeed(), speed.Speed);
+    std::string block;
+    ASSERT_EQ(line_.TakeEcr(7, block), LinkResult::Ok);
+    ASSERT_TRUE(emulator_.WaitForFrames("ACK", 1, 5s));
+    emulator_.ClearRecord();
+    EXPECT_EQ(line_.SendBlock("ABCDE"), LinkResult::Ok);
+    line_.FreeEcr();
+    const std::string expected = PcDataBlock("ABCDE", speed.FillCount) + FreeFrame(speed.FillCount);
+    ASSERT_TRUE(emulator_.WaitFor([&] { return emulator_.ReceivedBytes().size() >= expected.size(); }, 5s));
+    EXPECT_EQ(emulator_.ReceivedBytes(), expected);
+    emulator_.ClearRecord();
+  }
+}
+
+TEST_F(SerialLine, TakeResultsOfMisbehavingRegisters) {
+  struct Case {
+    const char* name;
+    std::function<void(EmulatedRegister&)> script;
+    LinkResult result;
+    long long atLeastMs;
+  };
+  const std::vector<Case> cases = {
+      {"silent", [](EmulatedRegister& r) { r.StaySilent(EmulatorReply::Take, 1); }, LinkResult::TimeOut, 50},
+      {"answers too late", [](EmulatedRegister& r) { r.AnswerLate(EmulatorReply::Take, 400ms); }, LinkResult::TimeOut, 50},
+      {"stops after the LF", [](EmulatedRegister& r) { r.StopAfterLf(EmulatorReply::Take, 1); }, LinkResult::ByteTimeOut,
+       100},
+      {"bad CRC", [](EmulatedRegister& r) { r.SendBadCrc(EmulatorReply::Take, 1); }, LinkResult::BadCrc, 0},
+      {"noise before the LF", [](EmulatedRegister& r) { r.SendNoiseBeforeLf("\xFE\xFE\xFF\x06\x13"); }, LinkResult::Ok, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EmulatedRegister& reg = emulator_.Register(7);
+    reg.Behave();
+    c.script(reg);
+    emulator_.ClearRecord();
+    std::string block = "stale";
+    const auto start = SteadyClock::now();
+    const LinkResult result = line_.TakeEcr(7, block);
+    const long long took = MillisecondsSince(start);
+    EXPECT_EQ(result, c.result);
+    EXPECT_GE(took, c.atLeastMs);
+    EXPECT_LT(took, 1000);
+    EXPECT_EQ(block, result == LinkResult::Ok ? "1007;" : "");
+    emulator_.WaitFor([] { return false; }, 50ms);  // let a late answer arrive before the next case
+    const auto frames = emulator_.ReceivedFrames();
+    EXPECT_EQ(Count(frames, "ACK"), result == LinkResult::Ok ? 1 : 0);
+    EXPECT_EQ(Count(frames, "NAK"), 0);
+    reg.Behave();
+    emulator_.WaitFor([] { return false; }, 450ms);
+  }
+}
+
+TEST_F(SerialLine, NoiseBeforeTheLfDoesNotMoveTheDeadline) {
+  // Keep-alive bytes every 30 ms for 1.2 s, the block after them: were each noise byte to
+  // renew the 50 ms wait, the take would last until the block.
+  emulator_.Register(7).SendNoiseBeforeLf(std::string(40, '\xFE'), 30ms);
+  std::string block;
+  const auto start = SteadyClock::now();
+  EXPECT_EQ(line_.TakeEcr(7, block), LinkResult::TimeOut);
+  EXPECT_LT(MillisecondsSince(start), 1000);
+}
+
+TEST_F(SerialLine, BlockRefusedByTheAcceptHookIsReturnedWithoutAck) {
+  std::vector<std::string> offered;
+  line_.OnTakeBlock = [&](TBasicCommunicationObject& sender, std::uint8_t ecr, const std::string& block, bool& accept) {
+    EXPECT_EQ(&sender, &line_);
+    EXPECT_EQ(ecr, 7);
+    offered.push_back(block);
+    accept = false;
+  };
+  std::string block;
+  EXPECT_EQ(line_.TakeEcr(7, block), LinkResult::Refused);
+  EXPECT_EQ(block, "1007;");
+  EXPECT_EQ(offered, std::vector<std::string>{"1007;"});
+  emulator_.WaitFor([] { return false; }, 100ms);
+  EXPECT_EQ(emulator_.ReceivedFrames(), std::vector<std::string>{"TAKE 07"});
+}
+
+TEST_F(SerialLine, UnknownRegisterTimesOut) {
+  std::string block;
+  EXPECT_EQ(line_.TakeEcr(8, block), LinkResult::TimeOut);
+}
+
+TEST_F(SerialLine, SendBlockRepeatsANakedBlockEightTimesAtMost) {
+  for (const auto& [naks, result] : std::vector<std::pair<int, LinkResult>>{{8, LinkResult::Ok}, {9, LinkResult::Nak}}) {
+    SCOPED_TRACE(naks);
+    std::string block;
+    ASSERT_EQ(line_.TakeEcr(7, block), LinkResult::Ok);
+    ASSERT_TRUE(emulator_.WaitForFrames("ACK", 1, 5s));
+    emulator_.ClearRecord();
+    emulator_.Register(7).NakNext(naks);
+    EXPECT_EQ(line_.SendBlock("CMD"), result);
+    EXPECT_EQ(Count(emulator_.ReceivedFrames(), "BLOCK CMD"), 9);
+    line_.FreeEcr();
+    emulator_.ClearRecord();
+  }
+}
+
+TEST_F(SerialLine, EveryTransmissionGetsItsOwnAnswerTime) {
+  // Each NAK comes 100 ms after its block, 900 ms in all: far beyond one 200 ms wait.
+  std::string block;
+  ASSERT_EQ(line_.TakeEcr(7, block), LinkResult::Ok);
+  emulator_.Register(7).NakNext(8).AcknowledgeLate(100ms);
+  const auto start = SteadyClock::now();
+  EXPECT_EQ(line_.SendBlock("CMD"), LinkResult::Ok);
+  EXPECT_GE(MillisecondsSince(start), 800);
+}
+
+TEST_F(SerialLine, SendBlockWithoutAnswerTimesOut) {
+  // Nobody is taken, so nobody acknowledges.
+  const auto start = SteadyClock::now();
+  EXPECT_EQ(line_.SendBlock("CMD"), LinkResult::TimeOut);
+  const long long took = MillisecondsSince(start);
+  EXPECT_GE(took, 200);
+  EXPECT_LT(took, 1500);
+}
+
+TEST_F(SerialLine, GetBlockNaksBadBlocksEightTimesAtMost) {
+  struct Case {
+    const char* name;
+    std::function<void(EmulatedRegister&)> script;
+    LinkResult result;
+    std::string answer;
+    int naks;
+  };
+  const std::vector<Case> cases = {
+      {"good answer", [](EmulatedRegister&) {}, LinkResult::Ok, "ANS", 0},
+      {"eight bad answers", [](EmulatedRegister& r) { r.SendBadCrc(EmulatorReply::Answer, 8); }, LinkResult::Ok, "ANS", 8},
+      {"nine bad answers", [](EmulatedRegister& r) { r.SendBadCrc(EmulatorReply::Answer, 9); }, LinkResult::Nak, "", 8},
+      {"silent after a NAK", [](EmulatedRegister& r) { r.SendBadCrc(EmulatorReply::Answer, 1).StaySilent(EmulatorReply::Answer, 1); },
+       LinkResult::ByteTimeOut, "", 1},
+      {"stops after the LF", [](EmulatedRegister& r) { r.StopAfterLf(EmulatorReply::Answer, 1); }, LinkResult::ByteTimeOut, "",
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EmulatedRegister& reg = emulator_.Register(7);
+    reg.Behave().SetResponder([](const std::string&) { return std::string("ANS"); });
+    std::string block;
+    ASSERT_EQ(line_.TakeEcr(7, block), LinkResult::Ok);
+    c.script(reg);
+    ASSERT_TRUE(emulator_.WaitForFrames("ACK", 1, 5s));
+    emulator_.ClearRecord();
+    ASSERT_EQ(line_.SendBlock("CMD"), LinkResult::Ok);
+    std::string answer = "stale";
+    EXPECT_EQ(line_.GetBlock(answer, 2000), c.result);
+    EXPECT_EQ(answer, c.answer);
+    emulator_.WaitFor([] { return false; }, 50ms);
+    EXPECT_EQ(Count(emulator_.ReceivedFrames(), "NAK"), c.naks);
+    line_.FreeEcr();
+    emulator_.ClearRecord();
+  }
+}
+
+TEST_F(SerialLine, GetBlockWaitsItsTimeOutForASilentRegister) {
+  std::string block;
+  ASSERT_EQ(line_.TakeEcr(7, block), LinkResult::Ok);
+  emulator_.Register(7).StaySilent(EmulatorReply::Answer, 1);
+  ASSERT_EQ(line_.SendBlock("CMD"), LinkResult::Ok);
+  const std::uint32_t sentAt = line_.LastWriteTick();
+  std::string answer;
+  EXPECT_EQ(line_.GetBlock(answer, 500), LinkResult::TimeOut);
+  EXPECT_GE(TicksSince(sentAt), 500u);
+  EXPECT_LT(TicksSince(sentAt), 1500u);
+}
+
+TEST_F(SerialLine, CloseSendsAFreeFrameAndCloseOnAClosedLineDoesNothing) {
+  line_.Close();
+  EXPECT_FALSE(line_.IsOpen());
+  ASSERT_TRUE(emulator_.WaitForFrames("FREE", 1, 5s));
+  EXPECT_EQ(emulator_.ReceivedBytes(), FreeFrame(9));
+  line_.Close();
+  line_.Open();  // the port was released
+  EXPECT_TRUE(line_.IsOpen());
+}
+
+TEST_F(SerialLine, AnUnlistedSpeedHasNoFillCount) {
+  line_.SetBaudRate(57600);
+  EXPECT_EQ(line_.SpeedIndex(), -1);
+  EXPECT_THROW(line_.FreeEcr(), std::out_of_range);
+  EXPECT_THROW(line_.SendBlock("X"), std::out_of_range);
+  std::string block;
+  EXPECT_EQ(line_.TakeEcr(7, block), LinkResult::Ok);
+  EXPECT_NO_THROW(line_.Close());
+  EXPECT_FALSE(line_.IsOpen());
+}
+
+// Every keep-alive comes after more than 330 ms of silence since the byte before it.
+void ExpectKeepAlivesOnlyAfterSilence(const std::vector<RegisterEmulator::TimedByte>& bytes) {
+  for (std::size_t i = 0; i + 1 < bytes.size(); ++i) {
+    if (bytes[i].byte != 0xFE || bytes[i + 1].byte != 0xFE) continue;
+    if (i > 0) {
+      const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(bytes[i].at - bytes[i - 1].at);
+      EXPECT_GE(gap.count(), 300) << "keep-alive at byte " << i;
+    }
+    ++i;
+  }
+}
+
+TEST_F(SerialLine, KeepAliveFillsSilenceButNotABusyLine) {
+  line_.StartNoise();
+  // Busy: an exchange every 100 ms for 1.5 s.
+  const auto busyUntil = SteadyClock::now() + 1500ms;
+  while (SteadyClock::now() < busyUntil) {
+    std::string block;
+    line_.TakeEcr(7, block);
+    emulator_.WaitFor([] { return false; }, 100ms);
+  }
+  // Then silent: keep-alives follow, about every 330 ms.
+  EXPECT_TRUE(emulator_.WaitForFrames("NOISE", 3, 5s));
+  const auto bytes = emulator_.Received();
+  ASSERT_GE(bytes.size(), 3u);
+  EXPECT_NE(bytes[0].byte, 0xFE);
+  ExpectKeepAlivesOnlyAfterSilence(bytes);
+}
+
+TEST_F(SerialLine, StartAndStopNoiseInEveryState) {
+  const auto noiseWithin = [&](std::chrono::milliseconds span) {
+    emulator_.ClearRecord();
+    return emulator_.WaitForFrames("NOISE", 1, span);
+  };
+  line_.StopNoise();  // suspended already: no change
+  EXPECT_FALSE(noiseWithin(700ms));
+  line_.StartNoise();
+  EXPECT_TRUE(noiseWithin(2s));
+  line_.StartNoise();  // running already: still one keep-alive stream
+  emulator_.ClearRecord();
+  emulator_.WaitFor([] { return false; }, 1500ms);
+  ExpectKeepAlivesOnlyAfterSilence(emulator_.Received());
+  line_.StopNoise();
+  emulator_.WaitFor([] { return false; }, 300ms);  // the pass under way ends
+  EXPECT_FALSE(noiseWithin(800ms));
+  line_.StopNoise();
+  EXPECT_FALSE(noiseWithin(500ms));
+  line_.StopNoise();
+  line_.StartNoise();  // a stop withdrawn before it took effect
+  EXPECT_TRUE(noiseWithin(2s));
+  line_.StopNoise();
+  line_.StartNoise();
+  emulator_.WaitFor([] { return false; }, 300ms);
+  EXPECT_TRUE(noiseWithin(2s));
+
+  line_.Close();
+  EXPECT_NO_THROW(line_.StartNoise());
+  EXPECT_NO_THROW(line_.StopNoise());
+}
+
+TEST_F(SerialLine, AnOpenIdleLineCostsNoCpu) {
+  line_.StartNoise();
+  const auto cpu = [] {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000LL + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
+  };
+  const long long before = cpu();
+  emulator_.WaitFor([] { return false; }, 2s);
+  // Keep-alive passes every 100 ms and the emulator reading them: a few milliseconds.
+  EXPECT_LT(cpu() - before, 200);
+  EXPECT_GE(Count(emulator_.ReceivedFrames(), "NOISE"), 2);
+}
+
+TEST(SerialLineErrors, OpenFailuresRaiseTheirTexts) {
+  TempDir dir;
+  RegisterEmulator emulator;
+  {
+    TSimpleComObject line;
+    line.PortName = dir.File("missing");
+    line.SetBaudRate(9600);
+    EXPECT_THROW(
+        try { line.Open(); } catch (const ECommError& e) {
+          EXPECT_EQ(std::string(e.what()), "Unable to open port " + line.PortName + "!");
+          throw;
+        },
+        ECommError);
+    EXPECT_FALSE(line.IsOpen());
+  }
+  {
+    const std::string plain = dir.File("plain");
+    std::FILE* f = std::fopen(plain.c_str(), "w");
+    std::fclose(f);
+    TSimpleComObject line;
+    line.PortName = plain;
+    line.SetBaudRate(9600);
+    try {
+      line.Open();
+      ADD_FAILURE() << "opened a plain file";
+    } catch (const ECommError& e) {
+      EXPECT_EQ(std::string(e.what()), "Unable to configure port " + plain + "!");
+    }
+    EXPECT_FALSE(line.IsOpen());
+  }
+  {
+    TSimpleComObject first;
+    TSimpleComObject second;
+    first.PortName = second.PortName = emulator.PortPath();
+    first.SetBaudRate(4800);
+    second.SetBaudRate(4800);
+    first.Open();
+    try {
+      first.Open();
+      ADD_FAILURE();
+    } catch (const ECommError& e) {
+      EXPECT_EQ(std::string(e.what()), "Port " + emulator.PortPath() + " already taken!");
+    }
+    try {
+      second.Open();
+      ADD_FAILURE();
+    } catch (const ECommError& e) {
+      EXPECT_EQ(std::string(e.what()), "Unable to open port " + emulator.PortPath() + "!");
+    }
+  }
+  {
+    ::setenv("ECR_REGISTRY", dir.Path().c_str(), 1);
+    TSimpleComObject line;
+    line.PortName = "COM42";
+    try {
+      line.Open();
+      ADD_FAILURE();
+    } catch (const ECommError& e) {
+      EXPECT_EQ(std::string(e.what()), "Unable to open port COM42!");
+    }
+    ::unsetenv("ECR_REGISTRY");
+  }
+}
+
+TEST(SerialLineErrors, EveryExchangeOnAClosedLineRaisesPortNotOpen) {
+  TSimpleComObject line;
+  line.PortName = "COM5";
+  line.SetBaudRate(9600);
+  std::string block;
+  const std::vector<std::function<void()>> exchanges = {
+      [&] { line.TakeEcr(1, block); },
+      [&] { line.FreeEcr(); },
+      [&] { line.SendBlock("X"); },
+      [&] { line.GetBlock(block, 10); },
+  };
+  for (const auto& exchange : exchanges) {
+    try {
+      exchange();
+      ADD_FAILURE() << "no exception";
+    } catch (const ECommError& e) {
+      EXPECT_EQ(std::string(e.what()), "Port not open COM5!");
+    }
+  }
+  EXPECT_NO_THROW(line.Close());
+}
+
+TEST(SerialLineWrap, DeadlinesHoldAcrossTheTickWrap) {
+  RegisterEmulator emulator;
+  emulator.AddRegister(7);
+  // A tick counter 300 ms before its wrap.
+  const std::uint32_t offset = 0xFFFFFFFFu - 300u - TickCount();
+  TSimpleComObject line([offset] { return TickCount() + offset; });
+  line.PortName = emulator.PortPath();
+  line.SetBaudRate(9600);
+  line.Open();
+  line.StartNoise();
+  std::string block;
+  const auto start = SteadyClock::now();
+  int takes = 0;
+  // Take exchanges, good and silent, until well past the wrap.
+  while (MillisecondsSince(start) < 700) {
+    emulator.Register(7).StaySilent(EmulatorReply::Take, takes % 2);
+    const auto takeStart = SteadyClock::now();
+    const LinkResult result = line.TakeEcr(7, block);
+    const long long took = MillisecondsSince(takeStart);
+    if (takes % 2 == 1) {
+      EXPECT_EQ(result, LinkResult::TimeOut) << takes;
+      EXPECT_GE(took, 50) << takes;
+    } else {
+      EXPECT_EQ(result, LinkResult::Ok) << takes;
+    }
+    EXPECT_LT(took, 1000) << takes;
+    ++takes;
+  }
+  // The keep-alive still sees the silence after the wrap.
+  emulator.ClearRecord();
+  EXPECT_TRUE(emulator.WaitForFrames("NOISE", 1, 3s));
+}
+
+}  // namespace
+}  // namespace ecr
