@@ -1,6 +1,9 @@
 # Every target of the project compiles with these warnings and keeps them at zero.
 function(ecr_warnings target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow=local -Wnon-virtual-dtor)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wnon-virtual-dtor)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    target_compile_options(${target} PRIVATE -Wshadow=local)
+  endif()
   if(ECR_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()

@@ -1,0 +1,67 @@
+#pragma once
+// What the request engine keeps in memory about the registers in use and about the
+// exchange running on the line. Plain records; the request engine owns them and reaches
+// them only under its lock.
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "server/commands.h"
+#include "server/server_settings.h"
+
+namespace ecr {
+
+inline constexpr std::size_t kSubscriberQueueLength = 20;
+
+// One SET of one register.
+struct TSetDescr {
+  std::int16_t ClientId = 0;     // owner, 1..500; 0 = free
+  std::uint8_t Command = 0;      // pending command; 0 = none
+  std::uint8_t State = 0;        // kStateNone, kStateQueued, kStateSent
+  std::string Payload;           // of the pending command
+  std::uint8_t Saved = 0;        // 1 = a held-back reply waits here
+  std::string SavedPayload;
+  std::uint8_t SavedCommand = 0;
+  std::string SavedBlock;
+};
+
+// One register.
+struct TEcr {
+  std::array<TSetDescr, kSetCount> Sets;  // SET s at index s - 1; see Set()
+  std::uint8_t LastMsgNo = 0;
+  std::uint8_t UseCount = 0;  // working SETs with an owner
+  std::string LastBlock;
+  std::array<std::int16_t, kSubscriberQueueLength> Queue{};  // the SubscriberQueue
+  std::uint8_t QueueCount = 0;
+
+  TSetDescr& Set(int setNo) { return Sets[static_cast<std::size_t>(setNo - 1)]; }
+  const TSetDescr& Set(int setNo) const { return Sets[static_cast<std::size_t>(setNo - 1)]; }
+};
+
+// All registers, logical number n at index n - 1; see At().
+struct TEcrs {
+  std::array<TEcr, kEcrCount> Ecrs;
+
+  TEcr& At(int logNo) { return Ecrs[static_cast<std::size_t>(logNo - 1)]; }
+  const TEcr& At(int logNo) const { return Ecrs[static_cast<std::size_t>(logNo - 1)]; }
+};
+
+// The reply owed for the exchange in progress.
+struct TWaitRes {
+  std::uint8_t SetNo = 0;  // 0 = nothing owed
+  std::uint8_t Command = 0;
+  std::uint8_t LogNo = 0;
+  std::string Payload;
+  std::uint8_t Deferred = 0;  // 1 = keep the reply in the SET and answer with NextCommand
+  std::string Block;
+  std::uint8_t NextCommand = 0;
+};
+
+// The OnLine exchange that waits for an application's answer; 0 and 0 when none.
+struct TCurrentExchange {
+  std::uint8_t Ecr = 0;
+  std::uint8_t Set = 0;
+};
+
+}  // namespace ecr

@@ -1,0 +1,162 @@
+#include "server/exchange_context.h"
+
+#include <exception>
+#include <utility>
+
+#include "server/client_message.h"
+
+namespace ecr {
+
+ExchangeContext::ExchangeContext(ServerSettings& settings, SettingsSaver& saver, EngineLog log)
+    : settings_(settings), saver_(saver), log_(std::move(log)) {}
+
+void ExchangeContext::Reset() {
+  EcrTable = TEcrs{};
+  CurrentExchange = TCurrentExchange{};
+  PollingActive = 0;
+}
+
+void ExchangeContext::SetCurrentExchange(int ecr, int set) {
+  CurrentExchange.Ecr = static_cast<std::uint8_t>(ecr);
+  CurrentExchange.Set = static_cast<std::uint8_t>(set);
+}
+
+void ExchangeContext::ClearCurrentExchange() { CurrentExchange = TCurrentExchange{}; }
+
+bool ExchangeContext::IsCurrentExchange(int ecr, int set) const {
+  return CurrentExchange.Ecr == ecr && CurrentExchange.Set == set;
+}
+
+void ExchangeContext::SetExchange(std::uint8_t SetNo, std::uint8_t Command, std::uint8_t LogNo,
+                                  std::string_view Payload, std::string_view Block) {
+  WaitRes.SetNo = SetNo;
+  WaitRes.Command = Command;
+  WaitRes.LogNo = LogNo;
+  WaitRes.Payload.assign(Payload);
+  WaitRes.Block.assign(Block);
+  WaitRes.Deferred = 0;
+}
+
+void ExchangeContext::AnswerCurrentExchange(ClientSender& server, std::uint8_t ErrorCode) {
+  if (WaitRes.SetNo == 0) return;
+  // A reply context naming no register or SET of the table has nowhere to go.
+  if (WaitRes.SetNo > kSetCount || WaitRes.LogNo < 1 || WaitRes.LogNo > kMaxLogNo) return;
+  TSetDescr& set = EcrTable.At(WaitRes.LogNo).Set(WaitRes.SetNo);
+  if (WaitRes.Deferred == 1) {
+    set.Saved = 1;
+    set.SavedPayload = WaitRes.Payload;
+    set.SavedCommand = WaitRes.Command;
+    set.SavedBlock = WaitRes.Block;
+    WaitRes.Deferred = 0;
+    WaitRes.Command = WaitRes.NextCommand;
+  }
+  set.Command = 0;
+  set.State = kStateNone;
+  if (set.Saved == 1 && OldFPMode) return;
+  const std::string message = BuildClientMessage(WaitRes.SetNo, WaitRes.Command, WaitRes.LogNo,
+                                                 ErrorCode, WaitRes.Block, WaitRes.Payload);
+  SendToClient(server, set.ClientId, message);
+  if (WaitRes.SetNo % 2 == 1) SendToSetOwner(server, WaitRes.LogNo, WaitRes.SetNo + 1, message);
+}
+
+void ExchangeContext::SendToClient(ClientSender& server, int clientId, std::string_view message) {
+  if (clientId <= 0) return;
+  try {
+    server.SendData(static_cast<std::uint16_t>(clientId), message);
+  } catch (const std::exception&) {
+    // The engine does not look at the outcome of a send.
+  }
+}
+
+void ExchangeContext::SendToSubscribers(ClientSender& server, const TEcr& ecr,
+                                        std::string_view message) {
+  const std::size_t count = std::min<std::size_t>(ecr.QueueCount, kSubscriberQueueLength);
+  for (std::size_t i = 0; i < count; ++i) SendToClient(server, ecr.Queue[i], message);
+}
+
+void ExchangeContext::SendToSetOwner(ClientSender& server, int logNo, int setNo,
+                                     std::string_view message) {
+  if (setNo < 1 || setNo > kSetCount || logNo < 1 || logNo > kMaxLogNo) return;
+  SendToClient(server, EcrTable.At(logNo).Set(setNo).ClientId, message);
+}
+
+void ExchangeContext::EcrUseInc(PollingControl* poller, int ecr) {
+  TEcr& record = EcrTable.At(ecr);
+  if (record.UseCount == 0 && poller != nullptr) {
+    try {
+      poller->AddEcr(ecr);
+    } catch (const std::exception& error) {
+      if (log_) log_(error.what());
+    }
+  }
+  if (record.UseCount == 0 && PollingActive == 0) {
+    if (poller != nullptr) {
+      poller->StartNoise();
+      poller->CancelExchange();
+    }
+    PollingActive = 1;
+  }
+  ++record.UseCount;
+}
+
+void ExchangeContext::EcrUseDec(PollingControl* poller, int ecr) {
+  TEcr& record = EcrTable.At(ecr);
+  if (record.UseCount == 0) return;
+  --record.UseCount;
+  if (record.UseCount != 0) return;
+  if (poller != nullptr) {
+    try {
+      poller->RemoveEcr(ecr);
+    } catch (const std::exception& error) {
+      if (log_) log_(error.what());
+    }
+  }
+  for (const TEcr& other : EcrTable.Ecrs) {
+    if (other.UseCount > 0) return;
+  }
+  PollingActive = 0;
+  if (poller != nullptr) poller->StopNoise();
+}
+
+bool ExchangeContext::IsRepeatedBlock(int ecr, std::string_view block) {
+  TEcr& record = EcrTable.At(ecr);
+  if (record.LastBlock == block) {
+    if (log_) log_("Repeated block: " + std::string(block));
+    return true;
+  }
+  record.LastBlock.assign(block);
+  return false;
+}
+
+std::int32_t ExchangeContext::TakeNextNotifyId() {
+  const std::int32_t id = settings_.NextNotifyId;
+  // Wraps instead of overflowing a signed integer.
+  settings_.NextNotifyId = static_cast<std::int32_t>(static_cast<std::uint32_t>(id) + 1u);
+  return id;
+}
+
+std::int32_t ExchangeContext::EcrNotifyId(int ecr) {
+  EcrSettings& counters = settings_.Ecr(ecr);
+  if (counters.NotifyId == 0) counters.NotifyId = TakeNextNotifyId();
+  return counters.NotifyId;
+}
+
+std::int32_t ExchangeContext::NewEcrNotifyId(int ecr) {
+  const std::int32_t inForce = EcrNotifyId(ecr);
+  EcrSettings& counters = settings_.Ecr(ecr);
+  counters.NotifyId = TakeNextNotifyId();
+  counters.Sequence = 1;
+  saver_.Save();
+  return inForce;
+}
+
+std::uint16_t ExchangeContext::NextEcrSequence(int ecr) {
+  EcrSettings& counters = settings_.Ecr(ecr);
+  const std::uint16_t sequence = counters.Sequence;
+  counters.Sequence = sequence == 0xFFFF ? std::uint16_t{1} : static_cast<std::uint16_t>(sequence + 1);
+  return sequence;
+}
+
+std::uint16_t ExchangeContext::CurrentEcrSequence(int ecr) const { return settings_.Ecr(ecr).Sequence; }
+
+}  // namespace ecr

@@ -1,0 +1,81 @@
+#pragma once
+// The request engine's memory: the register table, the reply owed for the exchange in
+// progress, the OnLine exchange that waits for an answer, the polling flag, and the
+// per-register counters of the settings record, with the operations on them that both the
+// client handlers and the register-side callbacks use.
+//
+// Not thread-safe by itself: RequestEngine holds its lock around every call. Tests drive
+// it directly with fakes.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "server/client_sender.h"
+#include "server/ecr_records.h"
+#include "server/polling_control.h"
+#include "server/server_settings.h"
+#include "server/settings_saver.h"
+
+namespace ecr {
+
+// Writes one line to the program's log (level 0).
+using EngineLog = std::function<void(const std::string& text)>;
+
+class ExchangeContext {
+ public:
+  ExchangeContext(ServerSettings& settings, SettingsSaver& saver, EngineLog log);
+
+  TEcrs EcrTable;
+  TWaitRes WaitRes;
+  TCurrentExchange CurrentExchange;
+  std::uint32_t PollingActive = 0;
+  // The old fiscal-printer option of the server's INI file.
+  bool OldFPMode = false;
+
+  ServerSettings& Settings() { return settings_; }
+  const ServerSettings& Settings() const { return settings_; }
+
+  // The stop of the service: table, current exchange and polling flag back to zero.
+  void Reset();
+
+  void SetCurrentExchange(int ecr, int set);
+  void ClearCurrentExchange();
+  bool IsCurrentExchange(int ecr, int set) const;
+
+  // Fills WaitRes and clears Deferred (NextCommand stays).
+  void SetExchange(std::uint8_t SetNo, std::uint8_t Command, std::uint8_t LogNo,
+                   std::string_view Payload, std::string_view Block);
+  // Sends (or keeps, for a deferred reply) the reply owed in WaitRes.
+  void AnswerCurrentExchange(ClientSender& server, std::uint8_t ErrorCode);
+
+  // Nothing is sent to client 0; a failing send is ignored (the socket server closes a
+  // connection that fails and reports it as a disconnect).
+  static void SendToClient(ClientSender& server, int clientId, std::string_view message);
+  static void SendToSubscribers(ClientSender& server, const TEcr& ecr, std::string_view message);
+  // To the owner of SET setNo of register logNo (1..14; other numbers send nothing).
+  void SendToSetOwner(ClientSender& server, int logNo, int setNo, std::string_view message);
+
+  // The use count of working SETs that keeps a register on the poll list. poller may be
+  // null (service not running): the count still changes.
+  void EcrUseInc(PollingControl* poller, int ecr);
+  void EcrUseDec(PollingControl* poller, int ecr);
+
+  bool IsRepeatedBlock(int ecr, std::string_view block);
+
+  std::int32_t EcrNotifyId(int ecr);
+  std::int32_t NewEcrNotifyId(int ecr);
+  // After 65535 the sequence goes on with 1, the value every new id starts with.
+  std::uint16_t NextEcrSequence(int ecr);
+  std::uint16_t CurrentEcrSequence(int ecr) const;
+
+ private:
+  std::int32_t TakeNextNotifyId();
+
+  ServerSettings& settings_;
+  SettingsSaver& saver_;
+  EngineLog log_;
+};
+
+}  // namespace ecr

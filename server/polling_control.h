@@ -1,0 +1,31 @@
+#pragma once
+// What the request engine needs of the polling thread: its poll list, the keep-alive of its
+// line, and the hand-over of commands and answers. The server application adapts the real
+// polling thread to it; tests use fakes.
+//
+// The engine calls these under its own lock, on the main thread (client requests) and on
+// the polling thread (inside the polling thread's events), so an implementation must
+// return without waiting on the line or for an application's answer.
+
+#include <string_view>
+
+namespace ecr {
+
+class PollingControl {
+ public:
+  virtual ~PollingControl() = default;
+  // Puts register logNo (1..99) on the poll list / takes it off.
+  virtual void AddEcr(int logNo) = 0;
+  virtual void RemoveEcr(int logNo) = 0;
+  // Starts and stops the keep-alive bytes of the line.
+  virtual void StartNoise() = 0;
+  virtual void StopNoise() = 0;
+  // The exchange under way sends and waits no further.
+  virtual void CancelExchange() = 0;
+  // The command for the current InLine exchange (text in the server's character set).
+  virtual void SetInLineCommand(std::string_view text) = 0;
+  // The application's answer for the current OnLine exchange.
+  virtual void SetOnLineAnswer(std::string_view text) = 0;
+};
+
+}  // namespace ecr

@@ -1,0 +1,383 @@
+#include "server/request_engine.h"
+
+#include "foundation/fields.h"
+#include "server/client_message.h"
+#include "server/commands.h"
+
+namespace ecr {
+
+namespace {
+
+// The instance message by which a second start asks the running one to close.
+constexpr int kQuitMessageId = 2;
+
+constexpr std::string_view kServerName = "HARBENDIX";
+
+bool IsLogNo(int logNo) { return logNo >= 1 && logNo <= kMaxLogNo; }
+
+}  // namespace
+
+RequestEngine::RequestEngine(ServerSettings& settings, SettingsSaver& saver,
+                             std::string versionText, EngineLog log)
+    : context_(settings, saver, std::move(log)), versionText_(std::move(versionText)) {}
+
+// ---- entry points --------------------------------------------------------------------
+
+void RequestEngine::DispatchRequest(ClientSender& server, PollingControl* poller,
+                                    std::uint16_t clientId, std::string_view message) {
+  if (message.size() > kMaxMessageLength) message = message.substr(0, kMaxMessageLength);
+  const ClientMessage parsed = ParseClientRequest(message);
+  Request request{server, poller, clientId, parsed.Payload, parsed.LogNo, parsed.Command, parsed.SetNo};
+
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (request.SetNo == ServerSet) {
+    HandleServerRequest(request);
+    return;
+  }
+  if (request.SetNo == SubscriberSet) {
+    if (!IsLogNo(request.LogNo)) {
+      Reply(request, erWrongEcrNumber);
+      return;
+    }
+    HandleSubscription(request);
+    return;
+  }
+  if (request.SetNo < 1 || request.SetNo > kSetCount) {
+    Reply(request, erUnknownSet);
+    return;
+  }
+  if (request.Command < 1 || request.Command > kMaxRequestCommand) {
+    Reply(request, erUnknownCommand);
+    return;
+  }
+  if (!IsLogNo(request.LogNo)) {
+    Reply(request, erWrongEcrNumber);
+    return;
+  }
+  const Handler handler = HandlerFor(request.SetNo, request.Command);
+  if (handler == Handler::None) {
+    ReplyWithCopy(request, erUnknownCommand);
+    return;
+  }
+  // A monitor sees the request before its reply, and even SETs pass theirs on as well.
+  CopyToNextSet(request, message);
+  RunHandler(handler, request);
+}
+
+void RequestEngine::ClientConnected() {}
+
+void RequestEngine::ClientDisconnected(ClientSender& /*server*/, PollingControl* poller,
+                                       std::uint16_t clientId) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  for (int logNo = 1; logNo <= kMaxLogNo; ++logNo) {
+    TEcr& ecr = context_.EcrTable.At(logNo);
+    for (int setNo = 1; setNo <= kSetCount; ++setNo) {
+      TSetDescr& set = ecr.Set(setNo);
+      if (set.ClientId != clientId) continue;
+      set = TSetDescr{};
+      if (IsWorkingSet(setNo)) context_.EcrUseDec(poller, logNo);
+    }
+    const std::size_t count = std::min<std::size_t>(ecr.QueueCount, kSubscriberQueueLength);
+    for (std::size_t i = 0; i < count; ++i) {
+      if (ecr.Queue[i] != clientId) continue;
+      for (std::size_t j = i; j + 1 < count; ++j) ecr.Queue[j] = ecr.Queue[j + 1];
+      ecr.Queue[count - 1] = 0;
+      ecr.QueueCount = static_cast<std::uint8_t>(count - 1);
+      break;
+    }
+  }
+}
+
+void RequestEngine::OnSelfMessage(int messageId, std::string_view text, bool loopBack) {
+  if (loopBack || messageId != kQuitMessageId) return;
+  std::function<void()> close;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (context_.Settings().AdminPassword.Get() == text) {
+      quitConfirmed_ = true;
+      close = closeMainWindow_;
+    } else {
+      quitConfirmed_ = false;
+    }
+  }
+  // The close runs the stop of the service, which takes the lock again.
+  if (close) close();
+}
+
+void RequestEngine::SetCloseMainWindow(std::function<void()> closeMainWindow) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  closeMainWindow_ = std::move(closeMainWindow);
+}
+
+void RequestEngine::SetOldFPMode(bool on) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  context_.OldFPMode = on;
+}
+
+void RequestEngine::ResetServerState() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  context_.Reset();
+}
+
+void RequestEngine::ClearCurrentExchange() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  context_.ClearCurrentExchange();
+}
+
+bool RequestEngine::PollingActive() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return context_.PollingActive != 0;
+}
+
+TEcr RequestEngine::EcrSnapshot(int logNo) const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return IsLogNo(logNo) ? context_.EcrTable.At(logNo) : TEcr{};
+}
+
+TCurrentExchange RequestEngine::CurrentExchangeSnapshot() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return context_.CurrentExchange;
+}
+
+TWaitRes RequestEngine::WaitResSnapshot() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return context_.WaitRes;
+}
+
+void RequestEngine::UpdateSettings(const std::function<void(ServerSettings&)>& change) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  change(context_.Settings());
+}
+
+// ---- replies -------------------------------------------------------------------------
+
+void RequestEngine::Reply(const Request& request, std::uint8_t errorCode, std::string_view payload) {
+  ExchangeContext::SendToClient(
+      request.server, request.clientId,
+      BuildClientMessage(request.SetNo, request.Command, request.LogNo, errorCode, {}, payload));
+}
+
+void RequestEngine::ReplyWithCopy(const Request& request, std::uint8_t errorCode,
+                                  std::string_view payload) {
+  const std::string message =
+      BuildClientMessage(request.SetNo, request.Command, request.LogNo, errorCode, {}, payload);
+  ExchangeContext::SendToClient(request.server, request.clientId, message);
+  CopyToNextSet(request, message);
+}
+
+void RequestEngine::CopyToNextSet(const Request& request, std::string_view message) {
+  if (request.SetNo < kSetCount) {
+    context_.SendToSetOwner(request.server, request.LogNo, request.SetNo + 1, message);
+  }
+}
+
+bool RequestEngine::IsOwner(const Request& request) const {
+  return context_.EcrTable.At(request.LogNo).Set(request.SetNo).ClientId == request.clientId;
+}
+
+TSetDescr& RequestEngine::SetOf(const Request& request) {
+  return context_.EcrTable.At(request.LogNo).Set(request.SetNo);
+}
+
+// ---- handlers ------------------------------------------------------------------------
+
+void RequestEngine::RunHandler(Handler handler, Request& request) {
+  switch (handler) {
+    case Handler::None: break;
+    case Handler::OpenChannel: OpenChannel(request); break;
+    case Handler::OpenMonitor: OpenMonitor(request); break;
+    case Handler::CloseChannel: CloseChannel(request); break;
+    case Handler::CloseMonitor: CloseMonitor(request); break;
+    case Handler::CancelCommand: CancelCommand(request); break;
+    case Handler::SendDataToEcr: SendDataToEcr(request); break;
+    case Handler::SendDataToEcrC: SendDataToEcrC(request); break;
+    case Handler::FinishExchange: FinishExchange(request); break;
+    case Handler::QueryChannelState: QueryChannelState(request); break;
+    case Handler::QueueCommand: QueueCommand(request); break;
+  }
+}
+
+void RequestEngine::HandleServerRequest(Request& request) {
+  if (request.Command != cmdIdentify) return;
+  Reply(request, erNoError, std::string(kServerName) + ";" + versionText_ + ";");
+}
+
+void RequestEngine::HandleSubscription(Request& request) {
+  TEcr& ecr = context_.EcrTable.At(request.LogNo);
+  if (request.Command == cmdOpen) {
+    request.Payload += ';';
+    if (ecr.QueueCount >= kSubscriberQueueLength) {
+      Reply(request, erSetTaken);
+      return;
+    }
+    if (GetField(request.Payload, 1) != context_.Settings().SubscriberPassword.Get()) {
+      Reply(request, erWrongSetPassword);
+      return;
+    }
+    Reply(request, erNoError);
+    ecr.Queue[ecr.QueueCount] = static_cast<std::int16_t>(request.clientId);
+    ++ecr.QueueCount;
+    return;
+  }
+  if (request.Command == cmdClose) {
+    const std::size_t count = ecr.QueueCount;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (ecr.Queue[i] != request.clientId) continue;
+      for (std::size_t j = i; j + 1 < count; ++j) ecr.Queue[j] = ecr.Queue[j + 1];
+      ecr.Queue[count - 1] = 0;
+      ecr.QueueCount = static_cast<std::uint8_t>(count - 1);
+      Reply(request, erNoError);
+      return;
+    }
+    Reply(request, erSetNotYours);
+  }
+}
+
+void RequestEngine::OpenChannel(Request& request) {
+  request.Payload += ';';
+  const TEcr& ecr = context_.EcrTable.At(request.LogNo);
+  for (int other = 1; other <= kSetCount; ++other) {
+    if (SetsConflict(request.SetNo, other) && ecr.Set(other).ClientId != 0) {
+      ReplyWithCopy(request, erSetTaken, kServerName);
+      return;
+    }
+  }
+  if (GetField(request.Payload, 1) != context_.Settings().SetPassword(request.SetNo).Get()) {
+    ReplyWithCopy(request, erWrongSetPassword, kServerName);
+    return;
+  }
+  TSetDescr& set = SetOf(request);
+  set.ClientId = static_cast<std::int16_t>(request.clientId);
+  set.Command = 0;
+  set.State = kStateNone;
+  set.Saved = 0;
+  set.SavedCommand = 0;
+  set.SavedPayload.clear();
+  set.SavedBlock.clear();
+  context_.EcrUseInc(request.poller, request.LogNo);
+  // With the old fiscal-printer option the owner of SET 13 gets the open confirmed without
+  // the server's name; its monitor still sees the name.
+  const bool bareReply = request.SetNo == 13 && context_.OldFPMode;
+  Reply(request, erNoError, bareReply ? std::string_view{} : kServerName);
+  CopyToNextSet(request, BuildClientMessage(request.SetNo, request.Command, request.LogNo,
+                                            erNoError, {}, kServerName));
+}
+
+void RequestEngine::OpenMonitor(Request& request) {
+  request.Payload += ';';
+  const TEcr& ecr = context_.EcrTable.At(request.LogNo);
+  for (int other = 1; other <= kSetCount; ++other) {
+    if (SetsConflict(request.SetNo, other) && ecr.Set(other).ClientId != 0) {
+      Reply(request, erSetTaken);
+      return;
+    }
+  }
+  if (GetField(request.Payload, 1) != context_.Settings().SetPassword(request.SetNo).Get()) {
+    Reply(request, erWrongSetPassword);
+    return;
+  }
+  Reply(request, erNoError);
+  TSetDescr& set = SetOf(request);
+  set.ClientId = static_cast<std::int16_t>(request.clientId);
+  set.Command = 0;
+  set.State = kStateNone;
+}
+
+void RequestEngine::CloseChannel(Request& request) {
+  if (!IsOwner(request)) {
+    ReplyWithCopy(request, erSetNotYours);
+    return;
+  }
+  TSetDescr& set = SetOf(request);
+  set.ClientId = 0;
+  set.Command = 0;
+  set.State = kStateNone;
+  context_.EcrUseDec(request.poller, request.LogNo);
+  ReplyWithCopy(request, erNoError);
+}
+
+void RequestEngine::CloseMonitor(Request& request) {
+  if (!IsOwner(request)) {
+    Reply(request, erSetNotYours);
+    return;
+  }
+  TSetDescr& set = SetOf(request);
+  set.ClientId = 0;
+  set.Command = 0;
+  set.State = kStateNone;
+  Reply(request, erNoError);
+}
+
+void RequestEngine::CancelCommand(Request& request) {
+  if (!IsOwner(request)) {
+    ReplyWithCopy(request, erSetNotYours);
+    return;
+  }
+  TSetDescr& set = SetOf(request);
+  set.State = kStateNone;
+  set.Command = 0;
+  set.Saved = 0;
+  set.SavedCommand = 0;
+  set.SavedPayload.clear();
+  set.SavedBlock.clear();
+  ReplyWithCopy(request, erNoError);
+}
+
+void RequestEngine::QueryChannelState(Request& request) {
+  if (!IsOwner(request)) {
+    ReplyWithCopy(request, erSetNotYours);
+    return;
+  }
+  ReplyWithCopy(request, SetOf(request).State);
+}
+
+void RequestEngine::QueueCommand(Request& request) {
+  if (!IsOwner(request)) {
+    ReplyWithCopy(request, erSetNotYours);
+    return;
+  }
+  TSetDescr& set = SetOf(request);
+  if (set.Command != 0) {
+    ReplyWithCopy(request, erEcrBusy);
+    return;
+  }
+  set.Command = request.Command;
+  set.State = kStateQueued;
+  set.Payload = request.Payload;
+}
+
+void RequestEngine::SendDataToEcr(Request& request) {
+  if (!IsOwner(request)) {
+    ReplyWithCopy(request, erSetNotYours);
+    return;
+  }
+  if (!context_.IsCurrentExchange(request.LogNo, request.SetNo)) {
+    ReplyWithCopy(request, erTooLate);
+    return;
+  }
+  if (request.poller != nullptr) request.poller->SetOnLineAnswer(request.Payload);
+  context_.ClearCurrentExchange();
+  context_.SetExchange(request.SetNo, request.Command, request.LogNo, request.Payload, {});
+}
+
+void RequestEngine::SendDataToEcrC(Request& request) {
+  request.Payload.insert(0, "C;");
+  if (request.Payload.size() > kMaxMessageLength) request.Payload.resize(kMaxMessageLength);
+  SendDataToEcr(request);
+}
+
+void RequestEngine::FinishExchange(Request& request) {
+  if (!IsOwner(request)) {
+    ReplyWithCopy(request, erSetNotYours);
+    return;
+  }
+  if (!context_.IsCurrentExchange(request.LogNo, request.SetNo)) {
+    ReplyWithCopy(request, erTooLate);
+    return;
+  }
+  if (request.poller != nullptr) request.poller->CancelExchange();
+  context_.ClearCurrentExchange();
+  ReplyWithCopy(request, erNoError);
+}
+
+}  // namespace ecr
