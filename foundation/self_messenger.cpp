@@ -1,0 +1,50 @@
+#include "foundation/self_messenger.h"
+
+#include <utility>
+
+#include "platform/program_path.h"
+
+namespace ecr {
+
+std::string SelfMessageName(std::string_view executablePath) {
+  std::string name(executablePath);
+  for (char& c : name)
+    if (c == '/') c = '_';
+  return name;
+}
+
+std::uint16_t SelfMessageId(std::string_view name) {
+  std::uint32_t hash = 2166136261u;  // 32-bit FNV-1a
+  for (unsigned char c : name) {
+    hash ^= c;
+    hash *= 16777619u;
+  }
+  return static_cast<std::uint16_t>(0xC000u | (hash & 0x3FFFu));
+}
+
+TSelfMessenger::TSelfMessenger() : TSelfMessenger(ProgramPath()) {}
+
+TSelfMessenger::TSelfMessenger(std::string_view executablePath, std::string socketFolder)
+    : name_(SelfMessageName(executablePath)), messageId_(SelfMessageId(name_)), channel_(name_, std::move(socketFolder)) {}
+
+void TSelfMessenger::Send(int msgId, std::string_view text) {
+  channel_.Post(messageId_, static_cast<std::int32_t>(msgId), text);
+}
+
+void TSelfMessenger::Receive() {
+  while (auto notice = channel_.NextNotice()) {
+    if (busy_ || notice->messageId != messageId_) continue;
+    if (!onSelfEvent_) continue;
+    // The handler may replace itself (or run a nested event loop); call a copy, and clear
+    // the flag however it returns.
+    SelfEvent handler = onSelfEvent_;
+    struct BusyScope {
+      bool& flag;
+      explicit BusyScope(bool& f) : flag(f) { flag = true; }
+      ~BusyScope() { flag = false; }
+    } scope(busy_);
+    handler(*this, notice->param, channel_.ReadText(kMaxReceivedText), notice->senderId == AppId());
+  }
+}
+
+}  // namespace ecr

@@ -1,0 +1,86 @@
+#pragma once
+// Messages between processes of one program: a second start hands a short text to the
+// copy that is already running. Processes meet by the instance-message name, which is
+// made from the executable's real path, so two copies installed in different folders
+// never see each other's messages. The only message in use is smQuit, a request to
+// close that carries a password.
+//
+// TSelfMessenger is plain C++: it exposes a descriptor that becomes readable while
+// messages wait, and Receive(), which the program's event loop calls when it is (the
+// window programs use SelfMessengerHost of foundation/widgets/, a socket notifier).
+// Every message sent under the name, the sender's own included, reaches every messenger
+// of the name; LoopBack tells a messenger that the message is its own.
+//
+// Thread safety: one messenger belongs to one thread (the main thread): construction,
+// Send, Receive and SetOnSelfEvent are called there only.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "platform/instance_channel.h"
+
+namespace ecr {
+
+// The request to close; its text is the password the user gave with the close parameter.
+inline constexpr int smQuit = 2;
+
+// The instance-message name of an executable: its full path with every "/" replaced by
+// "_". The name is kept whole: a cut would let two long installation paths that agree
+// in their first characters share one name.
+std::string SelfMessageName(std::string_view executablePath);
+
+// The message number registered for a name: 0xC000..0xFFFF, equal for equal names.
+std::uint16_t SelfMessageId(std::string_view name);
+
+class TSelfMessenger {
+ public:
+  // The longest text a handler receives; longer texts arrive cut.
+  static constexpr std::size_t kMaxReceivedText = 255;
+
+  using SelfEvent = std::function<void(TSelfMessenger& sender, int msgId, const std::string& text, bool loopBack)>;
+
+  // Messenger of the running program (named from its real path), sockets in
+  // InstanceSocketFolder().
+  TSelfMessenger();
+  // Messenger of the program at `executablePath`.
+  explicit TSelfMessenger(std::string_view executablePath, std::string socketFolder = InstanceSocketFolder());
+  TSelfMessenger(const TSelfMessenger&) = delete;
+  TSelfMessenger& operator=(const TSelfMessenger&) = delete;
+
+  const std::string& Name() const { return name_; }
+  std::uint16_t MessageId() const { return messageId_; }
+  // This messenger's identity in every message it sends.
+  std::uint64_t AppId() const { return channel_.SenderId(); }
+
+  // False when the shared section or the socket could not be set up; the messenger then
+  // sends and receives nothing, and Error() says why.
+  bool IsOpen() const { return channel_.IsOpen(); }
+  const std::string& Error() const { return channel_.Error(); }
+
+  // Until a handler is set, arriving messages are consumed without effect.
+  void SetOnSelfEvent(SelfEvent handler) { onSelfEvent_ = std::move(handler); }
+
+  // Sends one message to every messenger of the name; does not wait, and cannot tell
+  // whether anybody received it. Texts longer than 65,534 bytes are cut to that length,
+  // and a text ends at its first zero byte.
+  void Send(int msgId, std::string_view text);
+
+  // Readable while messages wait; -1 when not open.
+  int ReadableFd() const { return channel_.ReadableFd(); }
+
+  // Handles every waiting message: calls the handler once per message with the text
+  // (at most kMaxReceivedText bytes) and LoopBack. Messages that arrive while the
+  // handler runs and a nested event loop calls Receive are dropped, not delivered.
+  void Receive();
+
+ private:
+  std::string name_;
+  std::uint16_t messageId_;
+  InstanceChannel channel_;
+  SelfEvent onSelfEvent_;
+  bool busy_ = false;
+};
+
+}  // namespace ecr

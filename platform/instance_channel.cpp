@@ -1,0 +1,356 @@
+#include "platform/instance_channel.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+namespace ecr {
+namespace {
+
+constexpr std::array<char, 4> kNoticeMagic{'E', 'C', 'I', 'M'};
+// magic, message id, two zero bytes, parameter, sender id
+constexpr std::size_t kNoticeSize = 4 + 2 + 2 + 4 + 8;
+
+// Byte ranges of the section file used as locks (beyond its data, which is allowed).
+constexpr off_t kPresenceLockByte = static_cast<off_t>(InstanceChannel::kSectionSize);
+constexpr off_t kTextLockByte = kPresenceLockByte + 1;
+
+// Bounds the retries when the section is removed by its last user while we open it.
+constexpr int kOpenAttempts = 50;
+
+std::uint64_t NameHash(std::string_view name) {
+  std::uint64_t hash = 14695981039346656037ull;  // 64-bit FNV-1a
+  for (unsigned char c : name) {
+    hash ^= c;
+    hash *= 1099511628211ull;
+  }
+  return hash;
+}
+
+std::string BaseNameOf(std::string_view name) {
+  char hash[32];
+  std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(NameHash(name)));
+  return "ecr-im-" + std::to_string(geteuid()) + "-" + hash;
+}
+
+std::uint32_t NextSerial() {
+  static std::atomic<std::uint32_t> serial{0};
+  return serial.fetch_add(1, std::memory_order_relaxed);
+}
+
+// Open-file-description locks: held per descriptor, so two channels of one process
+// exclude each other exactly as two processes do.
+bool SetLock(int fd, short type, off_t byte, bool wait) {
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = byte;
+  lock.l_len = 1;
+  for (;;) {
+    if (fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) == 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+// Releases the text lock on every exit path.
+class TextLock {
+ public:
+  TextLock(int fd, short type) : fd_(fd) { locked_ = SetLock(fd_, type, kTextLockByte, true); }
+  ~TextLock() {
+    if (locked_) SetLock(fd_, F_UNLCK, kTextLockByte, false);
+  }
+  TextLock(const TextLock&) = delete;
+  TextLock& operator=(const TextLock&) = delete;
+
+ private:
+  int fd_;
+  bool locked_ = false;
+};
+
+bool SameObject(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+std::array<unsigned char, kNoticeSize> EncodeNotice(const InstanceNotice& notice) {
+  std::array<unsigned char, kNoticeSize> bytes{};
+  std::memcpy(bytes.data(), kNoticeMagic.data(), 4);
+  std::memcpy(bytes.data() + 4, &notice.messageId, 2);
+  std::memcpy(bytes.data() + 8, &notice.param, 4);
+  std::memcpy(bytes.data() + 12, &notice.senderId, 8);
+  return bytes;
+}
+
+std::optional<InstanceNotice> DecodeNotice(const unsigned char* bytes, std::size_t size) {
+  if (size != kNoticeSize || std::memcmp(bytes, kNoticeMagic.data(), 4) != 0 || bytes[6] != 0 || bytes[7] != 0)
+    return std::nullopt;
+  InstanceNotice notice;
+  std::memcpy(&notice.messageId, bytes + 4, 2);
+  std::memcpy(&notice.param, bytes + 8, 4);
+  std::memcpy(&notice.senderId, bytes + 12, 8);
+  return notice;
+}
+
+// Where shm_open keeps its objects on Linux.
+constexpr const char* kSectionFolder = "/dev/shm";
+
+std::string UserPrefix() { return "ecr-im-" + std::to_string(geteuid()) + "-"; }
+
+// True when `fd` is still the object that `sectionName` names.
+bool StillNamed(int fd, const std::string& sectionName) {
+  struct stat held {};
+  struct stat named {};
+  if (fstat(fd, &held) != 0) return false;
+  int check = shm_open(sectionName.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  if (check < 0) return false;
+  const bool same = fstat(check, &named) == 0 && SameObject(held, named);
+  close(check);
+  return same;
+}
+
+// Removes the sections of this user that no channel holds any more: those of processes
+// that ended without closing their channel (killed, or ended with exit()). Safe against
+// channels being opened meanwhile: the write lock excludes every user, and a channel
+// that opened the object just before checks the name again once it holds its lock.
+void RemoveAbandonedSections(const std::string& ownSection) {
+  DIR* folder = opendir(kSectionFolder);
+  if (folder == nullptr) return;
+  const std::string prefix = UserPrefix();
+  while (dirent* entry = readdir(folder)) {
+    const std::string_view file(entry->d_name);
+    if (!file.starts_with(prefix)) continue;
+    const std::string sectionName = "/" + std::string(file);
+    if (sectionName == ownSection) continue;
+    int fd = shm_open(sectionName.c_str(), O_RDWR | O_CLOEXEC, 0);
+    if (fd < 0) continue;
+    struct stat info {};
+    if (fstat(fd, &info) == 0 && info.st_uid == geteuid() && SetLock(fd, F_WRLCK, kPresenceLockByte, false) &&
+        StillNamed(fd, sectionName))
+      shm_unlink(sectionName.c_str());
+    close(fd);
+  }
+  closedir(folder);
+}
+
+// A socket file that refuses datagrams has no process behind it; remove it when the
+// process its name gives is gone, so that a process that reuses the id keeps its own.
+void RemoveDeadSocket(const std::string& path, std::string_view file, std::size_t prefixLength) {
+  const std::string_view rest = file.substr(prefixLength);
+  const std::size_t dot = rest.find('.');
+  if (dot == std::string_view::npos) return;
+  const long pid = std::strtol(std::string(rest.substr(0, dot)).c_str(), nullptr, 10);
+  if (pid <= 0 || pid == getpid()) return;
+  if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) unlink(path.c_str());
+}
+
+bool FillAddress(const std::string& path, sockaddr_un& address) {
+  address = {};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) return false;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  return true;
+}
+
+}  // namespace
+
+std::string PrivateSocketFolder(std::string_view base) {
+  std::string folder(base);
+  folder += "/ecr-im-" + std::to_string(geteuid());
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
+  struct stat info {};
+  if (lstat(folder.c_str(), &info) != 0) return {};
+  if (!S_ISDIR(info.st_mode) || info.st_uid != geteuid() || (info.st_mode & 077) != 0) return {};
+  return folder;
+}
+
+std::string InstanceSocketFolder() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime != nullptr && runtime[0] == '/') {
+    struct stat info {};
+    if (stat(runtime, &info) == 0 && S_ISDIR(info.st_mode)) return runtime;
+  }
+  return PrivateSocketFolder("/tmp");
+}
+
+InstanceChannel::InstanceChannel(std::string_view name, std::string socketFolder)
+    : baseName_(BaseNameOf(name)),
+      sectionName_("/" + baseName_),
+      socketFolder_(std::move(socketFolder)),
+      senderId_((static_cast<std::uint64_t>(static_cast<std::uint32_t>(getpid())) << 32) | NextSerial()) {
+  RemoveAbandonedSections(sectionName_);
+  if (!OpenSection() || !OpenSocket()) Close();
+}
+
+InstanceChannel::~InstanceChannel() { Close(); }
+
+void InstanceChannel::Fail(std::string_view what, int error) {
+  char text[256];
+  error_ = std::string(what) + ": " + strerror_r(error, text, sizeof text);
+}
+
+bool InstanceChannel::OpenSection() {
+  for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+    int fd = shm_open(sectionName_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      Fail("shared memory " + sectionName_, errno);
+      return false;
+    }
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || info.st_uid != geteuid()) {
+      const int error = info.st_uid != geteuid() ? EACCES : errno;
+      close(fd);
+      Fail("shared memory " + sectionName_, error);
+      return false;
+    }
+    // Waits only while the section's last user removes it.
+    if (!SetLock(fd, F_RDLCK, kPresenceLockByte, true)) {
+      Fail("lock on " + sectionName_, errno);
+      close(fd);
+      return false;
+    }
+    // The last user may have removed the name between our open and our lock; then this
+    // object is an orphan and the name must be opened afresh.
+    int check = shm_open(sectionName_.c_str(), O_RDWR | O_CLOEXEC, 0600);
+    struct stat current {};
+    bool same = check >= 0 && fstat(check, &current) == 0 && SameObject(info, current);
+    if (check >= 0) close(check);
+    if (!same) {
+      close(fd);
+      continue;
+    }
+    if (info.st_size < static_cast<off_t>(kSectionSize) && ftruncate(fd, static_cast<off_t>(kSectionSize)) != 0) {
+      Fail("size of " + sectionName_, errno);
+      close(fd);
+      return false;
+    }
+    void* view = mmap(nullptr, kSectionSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (view == MAP_FAILED) {
+      Fail("mapping of " + sectionName_, errno);
+      close(fd);
+      return false;
+    }
+    sectionFd_ = fd;
+    view_ = static_cast<unsigned char*>(view);
+    return true;
+  }
+  Fail("shared memory " + sectionName_, EAGAIN);
+  return false;
+}
+
+bool InstanceChannel::OpenSocket() {
+  if (socketFolder_.empty()) {
+    Fail("socket folder", ENOENT);
+    return false;
+  }
+  std::string path = socketFolder_ + "/" + baseName_ + "." + std::to_string(senderId_ >> 32) + "." +
+                     std::to_string(senderId_ & 0xffffffffu);
+  sockaddr_un address{};
+  if (!FillAddress(path, address)) {
+    Fail("socket " + path, ENAMETOOLONG);
+    return false;
+  }
+  int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    Fail("socket", errno);
+    return false;
+  }
+  // A file of this name can only be left by a dead process that had our process id.
+  unlink(path.c_str());
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    Fail("socket " + path, errno);
+    close(fd);
+    return false;
+  }
+  // Others of the same user only: the text may be a password.
+  chmod(path.c_str(), 0600);
+  socketFd_ = fd;
+  socketPath_ = std::move(path);
+  return true;
+}
+
+void InstanceChannel::Close() {
+  if (socketFd_ >= 0) {
+    close(socketFd_);
+    socketFd_ = -1;
+  }
+  if (!socketPath_.empty()) {
+    unlink(socketPath_.c_str());
+    socketPath_.clear();
+  }
+  if (view_ != nullptr) {
+    munmap(view_, kSectionSize);
+    view_ = nullptr;
+  }
+  if (sectionFd_ >= 0) {
+    // Turning our read lock into a write lock succeeds only when no other channel holds
+    // the section: then we are its last user and remove it.
+    if (SetLock(sectionFd_, F_WRLCK, kPresenceLockByte, false)) shm_unlink(sectionName_.c_str());
+    close(sectionFd_);
+    sectionFd_ = -1;
+  }
+}
+
+bool InstanceChannel::Post(std::uint16_t messageId, std::int32_t param, std::string_view text) {
+  if (!IsOpen()) return false;
+  {
+    TextLock lock(sectionFd_, F_WRLCK);
+    std::size_t length = std::min(text.size(), kMaxTextLength);
+    std::memcpy(view_, text.data(), length);
+    view_[length] = 0;
+  }
+  const auto bytes = EncodeNotice(InstanceNotice{messageId, param, senderId_});
+  DIR* folder = opendir(socketFolder_.c_str());
+  if (folder == nullptr) return true;
+  const std::string prefix = baseName_ + ".";
+  while (dirent* entry = readdir(folder)) {
+    std::string_view file(entry->d_name);
+    if (!file.starts_with(prefix)) continue;
+    std::string path = socketFolder_ + "/" + std::string(file);
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode) || info.st_uid != geteuid()) continue;
+    sockaddr_un address{};
+    if (!FillAddress(path, address)) continue;
+    // Failures (a dead process's socket, a full queue) only mean that one misses it.
+    if (sendto(socketFd_, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+               reinterpret_cast<const sockaddr*>(&address), sizeof address) < 0 &&
+        errno == ECONNREFUSED)
+      RemoveDeadSocket(path, file, prefix.size());
+  }
+  closedir(folder);
+  return true;
+}
+
+std::optional<InstanceNotice> InstanceChannel::NextNotice() {
+  if (!IsOpen()) return std::nullopt;
+  for (;;) {
+    std::array<unsigned char, kNoticeSize + 1> buffer{};
+    ssize_t received = recv(socketFd_, buffer.data(), buffer.size(), MSG_DONTWAIT);
+    if (received < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    if (auto notice = DecodeNotice(buffer.data(), static_cast<std::size_t>(received))) return notice;
+  }
+}
+
+std::string InstanceChannel::ReadText(std::size_t maxLength) const {
+  if (view_ == nullptr) return {};
+  TextLock lock(sectionFd_, F_RDLCK);
+  const std::size_t limit = std::min(maxLength, kSectionSize);
+  const void* end = std::memchr(view_, 0, limit);
+  const std::size_t length = end != nullptr ? static_cast<std::size_t>(static_cast<const unsigned char*>(end) - view_) : limit;
+  return std::string(reinterpret_cast<const char*>(view_), length);
+}
+
+}  // namespace ecr

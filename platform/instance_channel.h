@@ -1,0 +1,108 @@
+#pragma once
+// The transport of instance messages between processes of one program: a named shared
+// memory section that carries the text, and one Unix datagram socket per open channel
+// that carries the notice "a message is waiting" (message id, parameter, sender id).
+//
+// Every channel of one name (same user) sees every notice posted under that name, its
+// own included. Object names are derived from a 64-bit hash of the whole name and the
+// user id, so channels of different names (or users) never meet, whatever their length:
+//   shared memory  /ecr-im-<uid>-<hash>            (65,535 bytes, mode 0600)
+//   sockets        <folder>/ecr-im-<uid>-<hash>.<pid>.<serial>
+// The folder is $XDG_RUNTIME_DIR when set, else the private folder /tmp/ecr-im-<uid>
+// (created 0700; refused when it belongs to someone else or others may enter it).
+//
+// The section lives as long as one channel of its name is open: the last channel to
+// close removes it (an open-file-description lock counts the users). What a process
+// leaves behind when it ends without closing its channel (killed, or ended by exit())
+// is removed later: every opening channel removes this user's sections that nobody
+// holds, and a Post that finds a socket without its process removes that socket file. Text writes and reads take a lock on the section, so a reader
+// never sees half of a text; a later sender may still replace the text before an earlier
+// notice is handled, as with any single shared section.
+//
+// Thread safety: one channel belongs to one thread (the program's main thread). Distinct
+// channels, in one process or several, may be used from different threads at once.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace ecr {
+
+// One datagram as it arrives.
+struct InstanceNotice {
+  std::uint16_t messageId = 0;
+  std::int32_t param = 0;
+  std::uint64_t senderId = 0;
+  friend bool operator==(const InstanceNotice&, const InstanceNotice&) = default;
+};
+
+// $XDG_RUNTIME_DIR when it names a folder, else PrivateSocketFolder("/tmp"); empty when
+// neither can be used.
+std::string InstanceSocketFolder();
+
+// `base`/ecr-im-<uid>, created with mode 0700 when missing. Empty when it cannot be
+// created, is not a folder (a symbolic link counts as not), belongs to another user or
+// is open to group or others.
+std::string PrivateSocketFolder(std::string_view base);
+
+class InstanceChannel {
+ public:
+  static constexpr std::size_t kSectionSize = 65'535;
+  // The longest text Post stores: the section less its terminating zero.
+  static constexpr std::size_t kMaxTextLength = kSectionSize - 1;
+
+  // Opens (creating when needed) the section of `name` and binds this channel's socket in
+  // `socketFolder`. Never throws for system failures: IsOpen() tells, Error() says why.
+  InstanceChannel(std::string_view name, std::string socketFolder);
+  ~InstanceChannel();
+  InstanceChannel(const InstanceChannel&) = delete;
+  InstanceChannel& operator=(const InstanceChannel&) = delete;
+
+  bool IsOpen() const { return sectionFd_ >= 0 && socketFd_ >= 0; }
+  const std::string& Error() const { return error_; }
+
+  // Unique among the open channels of the machine: process id in the upper 32 bits, a
+  // per-process serial below.
+  std::uint64_t SenderId() const { return senderId_; }
+
+  // The descriptor that becomes readable while notices wait; -1 when not open.
+  int ReadableFd() const { return socketFd_; }
+
+  // Writes `text` (cut to kMaxTextLength) and a terminating zero at the start of the
+  // section, then sends the notice (messageId, param, SenderId()) to every socket of the
+  // name, this channel's own included. Does not wait: a socket whose queue is full or
+  // whose process is gone misses the notice. False only when the channel is not open.
+  bool Post(std::uint16_t messageId, std::int32_t param, std::string_view text);
+
+  // The next waiting notice, without waiting; nullopt when none waits. Datagrams that
+  // are not well-formed notices are dropped.
+  std::optional<InstanceNotice> NextNotice();
+
+  // The section's text up to its first zero, at most maxLength bytes.
+  std::string ReadText(std::size_t maxLength) const;
+
+  // The path of this channel's socket (empty when not open).
+  const std::string& SocketPath() const { return socketPath_; }
+  // The name of the shared-memory section ("/ecr-im-...").
+  const std::string& SectionName() const { return sectionName_; }
+
+ private:
+  bool OpenSection();
+  bool OpenSocket();
+  void Close();
+  void Fail(std::string_view what, int error);
+
+  std::string baseName_;
+  std::string sectionName_;
+  std::string socketFolder_;
+  std::string socketPath_;
+  std::string error_;
+  std::uint64_t senderId_ = 0;
+  int sectionFd_ = -1;
+  int socketFd_ = -1;
+  unsigned char* view_ = nullptr;
+};
+
+}  // namespace ecr

@@ -1,0 +1,221 @@
+// Instance messages between messengers of one program, driven without an event loop: the
+// test polls the messenger's descriptor where a program's loop would.
+#include "foundation/self_messenger.h"
+
+#include <poll.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/program_path.h"
+
+namespace ecr {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Received {
+  int msgId;
+  std::string text;
+  bool loopBack;
+  friend bool operator==(const Received&, const Received&) = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Received& r) {
+  return out << "{" << r.msgId << ", \"" << r.text << "\", " << (r.loopBack ? "loop-back" : "foreign") << "}";
+}
+
+class SelfMessengerTest : public ::testing::Test {
+ protected:
+  SelfMessengerTest() {
+    std::string pattern = (fs::temp_directory_path() / "ecr-messenger-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    folder_ = pattern;
+    fs::create_directory(folder_ / "run");
+  }
+  ~SelfMessengerTest() override {
+    std::error_code ec;
+    fs::remove_all(folder_, ec);
+  }
+
+  // A messenger of the program installed at <temp>/<install>/prog.
+  std::unique_ptr<TSelfMessenger> Start(const std::string& install = "app") const {
+    auto messenger = std::make_unique<TSelfMessenger>((folder_ / install / "prog").string(), (folder_ / "run").string());
+    EXPECT_TRUE(messenger->IsOpen()) << messenger->Error();
+    return messenger;
+  }
+
+  // Records what the messenger's handler receives.
+  static std::shared_ptr<std::vector<Received>> Record(TSelfMessenger& messenger) {
+    auto log = std::make_shared<std::vector<Received>>();
+    messenger.SetOnSelfEvent([log, &messenger](TSelfMessenger& sender, int msgId, const std::string& text, bool loopBack) {
+      EXPECT_EQ(&sender, &messenger);
+      log->push_back({msgId, text, loopBack});
+    });
+    return log;
+  }
+
+  // What the event loop does: wait (bounded) for the descriptor, then receive.
+  static bool Pump(TSelfMessenger& messenger, int timeoutMs = 5000) {
+    pollfd entry{messenger.ReadableFd(), POLLIN, 0};
+    if (::poll(&entry, 1, timeoutMs) != 1) return false;
+    messenger.Receive();
+    return true;
+  }
+
+  fs::path folder_;
+};
+
+TEST(SelfMessageName, IsTheWholePathWithEverySlashReplaced) {
+  struct Case {
+    std::string path;
+    std::string name;
+  };
+  const std::string deep = "/" + std::string(300, 'd') + "/harbendix";
+  const std::vector<Case> cases = {
+      {"/opt/ecr/harbendix", "_opt_ecr_harbendix"},
+      {"/usr/lib/ecr/wexhaven.bin", "_usr_lib_ecr_wexhaven.bin"},
+      {"relative", "relative"},
+      {deep, "_" + std::string(300, 'd') + "_harbendix"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(SelfMessageName(c.path), c.name) << c.path;
+}
+
+TEST(SelfMessageName, RegisteredNumberIsStablePerNameInTheRegisteredRange) {
+  for (const char* name : {"_opt_a_prog", "_opt_b_prog", ""}) {
+    const std::uint16_t id = SelfMessageId(name);
+    EXPECT_GE(id, 0xC000u) << name;
+    EXPECT_EQ(id, SelfMessageId(name));
+  }
+  EXPECT_NE(SelfMessageId("_opt_a_prog"), SelfMessageId("_opt_b_prog"));
+}
+
+TEST(SelfMessenger, TheRunningProgramsMessengerIsNamedFromItsRealPath) {
+  TSelfMessenger messenger;
+  EXPECT_EQ(messenger.Name(), SelfMessageName(ProgramPath()));
+  EXPECT_EQ(messenger.MessageId(), SelfMessageId(messenger.Name()));
+}
+
+TEST_F(SelfMessengerTest, EveryMessengerOfTheProgramReceivesTheMessageAndOnlyTheSenderAsLoopBack) {
+  auto running = Start();
+  auto starting = Start();
+  EXPECT_EQ(running->MessageId(), starting->MessageId());
+  EXPECT_NE(running->AppId(), starting->AppId());
+  auto atRunning = Record(*running);
+  auto atStarting = Record(*starting);
+
+  starting->Send(smQuit, "Admin");
+  ASSERT_TRUE(Pump(*running));
+  ASSERT_TRUE(Pump(*starting));
+  EXPECT_EQ(*atRunning, (std::vector<Received>{{smQuit, "Admin", false}}));
+  EXPECT_EQ(*atStarting, (std::vector<Received>{{smQuit, "Admin", true}}));
+}
+
+TEST_F(SelfMessengerTest, ProgramsInstalledInDifferentFoldersNeverSeeEachOther) {
+  auto here = Start("here");
+  auto there = Start("there");
+  EXPECT_NE(here->Name(), there->Name());
+  auto atHere = Record(*here);
+
+  there->Send(smQuit, "not for here");
+  ASSERT_TRUE(Pump(*there));  // its own loop-back arrives, so the message is out
+  EXPECT_FALSE(Pump(*here, 200));
+  EXPECT_TRUE(atHere->empty());
+}
+
+TEST_F(SelfMessengerTest, TextsArriveCutTo255AndEndAtTheirFirstZero) {
+  auto running = Start();
+  auto log = Record(*running);
+  struct Case {
+    std::string sent;
+    std::string received;
+  };
+  const std::string text300 = [] {
+    std::string s;
+    for (int i = 0; i < 300; ++i) s += static_cast<char>('a' + i % 26);
+    return s;
+  }();
+  const std::vector<Case> cases = {
+      {text300, text300.substr(0, 255)},
+      {std::string(255, 'p'), std::string(255, 'p')},
+      {"", ""},
+      {std::string("pass\0word", 9), "pass"},
+  };
+  for (const Case& c : cases) {
+    log->clear();
+    running->Send(smQuit, c.sent);
+    ASSERT_TRUE(Pump(*running));
+    ASSERT_EQ(log->size(), 1u);
+    EXPECT_EQ(log->front().text, c.received);
+    EXPECT_EQ(log->front().text.size(), c.received.size());
+  }
+}
+
+TEST_F(SelfMessengerTest, MessagesBeforeAHandlerIsSetAreConsumedWithoutEffect) {
+  auto running = Start();
+  auto starting = Start();
+  starting->Send(smQuit, "early");
+  ASSERT_TRUE(Pump(*running));  // no handler yet
+
+  auto log = Record(*running);
+  EXPECT_FALSE(Pump(*running, 200)) << "the early message is gone";
+  starting->Send(smQuit, "late");
+  ASSERT_TRUE(Pump(*running));
+  EXPECT_EQ(*log, (std::vector<Received>{{smQuit, "late", false}}));
+}
+
+TEST_F(SelfMessengerTest, AMessageArrivingWhileTheHandlerRunsANestedLoopIsNotDelivered) {
+  auto running = Start();
+  auto starting = Start();
+  std::vector<Received> log;
+  running->SetOnSelfEvent([&](TSelfMessenger& self, int msgId, const std::string& text, bool loopBack) {
+    log.push_back({msgId, text, loopBack});
+    if (text == "first") {
+      // A handler that shows a dialog runs a nested loop, which receives again.
+      starting->Send(smQuit, "during");
+      EXPECT_TRUE(Pump(self));
+    }
+  });
+
+  starting->Send(smQuit, "first");
+  ASSERT_TRUE(Pump(*running));
+  starting->Send(smQuit, "after");
+  ASSERT_TRUE(Pump(*running));
+  EXPECT_EQ(log, (std::vector<Received>{{smQuit, "first", false}, {smQuit, "after", false}}));
+}
+
+TEST_F(SelfMessengerTest, AHandlerMayReplaceItselfWhileItRuns) {
+  auto running = Start();
+  std::vector<std::string> calls;
+  running->SetOnSelfEvent([&](TSelfMessenger& self, int, const std::string& text, bool) {
+    calls.push_back("old " + text);
+    self.SetOnSelfEvent([&](TSelfMessenger&, int, const std::string& t, bool) { calls.push_back("new " + t); });
+  });
+  running->Send(smQuit, "1");
+  ASSERT_TRUE(Pump(*running));
+  running->Send(smQuit, "2");
+  ASSERT_TRUE(Pump(*running));
+  EXPECT_EQ(calls, (std::vector<std::string>{"old 1", "new 2"}));
+}
+
+TEST_F(SelfMessengerTest, AMessengerThatCannotOpenSendsAndReceivesNothing) {
+  TSelfMessenger broken((folder_ / "app" / "prog").string(), (folder_ / "no-such-folder").string());
+  EXPECT_FALSE(broken.IsOpen());
+  EXPECT_FALSE(broken.Error().empty());
+  EXPECT_EQ(broken.ReadableFd(), -1);
+  auto running = Start();
+  auto log = Record(*running);
+  broken.Send(smQuit, "lost");
+  broken.Receive();
+  EXPECT_FALSE(Pump(*running, 200));
+  EXPECT_TRUE(log->empty());
+}
+
+}  // namespace
+}  // namespace ecr
