@@ -1,0 +1,50 @@
+#pragma once
+// The register server's icon in the desktop's tray. It shows one of the two tray images
+// and a hint, and reports clicks through signals; the owner decides what a click does.
+// Where the desktop has no tray the object still keeps its state, shows nothing and
+// never signals, and the program runs on without an icon. Main thread only.
+
+#include <QObject>
+#include <QPoint>
+#include <QString>
+
+#include <memory>
+
+class QSystemTrayIcon;
+
+namespace ecr {
+
+class TrayIcon : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit TrayIcon(QObject* parent = nullptr);
+  ~TrayIcon() override;
+
+  // kTrayImageRunning or kTrayImageStopped (server_app/menu_glyphs.h).
+  void SetImage(int entry);
+  int Image() const { return image_; }
+
+  void SetHint(const QString& hint);
+  const QString& Hint() const { return hint_; }
+
+  void Show();
+  void Hide();
+  bool Shown() const { return shown_; }
+
+  // Whether an icon is really on the desktop (false where there is no tray).
+  bool OnDesktop() const;
+
+ signals:
+  // A single click with `button`, at `screenPosition` (the pointer's position).
+  void Clicked(Qt::MouseButton button, QPoint screenPosition);
+  void DoubleClicked();
+
+ private:
+  std::unique_ptr<QSystemTrayIcon> icon_;  // null where the desktop has no tray
+  int image_ = 1;
+  QString hint_;
+  bool shown_ = false;
+};
+
+}  // namespace ecr

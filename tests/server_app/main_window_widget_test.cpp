@@ -1,0 +1,425 @@
+// The register server's main window driven directly: start and stop of the service with
+// the real socket server and settings file, the undo of a failed start, the password
+// guards, the settings items and the close. The line and polling thread are stood in for
+// by a small fake here; the real ones are exercised by starting the program itself.
+#include "server_app/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QSignalSpy>
+#include <QTest>
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+
+#include "server_app/menu_glyphs.h"
+
+namespace ecr {
+namespace {
+
+class FakeWindows : public ServerWindows {
+ public:
+  // Answers of the password prompt while it "shows"; an empty password never shows it.
+  bool passwordAnswer = true;
+  int passwordShown = 0;
+  std::string lastPasswordAsked;
+  std::function<void()> whilePasswordShows;
+  std::optional<std::string> accessResult;  // nullopt = Cancel
+  std::optional<int> codeTableChoice;       // nullopt = Cancel
+  std::function<void(ServerSettings&)> portsChange;
+  std::function<void()> whileSearchShows;
+  std::vector<std::string> errors;
+  StatusTexts status;
+  int statusShown = 0;
+  int accessShown = 0;
+
+  bool AskPassword(const std::string& adminPassword) override {
+    if (adminPassword.empty()) return true;
+    ++passwordShown;
+    lastPasswordAsked = adminPassword;
+    if (whilePasswordShows) whilePasswordShows();
+    return passwordAnswer;
+  }
+  bool EditAccess(ServerSettings&, std::string& newAdminPassword) override {
+    ++accessShown;
+    if (!accessResult) return false;
+    newAdminPassword = *accessResult;
+    return true;
+  }
+  void EditOffset(std::int32_t& nextNotifyId) override { nextNotifyId = 77; }
+  void EditPorts(ServerSettings& settings) override {
+    if (portsChange) portsChange(settings);
+  }
+  bool SelectCodeTable(int& codeTableIndex) override {
+    if (!codeTableChoice) return false;
+    codeTableIndex = *codeTableChoice;
+    return true;
+  }
+  void ShowLanguageDialog() override {}
+  void SearchForEcrs(const std::string&) override {
+    if (whileSearchShows) whileSearchShows();
+  }
+  void TestLine(const std::string&, std::uint16_t) override {}
+  void UpdateStatus(const StatusTexts& texts) override { status = texts; }
+  void ShowStatus() override { ++statusShown; }
+  void OpenHelp() override {}
+  void ShowError(const std::string& text) override { errors.push_back(text); }
+};
+
+class FakeControl : public PollingControl {
+ public:
+  void AddEcr(int) override {}
+  void RemoveEcr(int) override {}
+  void StartNoise() override {}
+  void StopNoise() override {}
+  void CancelExchange() override {}
+  void SetInLineCommand(std::string_view) override {}
+  void SetOnLineAnswer(std::string_view) override {}
+};
+
+class FakePolling : public PollingService {
+ public:
+  explicit FakePolling(std::string port) : port_(std::move(port)) {}
+  std::string PortName() const override { return port_; }
+  PollingControl& Control() override { return control_; }
+
+ private:
+  std::string port_;
+  FakeControl control_;
+};
+
+// Connects to 127.0.0.1:port; true when the connection is taken.
+bool CanConnect(std::uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+  close(fd);
+  return connected;
+}
+
+// A socket listening on a free loopback port, for a port that is taken.
+class TakenPort {
+ public:
+  TakenPort() : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    listen(fd_, 1);
+    socklen_t length = sizeof(address);
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+  }
+  ~TakenPort() { close(fd_); }
+  std::uint16_t Port() const { return port_; }
+
+ private:
+  int fd_;
+  std::uint16_t port_ = 0;
+};
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/main-window-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    settings_.IPPort = 0;  // the socket server picks a free port
+  }
+  void TearDown() override {
+    window_.reset();
+    store_.reset();
+    std::filesystem::remove_all(dir_);
+  }
+
+  std::string StorePath() const { return dir_ + "/harbendix.STG"; }
+  std::string IniPath() const { return dir_ + "/harbendix.INI"; }
+  void WriteIni(const std::string& text) { std::ofstream(IniPath()) << text; }
+  std::string ReadIni() const {
+    std::ifstream in(IniPath());
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+  }
+
+  TfmMain& Create() {
+    store_ = std::make_unique<TCodeStru>(StorePath(), settings_);
+    MainWindowParts parts{settings_, *store_, IniPath(), "v1.0.21.1", 0x0409,
+                          [this](const PollingStart& start, RequestEngine&, ClientSender&)
+                              -> std::unique_ptr<PollingService> {
+                            starts_.push_back(start);
+                            if (lineFailure_) throw std::runtime_error(*lineFailure_);
+                            return std::make_unique<FakePolling>(start.comPort);
+                          },
+                          windows_};
+    window_ = std::make_unique<TfmMain>(std::move(parts));
+    window_->FormCreate();
+    return *window_;
+  }
+
+  void ExpectRunning(bool running) {
+    TfmMain& w = *window_;
+    EXPECT_EQ(w.Running(), running);
+    EXPECT_EQ(w.IPServer().Active(), running);
+    EXPECT_EQ(w.Menu().Item(MenuItem::StartStop)->text().toStdString(), running ? "&Stop" : "&Start");
+    EXPECT_EQ(w.Menu().Tag(MenuItem::StartStop), running ? 8 : 7);
+    EXPECT_EQ(w.Tray().Image(), running ? kTrayImageRunning : kTrayImageStopped);
+    for (const MenuItem item : {MenuItem::Access, MenuItem::Offset, MenuItem::ServerPorts,
+                                MenuItem::Codetable, MenuItem::SearchForEcrs,
+                                MenuItem::TestLine, MenuItem::Language}) {
+      EXPECT_EQ(w.Menu().Item(item)->isEnabled(), !running);
+    }
+    for (const MenuItem item : {MenuItem::Status, MenuItem::Help, MenuItem::StartStop, MenuItem::Exit})
+      EXPECT_TRUE(w.Menu().Item(item)->isEnabled());
+  }
+
+  std::string dir_;
+  ServerSettings settings_;
+  std::unique_ptr<TCodeStru> store_;
+  FakeWindows windows_;
+  std::vector<PollingStart> starts_;
+  std::optional<std::string> lineFailure_;
+  std::unique_ptr<TfmMain> window_;
+};
+
+TEST_F(MainWindowTest, CreationStartsOnTheStoredPortsAndStopStartAgain) {
+  TfmMain& w = Create();
+  EXPECT_EQ(w.Title().toStdString(), "Harbendix v1.0.21");
+  EXPECT_TRUE(w.isHidden());
+  EXPECT_TRUE(w.Tray().Shown());
+  EXPECT_EQ(w.Tray().Hint(), w.Title());
+  ExpectRunning(true);
+  ASSERT_EQ(starts_.size(), 1u);
+  EXPECT_EQ(starts_[0].comPort, "COM1");
+  EXPECT_EQ(starts_[0].comSpeed, 4800);
+  EXPECT_EQ(starts_[0].codeTable, HarbendixCodeTables().Table(1));
+  const std::uint16_t port = w.IPServer().BoundPort();
+  EXPECT_TRUE(CanConnect(port));
+  EXPECT_EQ(windows_.status.settings, "Port: COM1 Speed: 4800  IP Port: 0");
+  EXPECT_EQ(windows_.status.info, "");
+  EXPECT_EQ(windows_.status.language, "Code table: Bulgarian");
+  EXPECT_EQ(windows_.status.rowCount, 2);
+
+  w.miStartStopClick();  // empty password: no prompt
+  EXPECT_EQ(windows_.passwordShown, 0);
+  ExpectRunning(false);
+  EXPECT_FALSE(CanConnect(port));
+  EXPECT_EQ(windows_.status.settings, "Server STOPPED");
+  EXPECT_EQ(windows_.status.language, "Code table: Bulgarian");
+
+  w.miStartStopClick();
+  ExpectRunning(true);
+  EXPECT_EQ(starts_.size(), 2u);
+  EXPECT_TRUE(windows_.errors.empty());
+}
+
+TEST_F(MainWindowTest, FailedStartsUndoThemselvesAndStartCanTryAgain) {
+  lineFailure_ = "Port COM1 not found";
+  TfmMain& w = Create();
+  ASSERT_EQ(windows_.errors.size(), 1u);
+  EXPECT_EQ(windows_.errors[0], "Port COM1 not found");
+  ExpectRunning(false);
+  EXPECT_EQ(windows_.status.settings, "Server STOPPED");
+
+  // The TCP port taken: the socket server's own message; the line is not even made.
+  const TakenPort taken;
+  settings_.IPPort = taken.Port();
+  lineFailure_.reset();
+  w.miStartStopClick();
+  ASSERT_EQ(windows_.errors.size(), 2u);
+  EXPECT_NE(windows_.errors[1].find("Bind error: "), std::string::npos) << windows_.errors[1];
+  EXPECT_EQ(starts_.size(), 1u);
+  ExpectRunning(false);
+
+  settings_.IPPort = 0;
+  w.miStartStopClick();
+  ExpectRunning(true);
+  EXPECT_EQ(windows_.errors.size(), 2u);
+}
+
+TEST_F(MainWindowTest, GuardedItemsAskTheAdministratorPassword) {
+  settings_.AdminPassword = "secret";
+  TfmMain& w = Create();
+  windows_.passwordAnswer = false;
+  w.miStartStopClick();
+  EXPECT_EQ(windows_.passwordShown, 1);
+  EXPECT_EQ(windows_.lastPasswordAsked, "secret");
+  ExpectRunning(true);
+
+  windows_.passwordAnswer = true;
+  w.miStartStopClick();
+  ExpectRunning(false);
+
+  // Starting needs no password.
+  w.miStartStopClick();
+  EXPECT_EQ(windows_.passwordShown, 2);
+  ExpectRunning(true);
+  w.miStartStopClick();
+
+  windows_.passwordAnswer = false;
+  windows_.accessResult = "newpass";
+  for (auto click : {&TfmMain::miAccessClick, &TfmMain::miOffsetClick, &TfmMain::miPortsClick,
+                     &TfmMain::miCodeTableClick, &TfmMain::miLanguageClick}) {
+    (w.*click)();
+  }
+  EXPECT_EQ(windows_.passwordShown, 8);
+  EXPECT_EQ(windows_.accessShown, 0);
+  EXPECT_EQ(settings_.AdminPassword.Get(), "secret");
+  EXPECT_EQ(settings_.NextNotifyId, 1);
+
+  // A second guarded click while the prompt shows only brings the application forward.
+  windows_.passwordAnswer = true;
+  windows_.whilePasswordShows = [&] { w.miOffsetClick(); w.miStartStopClick(); };
+  w.miAccessClick();
+  EXPECT_EQ(windows_.passwordShown, 9);
+  EXPECT_EQ(settings_.NextNotifyId, 1);
+  EXPECT_EQ(settings_.AdminPassword.Get(), "newpass");
+  EXPECT_FALSE(w.Running());
+}
+
+TEST_F(MainWindowTest, SettingsItemsSaveAsTheyShould) {
+  TfmMain& w = Create();
+  w.miStartStopClick();
+  ASSERT_FALSE(w.Running());
+  EXPECT_EQ(std::filesystem::file_size(StorePath()), 0u);
+
+  // The ports dialog saves whatever its result.
+  w.miPortsClick();
+  EXPECT_EQ(std::filesystem::file_size(StorePath()), 13u + ServerSettings::size() + 4u);
+
+  // The access dialog: Cancel saves nothing; OK keeps the first 9 characters and saves.
+  w.miAccessClick();
+  EXPECT_EQ(settings_.AdminPassword.Get(), "");
+  windows_.accessResult = "123456789012";
+  w.miAccessClick();
+  EXPECT_EQ(settings_.AdminPassword.Get(), "123456789");
+  w.miOffsetClick();
+  EXPECT_EQ(settings_.NextNotifyId, 77);
+  settings_.AdminPassword = "changed";
+  settings_.NextNotifyId = 5;
+  store_->Load();
+  EXPECT_EQ(settings_.AdminPassword.Get(), "123456789");
+  EXPECT_EQ(settings_.NextNotifyId, 77);
+
+  // The ports dialog's values are used by the next start.
+  windows_.passwordAnswer = true;
+  windows_.portsChange = [](ServerSettings& s) {
+    s.ComPort = "COM7";
+    s.ComSpeed = 9600;
+  };
+  w.miPortsClick();
+  w.miStartStopClick();
+  ASSERT_TRUE(w.Running());
+  EXPECT_EQ(starts_.back().comPort, "COM7");
+  EXPECT_EQ(starts_.back().comSpeed, 9600);
+  EXPECT_EQ(windows_.status.settings, "Port: COM7 Speed: 9600  IP Port: 0");
+}
+
+TEST_F(MainWindowTest, CodeTableChoiceGoesToTheIniAndTheNextStart) {
+  WriteIni("[Options]\nOldFPMode=1\n");
+  TfmMain& w = Create();
+  EXPECT_EQ(w.CodeTableIndex(), 1);
+  EXPECT_TRUE(w.OldFPMode());
+  EXPECT_EQ(windows_.status.info, "Old FP");
+  w.miStartStopClick();
+
+  windows_.codeTableChoice = 3;
+  w.miCodeTableClick();
+  EXPECT_EQ(w.CodeTableIndex(), 3);
+  EXPECT_EQ(w.LanguageID(), 0x0415);
+  EXPECT_EQ(windows_.status.language, "Code table: Polish");
+  EXPECT_EQ(ReadIni(), "[Options]\nOldFPMode=1\nLanguageID=1045\n");
+
+  // A hand edit of the INI takes effect at the next start.
+  WriteIni("[Options]\nLanguageID=0x405\n");
+  w.miStartStopClick();
+  EXPECT_EQ(w.CodeTableIndex(), 10);
+  EXPECT_FALSE(w.OldFPMode());
+  EXPECT_EQ(windows_.status.info, "");
+  EXPECT_EQ(starts_.back().codeTable, HarbendixCodeTables().Table(10));
+  EXPECT_EQ(windows_.status.language, "Code table: Czech");
+}
+
+TEST_F(MainWindowTest, CloseSavesAsksAndStops) {
+  settings_.AdminPassword = "secret";
+  TfmMain& w = Create();
+  QSignalSpy closed(&w, &TfmMain::Closed);
+  windows_.passwordAnswer = false;
+  w.miExitServClick();
+  EXPECT_EQ(closed.count(), 0);
+  ExpectRunning(true);
+  EXPECT_GT(std::filesystem::file_size(StorePath()), 0u);  // saved before the prompt
+
+  // A close request of a second start with the wrong password changes nothing; with the
+  // right one the window closes without its prompt.
+  const int asked = windows_.passwordShown;
+  w.SelfMessengerSelfEvent(2, "wrong", false);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(closed.count(), 0);
+  EXPECT_EQ(windows_.passwordShown, asked);
+  w.SelfMessengerSelfEvent(2, "secret", false);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return closed.count() == 1; }, 5000));
+  EXPECT_EQ(windows_.passwordShown, asked);
+  EXPECT_FALSE(w.Running());
+  EXPECT_FALSE(w.Tray().Shown());
+}
+
+TEST_F(MainWindowTest, CloseRequestWithThePasswordEndsAnOpenPrompt) {
+  settings_.AdminPassword = "secret";
+  TfmMain& w = Create();
+  QSignalSpy closed(&w, &TfmMain::Closed);
+  windows_.passwordAnswer = false;  // the user never answers: the prompt ends unanswered
+  bool requested = false;
+  windows_.whilePasswordShows = [&] {
+    if (requested) return;
+    requested = true;
+    w.SelfMessengerSelfEvent(2, "secret", false);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return closed.count() == 1; }, 5000));
+  };
+  w.miStartStopClick();
+  EXPECT_EQ(closed.count(), 1);
+  EXPECT_EQ(windows_.passwordShown, 1);
+  EXPECT_TRUE(w.IsClosed());
+  EXPECT_FALSE(w.Running());
+  w.miExitServClick();  // closed already: nothing more
+  EXPECT_EQ(closed.count(), 1);
+}
+
+TEST_F(MainWindowTest, TrayClicksAndTheOpenDialog) {
+  TfmMain& w = Create();
+  w.miStartStopClick();
+  w.TrayIconClick(Qt::LeftButton, QPoint(50, 50));
+  EXPECT_FALSE(w.Menu().Menu().isVisible());
+  w.TrayIconClick(Qt::RightButton, QPoint(50, 50));
+  EXPECT_TRUE(w.Menu().Menu().isVisible());
+  w.Menu().Menu().hide();
+
+  bool sawDialogOpen = false;
+  windows_.whileSearchShows = [&] {
+    sawDialogOpen = w.DialogOpen();
+    w.TrayIconClick(Qt::RightButton, QPoint(50, 50));
+    EXPECT_FALSE(w.Menu().Menu().isVisible());
+  };
+  w.miSearchForEcrsClick();
+  EXPECT_TRUE(sawDialogOpen);
+  EXPECT_FALSE(w.DialogOpen());
+
+  w.TrayIconDblClick();
+  w.Menu().Item(MenuItem::Status)->trigger();
+  EXPECT_EQ(windows_.statusShown, 2);
+}
+
+}  // namespace
+}  // namespace ecr
