@@ -70,6 +70,12 @@ class ExchangeContext {
   std::uint16_t NextEcrSequence(int ecr);
   std::uint16_t CurrentEcrSequence(int ecr) const;
 
+  // One line to the program's log.
+  void Log(const std::string& text) const {
+    if (log_) log_(text);
+  }
+  const EngineLog& Logger() const { return log_; }
+
  private:
   std::int32_t TakeNextNotifyId();
 

@@ -30,6 +30,8 @@
 
 namespace ecr {
 
+class TBasicCommunicationObject;
+
 class RequestEngine {
  public:
   // versionText is the program's file version as "v" and four dot-separated numbers; the
@@ -62,6 +64,33 @@ class RequestEngine {
   void ResetServerState();
   // The polling thread's no-answer event.
   void ClearCurrentExchange();
+
+  // ---- the register side -------------------------------------------------------------
+  // Polling thread, each inside the event of the polling thread named; poller is that
+  // polling thread, server the socket server. logNo is the register's number (1..99; any
+  // other number only frees the register), block a copy of what the event carries, result
+  // its LinkResult byte.
+  //
+  // OnEcrInLine: the register's status. Records its serial number, mode and keep-alive and
+  // hands over the command pending on its SET 5 (or frees the register).
+  void OnEcrStatus(ClientSender& server, PollingControl* poller, int logNo, const std::string& block,
+                   std::uint8_t result);
+  // OnInlSended: the SET 5 command went out (result 0) or failed (the command is dropped
+  // and its owner told).
+  void OnCommandSent(ClientSender& server, PollingControl* poller, int logNo, std::uint8_t result);
+  // OnInlReceived: the register's answer to the SET 5 command goes to its owner.
+  void OnCommandAnswer(ClientSender& server, PollingControl* poller, int logNo, const std::string& block,
+                       std::uint8_t result);
+  // OnOnlReceived: one OnLine message of the register, taken by AcceptEcrMessage.
+  void OnEcrMessage(ClientSender& server, PollingControl* poller, int logNo, const std::string& block,
+                    std::uint8_t result);
+  // OnOnlSended: the OnLine answer went out; the reply owed for it goes to its owner.
+  void OnOnlineAnswerSent(ClientSender& server, PollingControl* poller, int logNo, std::uint8_t result);
+  // The line's OnTakeBlock, on the thread that takes the register: clears accept for an
+  // OnLine message that no SET of the register can receive now (the register offers it
+  // again later).
+  void AcceptEcrMessage(TBasicCommunicationObject& sender, std::uint8_t logNo, const std::string& block,
+                        bool& accept);
 
   // Views for the status window and for tests (copies taken under the lock).
   bool PollingActive() const;
@@ -111,11 +140,25 @@ class RequestEngine {
   void SendDataToEcrC(Request& request);
   void FinishExchange(Request& request);
 
+  // The register side, under the lock.
+  void NotifyClients(ClientSender& server, int SetNo, std::uint8_t Command, int LogNo,
+                     std::string_view payload);
+  void NotifyClientsAwaiting(ClientSender& server, PollingControl* poller, int SetNo,
+                             std::uint8_t Command, int LogNo, std::string block);
+  void AnswerClient(ClientSender& server, int SetNo, int LogNo, std::uint8_t ErrorCode);
+  void AskFPSell(ClientSender& server, PollingControl* poller, int LogNo, const std::string& block);
+  void AskFPPrint(ClientSender& server, PollingControl* poller, int LogNo, const std::string& block);
+  void AskRec(ClientSender& server, PollingControl* poller, int LogNo, const std::string& block);
+  void ClassifyFiscalEvent(ClientSender& server, int LogNo, int n, std::string B, bool layoutB);
+
   mutable std::mutex mutex_;
   ExchangeContext context_;
   const std::string versionText_;
   std::atomic<bool> quitConfirmed_{false};
   std::function<void()> closeMainWindow_;
+  // A receipt-line question answered its owner before the answer went out (and the owner
+  // may have queued its next request since): the reply after the send keeps that request.
+  bool earlyReplySent_ = false;
 };
 
 }  // namespace ecr
