@@ -1,0 +1,464 @@
+#include "text_client/selling_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <vector>
+
+#include "server/client_message.h"
+#include "tests/text_client/poll_loop.h"
+#include "tests/text_client/temp_folder.h"
+
+namespace ecr {
+namespace {
+
+using namespace std::string_literals;
+using testing_support::FakeServer;
+using testing_support::PollLoop;
+using testing_support::ReadFile;
+using testing_support::TempFolder;
+using testing_support::WriteFile;
+
+// The host's side, recorded; timers run on the poll loop.
+class TestHost : public SellingLoopHost {
+public:
+    explicit TestHost(PollLoop& loop) : loop_(loop) {}
+    SellingLoop* sellingLoop = nullptr;
+
+    void StartTimer(LoopTimer timer, int milliseconds) override {
+        loop_.StartTimer(timer, milliseconds, [this](LoopTimer fired) { sellingLoop->OnTimer(fired); });
+    }
+    void StopTimer() override { loop_.StopTimer(); }
+    void ShowError(const std::string& text) override { errors.push_back(text); }
+    void ShowNotReadyDialog(const std::string& text) override { notReady.push_back(text); dialogShown = true; }
+    void CloseNotReadyDialog() override { dialogShown = false; }
+    bool AskPassword(const std::string& password) override {
+        ++passwordQuestions;
+        if (duringPassword) duringPassword();
+        return typedPassword == password;
+    }
+    void ShowRunning(bool isRunning) override { running = isRunning; }
+    void ShowStartStopItem(bool showsStart) override { startItem = showsStart; }
+    void EnableConfigure(bool enabled) override { configureEnabled = enabled; }
+    void HideTrayIcon() override { trayHidden = true; }
+    void RefreshStatusIfShown() override {}
+    void SavePasswords() override { ++passwordSaves; }
+    void CloseMainWindow() override {
+        ++closeRequests;
+        if (sellingLoop->CloseQuery()) closed = true;
+    }
+
+    std::vector<std::string> errors;
+    std::vector<std::string> notReady;
+    bool dialogShown = false;
+    std::string typedPassword;
+    std::function<void()> duringPassword;
+    int passwordQuestions = 0;
+    bool running = false;
+    bool startItem = false;
+    bool configureEnabled = false;
+    bool trayHidden = false;
+    int passwordSaves = 0;
+    int closeRequests = 0;
+    bool closed = false;
+
+private:
+    PollLoop& loop_;
+};
+
+std::string ReceiptRef(std::int32_t serial, std::uint8_t digit) {
+    std::string block(13, '\0');
+    auto value = static_cast<std::uint32_t>(serial);
+    for (int i = 0; i < 4; ++i) block[8 + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    block[12] = static_cast<char>(digit);
+    return block;
+}
+
+class SellingLoopTest : public ::testing::Test {
+protected:
+    SellingLoopTest()
+        : host_(loop_), socket_(loop_), sellingLoop_(host_, socket_, settings_, passwords_,
+                                                      [this](const std::string& t) { log_.push_back(t); }, 7) {
+        loop_.Attach(socket_);
+        socket_.SetEnabled(true);
+        socket_.OnException = [this](const std::exception& e) { host_.errors.push_back(e.what()); };
+        host_.sellingLoop = &sellingLoop_;
+        settings_.Address = "127.0.0.1";
+        settings_.Port = server_.Port();
+        settings_.InputPath = folder_.Sub("in");
+        settings_.OutputPath = folder_.Sub("out");
+        settings_.TimeOut = 1;
+        passwords_.SetLoginPassword("login");
+        passwords_.SetSystemPassword("secret");
+    }
+
+    // Connects and answers the identification request with `version`.
+    void Identify(const std::string& version, std::uint8_t errorCode = 0) {
+        sellingLoop_.ConnectToServer();
+        ASSERT_TRUE(server_.Accept());
+        ASSERT_TRUE(loop_.RunUntil([&] { return sellingLoop_.ProcessState() == 3; }));
+        auto request = server_.ReadMessage();
+        ASSERT_EQ(request, BuildClientMessage(255, 1, 0, 0, "", ""));
+        server_.SendMessage(BuildClientMessage(255, 1, 0, errorCode, "", "Harbendix;" + version + ";"));
+        ASSERT_TRUE(loop_.RunUntil([&] { return sellingLoop_.ProcessState() != 3; }));
+    }
+
+    // The next request of the client, parsed.
+    ClientMessage Next(int timeoutMs = 5000) {
+        std::optional<std::string> message;
+        loop_.RunUntil([&] {
+            message = server_.ReadMessage(0);
+            return message.has_value();
+        }, timeoutMs);
+        if (!message) {
+            ADD_FAILURE() << "no request came";
+            return {};
+        }
+        return ParseClientMessage(*message);
+    }
+
+    void Reply(std::uint8_t command, std::uint8_t logNo, std::uint8_t errorCode,
+               const std::string& block = "", const std::string& payload = "") {
+        server_.SendMessage(BuildClientMessage(13, command, logNo, errorCode, block, payload));
+    }
+
+    void Settle() { loop_.RunFor(50); }
+
+    // The user answers the not-ready dialog.
+    void Answer(NotReadyAnswer answer) {
+        host_.dialogShown = false;
+        sellingLoop_.NotReadyDialogClosed(answer);
+    }
+
+    std::string In(const std::string& name) const { return settings_.InputPath + name; }
+    std::string Out(const std::string& name) const { return settings_.OutputPath + name; }
+
+    TempFolder folder_;
+    ClientSettings settings_;
+    ClientPasswords passwords_;
+    FakeServer server_;
+    PollLoop loop_;
+    TestHost host_;
+    TSockClient socket_;
+    std::vector<std::string> log_;
+    SellingLoop sellingLoop_;
+};
+
+TEST_F(SellingLoopTest, BeginShowsStopAndArmsTheStartTimer) {
+    sellingLoop_.Begin();
+    EXPECT_EQ(sellingLoop_.ProcessState(), 0);
+    EXPECT_FALSE(host_.startItem);
+    EXPECT_FALSE(host_.configureEnabled);
+    EXPECT_EQ(loop_.Timer(), LoopTimer::Start);
+}
+
+TEST_F(SellingLoopTest, ServerVersionCheck) {
+    struct Case {
+        std::string version;
+        std::uint8_t errorCode;
+        bool accepted;
+        std::string shownVersion;
+    };
+    const Case cases[] = {
+        {"1.0.20.0", 0, true, "1.0.20.0"},  {"v1.0.21.1", 0, true, "v1.0.21.1"},
+        {"2.0.0.0", 0, true, "2.0.0.0"},    {"1.0.19.9", 0, false, "1.0.19.9"},
+        {"1.0.20", 0, false, "1.0.20"},     {"1.0.20.0", 7, false, "unknown"},
+    };
+    for (const Case& c : cases) {
+        host_.errors.clear();
+        Identify(c.version, c.errorCode);
+        EXPECT_EQ(sellingLoop_.ServerVersionText(), c.shownVersion);
+        if (c.accepted) {
+            EXPECT_EQ(sellingLoop_.ProcessState(), 1) << c.version;
+            EXPECT_TRUE(host_.running);
+            EXPECT_EQ(loop_.Timer(), LoopTimer::ProcessingTick);
+            EXPECT_TRUE(host_.errors.empty());
+            sellingLoop_.StopProcessing();
+        } else {
+            EXPECT_EQ(sellingLoop_.ProcessState(), 0) << c.version;
+            ASSERT_EQ(host_.errors.size(), 1u);
+            EXPECT_EQ(host_.errors[0], "Error!\r\nWrong Harbendix version!\r\nCurrent: " +
+                                           c.shownVersion + "\r\nRequired: v1.0.20.0 or above");
+            EXPECT_TRUE(host_.startItem);
+            EXPECT_TRUE(host_.configureEnabled);
+        }
+        EXPECT_TRUE(loop_.RunUntil([&] { return !socket_.HasSocket(); }));
+    }
+}
+
+TEST_F(SellingLoopTest, MissingIdentificationReplyStopsAfterOneSecond) {
+    sellingLoop_.ConnectToServer();
+    ASSERT_TRUE(server_.Accept());
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(loop_.RunUntil([&] { return !host_.errors.empty(); }, 10000));
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(950));
+    EXPECT_EQ(host_.errors[0],
+              "Selvaro did not respond to indentification request.\r\n"
+              "Please, check the application settings and Selvaro version");
+    EXPECT_EQ(sellingLoop_.ProcessState(), 0);
+    EXPECT_FALSE(socket_.Connected());
+}
+
+TEST_F(SellingLoopTest, SellsAFileWithTwoLinesOutstanding) {
+    settings_.Action = "REPLACE";
+    WriteFile(In("day.inp"),
+              "S,1,______,_,__;2;1.50;\r\n"
+              "N,1,______,_,__;_;__;____;\r\n"
+              "P,1,______,_,__;thanks;\r\n");
+    Identify("1.0.20.0");
+
+    ClientMessage open = Next();
+    EXPECT_EQ(open.SetNo, 13);
+    EXPECT_EQ(open.Command, 1);
+    EXPECT_EQ(open.LogNo, 1);
+    EXPECT_EQ(open.Payload, "login");
+    EXPECT_EQ(sellingLoop_.ProcessState(), 2);
+    Reply(1, 1, 0);
+    ClientMessage sale = Next();
+    EXPECT_EQ(sale.Command, 4);
+    EXPECT_EQ(sale.Payload, "1;2;1.50;");
+    EXPECT_EQ(sellingLoop_.HeldSetList(), std::set<std::string>{"1"});
+
+    // The answer reached the register: the next line goes out before the sale's own reply.
+    Reply(160, 1, 0, ReceiptRef(1234, 0), "1;2;1.50;");
+    ClientMessage totals = Next();
+    EXPECT_EQ(totals.Command, 12);
+    EXPECT_EQ(totals.Payload, "_;__;____;");
+    Reply(4, 1, 0, ReceiptRef(1234, 0), "1;2;1.50;");
+    Reply(12, 1, 0, ReceiptRef(1234, 3), "1234;3;2;15;42;");
+    ClientMessage print = Next();  // after a totals reply the next line follows
+    EXPECT_EQ(print.Command, 5);
+    Reply(160, 1, 0, ReceiptRef(1235, 4));
+    Settle();
+    Reply(5, 1, 22, ReceiptRef(1235, 4));
+    ASSERT_TRUE(loop_.RunUntil([&] { return std::filesystem::exists(Out("day.OUT")); }));
+    EXPECT_EQ(ReadFile(Out("day.OUT")),
+              "S,1,001234,0,Ok;2;1.50;\r\n"
+              "N,1,001234,3,Ok;2;15;0042;\r\n"
+              "P,1,001235,4,Er;thanks;\r\n");
+    EXPECT_EQ(sellingLoop_.ProcessState(), 1);
+}
+
+TEST_F(SellingLoopTest, RefusedOpeningOfTheNewerLineReachesItsOwnLine) {
+    settings_.Action = "REPLACE";
+    WriteFile(In("day.inp"),
+              "S,1,______,_,__;a;\n"
+              "S,2,______,_,__;b;\n"
+              "S,1,______,_,__;c;\n");
+    Identify("1.0.20.0");
+    EXPECT_EQ(Next().Command, 1);
+    Reply(1, 1, 0);
+    EXPECT_EQ(Next().Payload, "1;a;");
+    Reply(160, 1, 0, ReceiptRef(10, 1));
+    ClientMessage openTwo = Next();
+    EXPECT_EQ(openTwo.Command, 1);
+    EXPECT_EQ(openTwo.LogNo, 2);
+    Reply(1, 2, 8);  // wrong SET password for register 2
+    ClientMessage third = Next();  // a third line while the first is still outstanding
+    EXPECT_EQ(third.Command, 4);
+    EXPECT_EQ(third.LogNo, 1);
+    EXPECT_EQ(third.Payload, "1;c;");
+    Reply(160, 1, 0, ReceiptRef(11, 2));
+    Settle();
+    Reply(4, 1, 0, ReceiptRef(10, 1));
+    Reply(4, 1, 0, ReceiptRef(11, 2));
+    ASSERT_TRUE(loop_.RunUntil([&] { return std::filesystem::exists(Out("day.OUT")); }));
+    EXPECT_EQ(ReadFile(Out("day.OUT")),
+              "S,1,000010,1,Ok;a;\n"
+              "S,2,000000,0,08;b;\n"
+              "S,1,000011,2,Ok;c;\n");
+}
+
+TEST_F(SellingLoopTest, RefusedOpeningOfTheLastLineWaitsForTheOlderReply) {
+    settings_.Action = "REPLACE";
+    WriteFile(In("day.inp"), "S,1,______,_,__;a;\nS,2,______,_,__;b;\n");
+    Identify("1.0.20.0");
+    Next();
+    Reply(1, 1, 0);
+    Next();
+    Reply(160, 1, 0, ReceiptRef(10, 1));
+    EXPECT_EQ(Next().LogNo, 2);
+    Reply(1, 2, 2);
+    Settle();
+    EXPECT_FALSE(std::filesystem::exists(Out("day.OUT")));  // line 1 still waits
+    Reply(4, 1, 0, ReceiptRef(10, 1));
+    ASSERT_TRUE(loop_.RunUntil([&] { return std::filesystem::exists(Out("day.OUT")); }));
+    EXPECT_EQ(ReadFile(Out("day.OUT")), "S,1,000010,1,Ok;a;\nS,2,000000,0,02;b;\n");
+}
+
+TEST_F(SellingLoopTest, LinkErrorsResendTwentyTimesThenWriteTheLastError) {
+    settings_.Action = "REPLACE";
+    WriteFile(In("day.inp"), "S,3,______,_,__;x;\n");
+    Identify("1.0.20.0");
+    Next();
+    Reply(1, 3, 0);
+    EXPECT_EQ(Next().Command, 4);
+    for (int attempt = 1; attempt <= 20; ++attempt) {
+        Reply(160, 3, attempt % 2 ? 10 : 17);
+        Reply(4, 3, 22);
+        ClientMessage again = Next();
+        ASSERT_EQ(again.Command, 4) << attempt;
+        ASSERT_EQ(again.Payload, "1;x;");
+    }
+    Reply(160, 3, 21);
+    Reply(4, 3, 22);
+    ASSERT_TRUE(loop_.RunUntil([&] { return std::filesystem::exists(Out("day.OUT")); }));
+    EXPECT_EQ(ReadFile(Out("day.OUT")), "S,3,000000,0,15;x;\n");
+    EXPECT_EQ(std::count_if(log_.begin(), log_.end(),
+                            [](const std::string& l) { return l.rfind("Phisical line error: ", 0) == 0; }),
+              20);
+    EXPECT_NE(std::find(log_.begin(), log_.end(), "Phisical line error: 20"), log_.end());
+}
+
+TEST_F(SellingLoopTest, NotExecutedWithoutLinkErrorsWritesErAndSendsNothingMore) {
+    settings_.Action = "REPLACE";
+    WriteFile(In("day.inp"), "S,1,______,_,__;x;\n");
+    Identify("1.0.20.0");
+    Next();
+    Reply(1, 1, 0);
+    Next();
+    Reply(160, 1, 0);
+    Reply(4, 1, 22);
+    ASSERT_TRUE(loop_.RunUntil([&] { return std::filesystem::exists(Out("day.OUT")); }));
+    EXPECT_EQ(ReadFile(Out("day.OUT")), "S,1,000000,0,Er;x;\n");
+    EXPECT_TRUE(server_.Silent(100));
+}
+
+TEST_F(SellingLoopTest, NotReadyDialogCancelAbandonsTheFile) {
+    settings_.Action = "NO_OUTPUT";
+    WriteFile(In("day.inp"), "S,4,______,_,__;x;\nS,4,______,_,__;y;\n");
+    Identify("1.0.20.0");
+    Next();
+    Reply(1, 4, 0);
+    Next();
+    // TimeOut 1 s: the dialog after two ticks without a reply.
+    ASSERT_TRUE(loop_.RunUntil([&] { return host_.dialogShown; }, 10000));
+    EXPECT_EQ(host_.notReady[0], "Cash Register 4 not ready.\r\nFile: day.inp");
+    EXPECT_FALSE(loop_.Timer().has_value());
+
+    Answer(NotReadyAnswer::Cancel);
+    ClientMessage cancel = Next();
+    EXPECT_EQ(cancel.Command, 3);
+    EXPECT_EQ(cancel.LogNo, 4);
+    // Without the cancel reply the dialog comes back on the next tick.
+    const auto cancelled = std::chrono::steady_clock::now();
+    ASSERT_TRUE(loop_.RunUntil([&] { return host_.dialogShown; }, 3000));
+    EXPECT_GE(std::chrono::steady_clock::now() - cancelled, std::chrono::milliseconds(400));
+    EXPECT_EQ(host_.notReady.size(), 2u);
+    Reply(3, 4, 0);  // a reply closes the dialog, and the cancel reply finishes the file
+    ASSERT_TRUE(loop_.RunUntil([&] { return !std::filesystem::exists(In("day.inp")); }));
+    EXPECT_FALSE(host_.dialogShown);
+    EXPECT_EQ(sellingLoop_.ProcessState(), 1);
+    EXPECT_EQ(loop_.Timer(), LoopTimer::ProcessingTick);
+}
+
+TEST_F(SellingLoopTest, NotReadyDialogRetryWaitsAgain) {
+    WriteFile(In("day.inp"), "S,4,______,_,__;x;\n");
+    Identify("1.0.20.0");
+    Next();
+    ASSERT_TRUE(loop_.RunUntil([&] { return host_.dialogShown; }, 10000));
+    Answer(NotReadyAnswer::Retry);
+    EXPECT_EQ(sellingLoop_.NotReadyCounter(), 0);
+    EXPECT_EQ(loop_.Timer(), LoopTimer::ProcessingTick);
+    EXPECT_TRUE(server_.Silent(300));  // no cancel
+}
+
+TEST_F(SellingLoopTest, StopInTheMiddleAppliesTheOutputAction) {
+    settings_.Action = "REPLACE";
+    WriteFile(In("day.inp"), "S,1,______,_,__;x;\nS,1,______,_,__;y;\n");
+    Identify("1.0.20.0");
+    Next();
+    Reply(1, 1, 0);
+    Next();
+    host_.typedPassword = "wrong";
+    sellingLoop_.StartStopClicked();
+    EXPECT_EQ(sellingLoop_.ProcessState(), 2);
+    host_.typedPassword = "secret";
+    sellingLoop_.StartStopClicked();
+    EXPECT_EQ(sellingLoop_.ProcessState(), 0);
+    EXPECT_TRUE(host_.startItem);
+    EXPECT_TRUE(sellingLoop_.HeldSetList().empty());
+    EXPECT_EQ(ReadFile(Out("day.OUT")), "S,1,______,_,__;x;\nS,1,______,_,__;y;\n");
+    // A frame after the stop changes nothing (the connection is gone anyway).
+    EXPECT_FALSE(socket_.Connected());
+    // Start again connects without a password.
+    const int questions = host_.passwordQuestions;
+    sellingLoop_.StartStopClicked();
+    ASSERT_TRUE(server_.Accept());
+    ASSERT_TRUE(loop_.RunUntil([&] { return sellingLoop_.ProcessState() == 3; }));
+    EXPECT_EQ(host_.passwordQuestions, questions);
+}
+
+TEST_F(SellingLoopTest, ServerDisconnectStops) {
+    WriteFile(In("day.inp"), "S,1,______,_,__;x;\n");
+    Identify("1.0.20.0");
+    Next();
+    server_.DropClient();
+    ASSERT_TRUE(loop_.RunUntil([&] { return sellingLoop_.ProcessState() == 0; }));
+    EXPECT_TRUE(host_.startItem);
+    EXPECT_FALSE(host_.running);
+    EXPECT_TRUE(std::filesystem::exists(Out("day.OUT")));  // REPLACE by default
+}
+
+TEST_F(SellingLoopTest, RefusedConnectionIsReportedAndStops) {
+    {
+        FakeServer gone;
+        settings_.Port = gone.Port();
+    }
+    sellingLoop_.ConnectToServer();
+    ASSERT_TRUE(loop_.RunUntil([&] { return !host_.errors.empty(); }));
+    EXPECT_EQ(host_.errors[0], "IPClient error\r\n" + SocketErrorText(ECONNREFUSED));
+    EXPECT_EQ(log_.at(0), "IPClientError: 111\r\n" + SocketErrorText(ECONNREFUSED));
+    EXPECT_EQ(sellingLoop_.ProcessState(), 0);
+}
+
+TEST_F(SellingLoopTest, QuitRequestsAndClosing) {
+    // Wrong password: nothing.
+    sellingLoop_.OnQuitRequest(2, "bad", false);
+    EXPECT_FALSE(sellingLoop_.QuitFlag());
+    EXPECT_EQ(host_.closeRequests, 0);
+    // Looped back or another message: ignored.
+    sellingLoop_.OnQuitRequest(2, "secret", true);
+    sellingLoop_.OnQuitRequest(1, "secret", false);
+    EXPECT_EQ(host_.closeRequests, 0);
+
+    // A valid request while the password dialog is open: no close, but the flag stays.
+    host_.typedPassword = "wrong";
+    host_.duringPassword = [&] { sellingLoop_.OnQuitRequest(2, "secret", false); };
+    EXPECT_FALSE(sellingLoop_.CloseQuery());
+    EXPECT_TRUE(sellingLoop_.QuitFlag());
+    EXPECT_EQ(host_.closeRequests, 1);
+    EXPECT_FALSE(host_.closed);
+    host_.duringPassword = nullptr;
+
+    // The next Exit closes without asking.
+    const int questions = host_.passwordQuestions;
+    EXPECT_TRUE(sellingLoop_.CloseQuery());
+    EXPECT_EQ(host_.passwordQuestions, questions);
+    EXPECT_TRUE(host_.trayHidden);
+    EXPECT_GE(host_.passwordSaves, 2);
+}
+
+TEST_F(SellingLoopTest, QuitRequestFinishesTheFileInWork) {
+    settings_.Action = "REPLACE";
+    WriteFile(In("day.inp"), "S,1,______,_,__;x;\n");
+    Identify("1.0.20.0");
+    Next();
+    sellingLoop_.OnQuitRequest(2, "secret", false);
+    EXPECT_TRUE(host_.closed);
+    EXPECT_TRUE(std::filesystem::exists(Out("day.OUT")));
+}
+
+TEST_F(SellingLoopTest, InvalidFileIsLoggedAndFinished) {
+    settings_.Action = "NO_OUTPUT";
+    WriteFile(In("old.inp"), "S,1,000001,0,Ok;x;\n");
+    Identify("1.0.20.0");
+    ASSERT_TRUE(loop_.RunUntil([&] { return !std::filesystem::exists(In("old.inp")); }));
+    EXPECT_NE(std::find(log_.begin(), log_.end(), "Invalid input file " + In("old.inp")), log_.end());
+    EXPECT_EQ(sellingLoop_.ProcessState(), 1);
+}
+
+}  // namespace
+}  // namespace ecr

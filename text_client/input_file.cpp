@@ -1,0 +1,400 @@
+#include "text_client/input_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+
+#include "netcontroller/nc_fields.h"
+#include "platform/dir_search.h"
+
+namespace ecr {
+namespace {
+
+constexpr std::size_t kMaxShortString = 255;
+constexpr std::size_t kMinLineLength = 16;
+constexpr std::size_t kResultLength = 11;
+constexpr std::size_t kTotalsResultLength = 21;
+constexpr std::size_t kReadChunk = 4096;
+constexpr std::uint8_t erSyntaxCode = 5;
+constexpr std::uint8_t erNotExecutedCode = 22;
+
+std::string ErrnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+
+std::optional<int> ReadSignedDecimal(std::string_view text) {
+    int value = 0;
+    const char* begin = text.data();
+    if (!text.empty() && text.front() == '+') ++begin;
+    auto [end, error] = std::from_chars(begin, text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || begin == end) return std::nullopt;
+    return value;
+}
+
+std::string CodeText(std::uint8_t code, bool totalsForm) {
+    if (code == 0) return "Ok";
+    if (code == erSyntaxCode || (!totalsForm && code == erNotExecutedCode)) return "Er";
+    char text[3];
+    std::snprintf(text, sizeof text, "%.2X", code);
+    return text;
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool ReadWhole(int fd, std::string& content) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) return false;
+    content.resize(static_cast<std::size_t>(info.st_size));
+    std::size_t done = 0;
+    while (done < content.size()) {
+        ssize_t n = ::pread(fd, content.data() + done, content.size() - done,
+                            static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) break;  // shrank meanwhile: take what is there
+        done += static_cast<std::size_t>(n);
+    }
+    content.resize(done);
+    return true;
+}
+
+bool FileExists(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+std::string WithExtension(std::string_view name, std::string_view extension) {
+    std::size_t dot = name.rfind('.');
+    std::string base(dot == std::string_view::npos ? name : name.substr(0, dot));
+    return base + "." + std::string(extension);
+}
+
+}  // namespace
+
+std::optional<std::uint8_t> CopOfLetter(char letter) {
+    switch (letter) {
+        case 'S': case 's': return 4;
+        case 'P': case 'p': return 5;
+        case 'T': case 't': return 6;
+        case 'C': case 'c': return 8;
+        case 'I': case 'i': return 9;
+        case 'H': case 'h': return 10;
+        case 'F': case 'f': return 11;
+        case 'N': case 'n': return 12;
+        case 'Z': case 'z': return 13;
+        case 'A': case 'a': return 14;
+        case 'Y': case 'y': return 15;
+        default: return std::nullopt;
+    }
+}
+
+std::optional<RequestLine> ParseInputLine(std::string_view line, std::uint32_t lineStart,
+                                          bool sellWithExtPlu, TextEncoding encoding) {
+    if (line.size() < kMinLineLength || line[1] != ',') return std::nullopt;
+    std::size_t numberLength;
+    if (line[3] == ',') {
+        numberLength = 1;
+    } else if (line[4] == ',') {
+        numberLength = 2;
+    } else {
+        return std::nullopt;
+    }
+    int registerNumber = ReadSignedDecimal(line.substr(2, numberLength)).value_or(0);
+    if (registerNumber < 1 || registerNumber > 16) return std::nullopt;
+    const std::size_t placeholderAt = 2 + numberLength;
+    const std::string_view placeholder = kResultPlaceholder;
+    if (line.substr(placeholderAt, placeholder.size()) != placeholder) return std::nullopt;
+    auto cop = CopOfLetter(line[0]);
+    if (!cop) return std::nullopt;
+
+    std::string data(line.substr(placeholderAt + placeholder.size()).substr(0, kMaxShortString));
+    if (*cop == copTotals && data != kTotalsPlaceholder) return std::nullopt;
+    if (*cop == copSell && !sellWithExtPlu) {
+        data = ("1;" + data).substr(0, kMaxShortString);
+    }
+    if (encoding == TextEncoding::Dos) data = DosToWindows(data);
+
+    RequestLine request;
+    request.RegisterNumber = registerNumber;
+    request.COP = *cop;
+    request.Data = std::move(data);
+    request.ResultOffset = lineStart + static_cast<std::uint32_t>(placeholderAt + 1);
+    return request;
+}
+
+std::string DosToWindows(std::string_view data) {
+    std::string result(data);
+    for (char& c : result) {
+        auto byte = static_cast<std::uint8_t>(c);
+        if (byte >= 0x80) c = static_cast<char>(static_cast<std::uint8_t>(byte + 0x40));
+    }
+    return result;
+}
+
+std::string FormatLineResult(std::int32_t number, std::uint8_t digit, std::uint8_t code) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.6d,%.1d,%s", number, digit, CodeText(code, false).c_str());
+    return std::string(text).substr(0, kResultLength);
+}
+
+std::string FormatLineResultWithTotals(
+    std::int32_t number, std::uint8_t digit, std::string_view payload, std::uint8_t code,
+    const std::function<void(int field, std::string_view text)>& onNegative) {
+    int totals[3] = {0, 0, 0};
+    for (int field = 3; field <= 5; ++field) {
+        std::string text = nc::GetField(payload, static_cast<std::size_t>(field));
+        int value = ReadSignedDecimal(text).value_or(0);
+        if (value < 0) {
+            // The line has room for digits only; a sign would push the rest out of place.
+            if (onNegative) onNegative(field, text);
+            value = 0;
+        }
+        totals[field - 3] = value;
+    }
+    char text[96];
+    std::snprintf(text, sizeof text, "%.6d,%.1d,%s;%.1d;%.2d;%.4d", number, digit,
+                  CodeText(code, true).c_str(), totals[0], totals[1], totals[2]);
+    return std::string(text).substr(0, kTotalsResultLength);
+}
+
+bool AppendFileToFile(const std::string& target, const std::string& source, std::string& error) {
+    ExclusiveFile out(target, O_WRONLY | O_CREAT);
+    if (!out.IsOpen()) {
+        errno = out.LastError();
+        error = ErrnoText(("cannot open " + target).c_str());
+        return false;
+    }
+    ExclusiveFile in(source, O_RDONLY);
+    if (!in.IsOpen()) {
+        errno = in.LastError();
+        error = ErrnoText(("cannot open " + source).c_str());
+        return false;
+    }
+    std::string content;
+    if (!ReadWhole(in.Descriptor(), content)) {
+        error = ErrnoText(("cannot read " + source).c_str());
+        return false;
+    }
+    off_t oldLength = ::lseek(out.Descriptor(), 0, SEEK_END);
+    if (oldLength < 0) {
+        error = ErrnoText(("cannot seek " + target).c_str());
+        return false;
+    }
+    if (!WriteAll(out.Descriptor(), content.data(), content.size()) ||
+        ::fsync(out.Descriptor()) != 0) {
+        error = ErrnoText(("cannot write " + target).c_str());
+        // A half-written copy would repeat at the next try: take it back.
+        if (::ftruncate(out.Descriptor(), oldLength) != 0) {
+            error += "; " + ErrnoText("cannot cut back");
+        }
+        return false;
+    }
+    if (!out.Close()) {
+        error = ErrnoText(("cannot close " + target).c_str());
+        return false;
+    }
+    return true;
+}
+
+bool MoveFileTo(const std::string& source, const std::string& target) {
+    if (::rename(source.c_str(), target.c_str()) == 0) return true;
+    if (errno != EXDEV) return false;
+    std::string error;
+    if (FileExists(target)) return false;
+    if (!AppendFileToFile(target, source, error)) {
+        ::unlink(target.c_str());
+        return false;
+    }
+    return ::unlink(source.c_str()) == 0;
+}
+
+InputFile::InputFile(const ClientSettings& settings, LogSink log, std::uint32_t seed)
+    : settings_(settings), log_(std::move(log)), random_(seed) {}
+
+void InputFile::Log(const std::string& text) const {
+    if (log_) log_(text);
+}
+
+bool InputFile::OpenNextInputFile() {
+    file_ = ExclusiveFile();
+    outstanding_.clear();
+    auto names = FindMatchingFiles(settings_.InputPath, "*." + settings_.InputExt);
+    if (names.empty()) return false;
+    std::string path = settings_.InputPath + names.front();
+    ExclusiveFile opened(path, O_RDWR);
+    if (!opened.IsOpen()) {
+        fileName_.clear();
+        return false;
+    }
+    file_ = std::move(opened);
+    fileName_ = path;
+    endOfFile_ = false;
+    position_ = 0;
+    buffer_.clear();
+    bufferStart_ = 0;
+    return true;
+}
+
+int InputFile::ReadInputByte() {
+    if (!file_.IsOpen()) return -1;
+    if (position_ < bufferStart_ || position_ >= bufferStart_ + buffer_.size()) {
+        buffer_.resize(kReadChunk);
+        ssize_t n;
+        do {
+            n = ::pread(file_.Descriptor(), buffer_.data(), buffer_.size(), position_);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0) {
+            buffer_.clear();
+            return -2;
+        }
+        buffer_.resize(static_cast<std::size_t>(n));
+        bufferStart_ = position_;
+        if (n == 0) {
+            endOfFile_ = true;
+            return -3;
+        }
+    }
+    endOfFile_ = false;
+    return static_cast<std::uint8_t>(buffer_[position_++ - bufferStart_]);
+}
+
+InputFile::LineRead InputFile::ReadInputLine() {
+    LineRead line;
+    int byte;
+    do {
+        line.start = position_;
+        byte = ReadInputByte();
+    } while (byte == '\r' || byte == '\n');
+    while (byte >= 0 && byte != '\r' && byte != '\n') {
+        line.text += static_cast<char>(byte);
+        byte = ReadInputByte();
+    }
+    if (byte == -2) endOfFile_ = true;  // a read failure ends the file
+    return line;
+}
+
+bool InputFile::ParseNextInputLine() {
+    if (!file_.IsOpen()) {
+        endOfFile_ = true;
+        return false;
+    }
+    for (;;) {
+        LineRead line = ReadInputLine();
+        auto request = ParseInputLine(line.text, line.start, settings_.SELL_WITH_EXT_PLU,
+                                      settings_.Encoding);
+        if (request) {
+            OutstandingLine accepted;
+            static_cast<RequestLine&>(accepted) = std::move(*request);
+            accepted.Id = nextId_++;
+            outstanding_.push_back(std::move(accepted));
+            return true;
+        }
+        if (endOfFile_) return false;
+    }
+}
+
+const OutstandingLine* InputFile::NewestLine() const {
+    return outstanding_.empty() ? nullptr : &outstanding_.back();
+}
+
+const OutstandingLine* InputFile::FindLine(std::uint64_t id) const {
+    for (const OutstandingLine& line : outstanding_) {
+        if (line.Id == id) return &line;
+    }
+    return nullptr;
+}
+
+bool InputFile::WriteAt(std::uint64_t id, const std::string& bytes) {
+    if (!file_.IsOpen()) return false;
+    auto line = outstanding_.begin();
+    while (line != outstanding_.end() && line->Id != id) ++line;
+    if (line == outstanding_.end()) return false;
+    const std::uint32_t offset = line->ResultOffset;
+    outstanding_.erase(line);
+    ssize_t n;
+    do {
+        n = ::pwrite(file_.Descriptor(), bytes.data(), bytes.size(), offset);
+    } while (n < 0 && errno == EINTR);
+    if (n != static_cast<ssize_t>(bytes.size())) {
+        Log(ErrnoText(("Cannot write the result into " + fileName_).c_str()));
+        return false;
+    }
+    return true;
+}
+
+bool InputFile::WriteLineResult(std::uint64_t id, std::int32_t number, std::uint8_t digit,
+                                std::uint8_t code) {
+    return WriteAt(id, FormatLineResult(number, digit, code));
+}
+
+bool InputFile::WriteLineResultWithTotals(std::uint64_t id, std::int32_t number,
+                                          std::uint8_t digit, std::string_view payload,
+                                          std::uint8_t code) {
+    auto onNegative = [this](int field, std::string_view text) {
+        Log("Negative total in field " + std::to_string(field) + " of the reply (" +
+            std::string(text) + ") written as 0");
+    };
+    return WriteAt(id, FormatLineResultWithTotals(number, digit, payload, code, onNegative));
+}
+
+std::string InputFile::MakeUniqueOutputName(const std::string& path, std::string_view prefix,
+                                            std::string_view extension) {
+    std::uniform_int_distribution<int> draw(0, 99'999'999);
+    std::string name;
+    do {
+        char digits[16];
+        std::snprintf(digits, sizeof digits, "%.8d", draw(random_));
+        name = std::string(prefix.substr(0, 3)) + digits + "." + std::string(extension);
+    } while (FileExists(path + name));
+    return name;
+}
+
+void InputFile::FinishInputFile() {
+    if (!file_.IsOpen()) return;
+    file_.Close();
+    outstanding_.clear();
+    ApplyOutputAction(fileName_);
+}
+
+void InputFile::ApplyOutputAction(const std::string& inputFile) {
+    const std::string& action = settings_.Action;
+    const std::string name(inputFile.substr(inputFile.rfind('/') + 1));
+    if (action == "REPLACE") {
+        std::string target = settings_.OutputPath + WithExtension(name, settings_.OutputExt);
+        if (FileExists(target)) ::unlink(target.c_str());
+        if (!MoveFileTo(inputFile, target)) Log(ErrnoText(("Cannot move " + inputFile).c_str()));
+    } else if (action == "APPEND") {
+        std::string target = settings_.OutputPath + WithExtension(name, settings_.OutputExt);
+        std::string error;
+        if (!AppendFileToFile(target, inputFile, error)) {
+            // Keep the input: it is appended at the next try, once the output can be written.
+            Log("Cannot append " + inputFile + " to " + target + ": " + error);
+            return;
+        }
+        if (FileExists(inputFile) && ::unlink(inputFile.c_str()) != 0) {
+            Log(ErrnoText(("Cannot delete " + inputFile).c_str()));
+        }
+    } else if (action == "UNIQUE") {
+        std::string target =
+            settings_.OutputPath + MakeUniqueOutputName(settings_.OutputPath, "Wx", settings_.OutputExt);
+        if (!MoveFileTo(inputFile, target)) Log(ErrnoText(("Cannot move " + inputFile).c_str()));
+    } else if (::unlink(inputFile.c_str()) != 0) {
+        Log(ErrnoText(("Cannot delete " + inputFile).c_str()));
+    }
+}
+
+}  // namespace ecr

@@ -1,0 +1,53 @@
+#pragma once
+
+// The selling client's icon in the desktop's tray: one of two images (running, stopped),
+// the application title as hint, the popup menu, and a signal for the double click.
+// Where the desktop has no tray the object keeps its state, shows nothing and never
+// signals; the program runs on without an icon.
+//
+// Threads: main thread only.
+
+#include <QIcon>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class QMenu;
+class QSystemTrayIcon;
+
+namespace ecr {
+
+inline constexpr int kTrayImageRunning = 0;
+inline constexpr int kTrayImageStopped = 1;
+
+// The tray image `entry` (drawn, not loaded); any other entry gives a null icon.
+QIcon ClientTrayImage(int entry);
+
+class ClientTrayIcon : public QObject {
+    Q_OBJECT
+
+public:
+    explicit ClientTrayIcon(QObject* parent = nullptr);
+    ~ClientTrayIcon() override;
+
+    void SetImage(int entry);
+    int Image() const { return image_; }
+    void SetHint(const QString& hint);
+    const QString& Hint() const { return hint_; }
+    void SetPopupMenu(QMenu* menu);
+    void Show();
+    void Hide();
+    bool Shown() const { return shown_; }
+
+signals:
+    void DoubleClicked();
+
+private:
+    std::unique_ptr<QSystemTrayIcon> icon_;  // null where the desktop has no tray
+    int image_ = kTrayImageStopped;
+    QString hint_;
+    bool shown_ = false;
+};
+
+}  // namespace ecr

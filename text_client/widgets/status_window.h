@@ -1,0 +1,61 @@
+#pragma once
+
+// TfmStatus, the status window of the selling client: whether the loop runs, the server
+// it talks to (address, port, the version it reported) and the input folder. The window
+// asks its source for the values each time it refreshes. Escape closes it;
+// Ctrl+Shift+Alt+F7 raises a test exception that the application's error box shows.
+//
+// Threads: main thread only.
+
+#include <QDialog>
+
+#include <functional>
+#include <string>
+
+class QLineEdit;
+class QWidget;
+
+namespace ecr {
+
+inline constexpr char kStatusTestExceptionText[] =
+    "This exception was created to test StackTrace Dump !!!";
+
+struct ClientStatus {
+    bool started = false;
+    std::string address;
+    int port = 0;
+    std::string serverVersion;
+    bool connected = false;
+    std::string inputPath;
+};
+
+// The text of the server row: "IP: %s  Port: %d  ver.: %s".
+std::string ServerStatusText(const ClientStatus& status);
+
+class TfmStatus : public QDialog {
+    Q_OBJECT
+
+public:
+    using Source = std::function<ClientStatus()>;
+
+    explicit TfmStatus(Source source, QWidget* parent = nullptr);
+
+    void RefreshStatus();
+    void RefreshStatusIfShown();
+
+    QWidget* pnlStatus = nullptr;
+    QLineEdit* eState = nullptr;
+    QLineEdit* eServer = nullptr;
+    QLineEdit* ePath = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void FormKeyDown(QKeyEvent* event);
+
+    Source source_;
+};
+
+}  // namespace ecr
