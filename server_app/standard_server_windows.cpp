@@ -1,5 +1,7 @@
 #include "server_app/standard_server_windows.h"
 
+#include <QApplication>
+#include <QMetaObject>
 #include <QString>
 
 #include "foundation/code_tables.h"
@@ -8,8 +10,37 @@
 #include "foundation/widgets/msg_box.h"
 #include "foundation/widgets/offset_dialog.h"
 #include "foundation/widgets/password_dialog.h"
+#include "server_app/main_window.h"
 
 namespace ecr {
+
+StandardServerWindows::StandardServerWindows(WindowSetSetup setup) : windows_(std::move(setup)) {}
+
+StandardServerWindows::~StandardServerWindows() { windows_.AttachEngine(nullptr); }
+
+void StandardServerWindows::AttachMainWindow(TfmMain& window) {
+  mainWindow_ = &window;
+  attached_ = true;
+  windows_.AttachEngine(&window.Engine());
+  // The close runs once the language dialog and the menu action around it have ended.
+  windows_.SetCloseMainWindow([this] {
+    if (TfmMain* main = mainWindow_.data())
+      QMetaObject::invokeMethod(main, [main] { main->miExitServClick(); }, Qt::QueuedConnection);
+  });
+  window.Menu().SetLanguageFlag(windows_.ActiveFlag());
+  // The main window goes before this set does: its engine must not be read afterwards.
+  QObject::connect(&window, &QObject::destroyed, &connections_, [this] { windows_.AttachEngine(nullptr); });
+}
+
+void StandardServerWindows::FindMainWindow() {
+  if (attached_) return;
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    if (auto* main = qobject_cast<TfmMain*>(widget)) {
+      AttachMainWindow(*main);
+      return;
+    }
+  }
+}
 
 bool StandardServerWindows::AskPassword(const std::string& adminPassword) {
   TfmPassword dialog;
@@ -30,23 +61,34 @@ void StandardServerWindows::ShowError(const std::string& text) {
   ShowMsgBox(nullptr, QString::fromStdString(text), kMsgError);
 }
 
-void StandardServerWindows::UpdateStatus(const StatusTexts& texts) { status_ = texts; }
+void StandardServerWindows::UpdateStatus(const StatusTexts& texts) {
+  FindMainWindow();
+  status_ = texts;
+  windows_.UpdateStatus(texts);
+}
 
-// The access and ports dialogs, the language dialog, the register search, the line test
-// and the status window are windows of their own that plug in here; until they do, their
-// items leave the settings as they are.
-bool StandardServerWindows::EditAccess(ServerSettings&, std::string&) { return false; }
+bool StandardServerWindows::EditAccess(ServerSettings& settings, std::string& newAdminPassword) {
+  return windows_.EditAccess(settings, newAdminPassword);
+}
 
-void StandardServerWindows::EditPorts(ServerSettings&) {}
+void StandardServerWindows::EditPorts(ServerSettings& settings) { windows_.EditPorts(settings); }
 
-void StandardServerWindows::ShowLanguageDialog() {}
+void StandardServerWindows::ShowLanguageDialog() {
+  FindMainWindow();
+  windows_.ShowLanguageDialog();
+}
 
-void StandardServerWindows::SearchForEcrs(const std::string&) {}
+void StandardServerWindows::SearchForEcrs(const std::string& comPort) { windows_.SearchForEcrs(comPort); }
 
-void StandardServerWindows::TestLine(const std::string&, std::uint16_t) {}
+void StandardServerWindows::TestLine(const std::string& comPort, std::uint16_t comSpeed) {
+  windows_.TestLine(comPort, comSpeed);
+}
 
-void StandardServerWindows::ShowStatus() {}
+void StandardServerWindows::ShowStatus() {
+  FindMainWindow();
+  windows_.ShowStatus();
+}
 
-void StandardServerWindows::OpenHelp() {}
+void StandardServerWindows::OpenHelp() { windows_.OpenHelp(); }
 
 }  // namespace ecr
