@@ -28,29 +28,39 @@ function(ecr_folder_library name)
   endif()
 endfunction()
 
-# ecr_folder_tests(prefix LIBS lib...): every *_test.cpp of the folder is one gtest
-# binary named <prefix>_<file stem>. Files ending in _widget_test.cpp get a main that
-# creates a QApplication (tests run with QT_QPA_PLATFORM=offscreen).
+# ecr_folder_tests(prefix LIBS lib... [PORT_4999 stem...]): every *_test.cpp of the folder
+# is one gtest binary named <prefix>_<file stem>. Files ending in _widget_test.cpp get a
+# main that creates a QApplication (tests run with QT_QPA_PLATFORM=offscreen). The binaries
+# named under PORT_4999 serve the default TCP port and never run beside each other.
 function(ecr_folder_tests prefix)
-  cmake_parse_arguments(T "" "" "LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "" "LIBS;PORT_4999" ${ARGN})
   file(GLOB tests CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp")
   foreach(src IN LISTS tests)
     get_filename_component(stem ${src} NAME_WE)
     set(name ${prefix}_${stem})
+    set(lock)
+    if(stem IN_LIST T_PORT_4999)
+      set(lock RESOURCE_LOCK tcp_port_4999)
+    endif()
     if(stem MATCHES "_widget_test$")
       if(NOT ECR_BUILD_WIDGETS)
         continue()
       endif()
-      ecr_test(${name} SOURCES ${src} LIBS ${T_LIBS} ecr_qt_test_main WIDGETS)
+      ecr_test(${name} SOURCES ${src} LIBS ${T_LIBS} ecr_qt_test_main WIDGETS ${lock})
     else()
-      ecr_test(${name} SOURCES ${src} LIBS ${T_LIBS})
+      ecr_test(${name} SOURCES ${src} LIBS ${T_LIBS} ${lock})
     endif()
   endforeach()
 endfunction()
 
-# ecr_test(name SOURCES ... LIBS ... [WIDGETS]): one gtest binary, its tests discovered by ctest.
+# ecr_test(name SOURCES ... LIBS ... [WIDGETS] [RESOURCE_LOCK lock]): one gtest binary, its
+# tests discovered by ctest.
 function(ecr_test name)
-  cmake_parse_arguments(T "WIDGETS" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "WIDGETS" "RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
+  set(lock_property)
+  if(T_RESOURCE_LOCK)
+    set(lock_property RESOURCE_LOCK ${T_RESOURCE_LOCK})
+  endif()
   add_executable(${name} ${T_SOURCES})
   ecr_warnings(${name})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock Threads::Threads)
@@ -62,5 +72,6 @@ function(ecr_test name)
     DISCOVERY_TIMEOUT 60
     PROPERTIES
       ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+      ${lock_property}
       TIMEOUT 300)
 endfunction()

@@ -1,0 +1,177 @@
+#!/usr/bin/env bash
+# The register server's main job, shown on this machine: registers played on a
+# pseudo-terminal that a temporary registry maps as COM1, harbendix started on it from a
+# folder of its own (offscreen), and a client application's session over TCP on
+# 127.0.0.1:4999: SETs opened, a message that a register started by itself arriving as a
+# notification, a SET 5 command reaching the register and its answer coming back, and a
+# sale through the register's question with its two-step reply. Everything printed comes
+# from the running programs. Loopback only; everything is stopped and removed at the end.
+#
+# Usage (as root on a fresh Debian machine, from the top of a clone):
+#   scripts/demo.sh [--no-install] [--no-build] [--build-dir DIR] [--keep]
+#     --no-install   do not install missing Debian packages
+#     --no-build     use the programs already built in the build folder
+#     --build-dir    the build folder (default: build)
+#     --keep         keep the temporary folder with the server's log and the transcripts
+# Exits 0 when the session went as expected, 77 when TCP port 4999 is in use, otherwise 1
+# with a line saying what failed.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+build="$here/build"
+install=1
+compile=1
+keep=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --no-install) install=0 ;;
+    --no-build) compile=0 ;;
+    --build-dir) [ $# -ge 2 ] || { echo "demo: --build-dir needs a folder" >&2; exit 2; }; build=$2; shift ;;
+    --keep) keep=1 ;;
+    *) echo "usage: scripts/demo.sh [--no-install] [--no-build] [--build-dir DIR] [--keep]" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+fail() {
+  echo "demo: FAILED: $*" >&2
+  exit 1
+}
+say() { printf '\n### %s\n' "$*"; }
+
+if [ "$install" = 1 ]; then
+  say "Installing what is missing"
+  "$here/scripts/install-deps.sh" || fail "the packages could not be installed"
+fi
+
+harbendix="$build/server_app/harbendix"
+emulator="$build/tests/support/register_emulator"
+client="$build/tests/support/demo_client"
+if [ "$compile" = 1 ]; then
+  say "Building harbendix, the register emulator and the demonstration client in $build"
+  cmake -S "$here" -B "$build" -G Ninja >/dev/null || fail "cmake could not configure $build"
+  cmake --build "$build" --target harbendix register_emulator demo_client -j "$(nproc)" >/dev/null ||
+    fail "the build failed (run: cmake --build $build --target harbendix register_emulator demo_client)"
+fi
+for program in "$harbendix" "$emulator" "$client"; do
+  [ -x "$program" ] || fail "$program is missing (build it, or leave out --no-build)"
+done
+
+# A listener on 4999 means another server holds the port harbendix takes by default.
+if (exec 3<>/dev/tcp/127.0.0.1/4999) 2>/dev/null; then
+  echo "demo: TCP port 4999 is in use on this machine; stop what listens there and try again" >&2
+  exit 77
+fi
+
+work=$(mktemp -d /tmp/ecr-demo.XXXXXX)
+emulator_pid=""
+server_pid=""
+cleanup() {
+  for pid in $server_pid $emulator_pid; do
+    if kill -0 "$pid" 2>/dev/null; then
+      kill -TERM "$pid" 2>/dev/null || true
+      for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+      kill -KILL "$pid" 2>/dev/null || true
+    fi
+  done
+  exec 3>&- 2>/dev/null || true
+  if [ "$keep" = 1 ]; then
+    echo "demo: the temporary folder is kept: $work"
+  else
+    rm -rf "$work"
+  fi
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+# Waits up to $2 seconds until file $1 holds text $3.
+wait_for_text() {
+  local file=$1 seconds=$2 text=$3
+  for _ in $(seq $((seconds * 10))); do
+    grep -qF -- "$text" "$file" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+say "Starting the register emulator: registers 7, 8 and 12, answering at 4800 bit/s"
+# The emulator reads "N TEXT" lines from this FIFO: the client's session tells register 7
+# when to ask for the sale. The demo holds the FIFO open so the emulator never sees its end.
+mkfifo "$work/register-input"
+exec 3<>"$work/register-input"
+"$emulator" --pace 4800 --status 7:123456\; --status 8:123457\; --status 12:123458\; \
+  --message '7:123456;4;0;HELLO;' 7 8 12 <"$work/register-input" >"$work/emulator.txt" 2>&1 &
+emulator_pid=$!
+wait_for_text "$work/emulator.txt" 10 "Registers on " || fail "the register emulator did not start: $(cat "$work/emulator.txt")"
+terminal=$(sed -n 's/^Registers on \([^ ]*\).*/\1/p' "$work/emulator.txt" | head -n 1)
+echo "The registers answer on the pseudo-terminal $terminal."
+echo "Register 7 holds a message of its own (\"123456;4;0;HELLO;\": serial number, message number 4, code 0)."
+
+say "Mapping COM1 to $terminal in a temporary registry"
+key="$work/registry/HKEY_LOCAL_MACHINE/Enum/Serial/ttyDEMO"
+mkdir -p "$key"
+printf '%s' COM1 >"$key/PORTNAME"
+printf '%s' "$terminal" >"$key/DeviceNode"
+echo "ECR_REGISTRY=$work/registry: device key Enum\\Serial\\ttyDEMO, PORTNAME COM1, DeviceNode $terminal"
+
+say "Starting harbendix from a folder of its own (no settings file, no INI: COM1 at 4800 bit/s, TCP port 4999)"
+mkdir "$work/harbendix"
+cp "$harbendix" "$work/harbendix/harbendix"
+log="$work/harbendix/harbendix.log"
+(
+  cd "$work/harbendix"
+  exec env QT_QPA_PLATFORM=offscreen ECR_REGISTRY="$work/registry" XDG_RUNTIME_DIR="$work" LANG=C \
+    ./harbendix -Priority:normal
+) >"$work/harbendix-output.txt" 2>&1 &
+server_pid=$!
+if ! wait_for_text "$log" 20 " started on COM1."; then
+  cat "$log" "$work/harbendix-output.txt" 2>/dev/null || true
+  fail "harbendix did not start its service on COM1"
+fi
+echo "harbendix runs (process $server_pid); its log: $log"
+
+say "A client application's session over TCP (127.0.0.1:4999)"
+set +e
+timeout 90 "$client" --port 4999 --register 7 --register-input "$work/register-input" --wait-seconds 15
+session=$?
+set -e
+
+say "Closing harbendix the way a second start does: -Q: with the administrator password (empty here)"
+(
+  cd "$work/harbendix"
+  env QT_QPA_PLATFORM=offscreen ECR_REGISTRY="$work/registry" XDG_RUNTIME_DIR="$work" LANG=C \
+    timeout 20 ./harbendix -Q:
+) >>"$work/harbendix-output.txt" 2>&1 || true
+closed=0
+for _ in $(seq 100); do
+  kill -0 "$server_pid" 2>/dev/null || { closed=1; break; }
+  sleep 0.1
+done
+[ "$closed" = 1 ] && echo "harbendix has ended." || echo "harbendix did not end by itself; it is stopped now."
+
+say "What the registers saw on the line (PC = the server's frames; TAKE/FREE are the polling)"
+# Long runs of the same polling frames are shortened to their count.
+awk '
+  function flush() { if (count > 2) printf "   ... %d more like it\n", count - 2; count = 0 }
+  NR == 1 { next }
+  {
+    if ($0 == last) { count++; if (count <= 2) print; next }
+    flush(); print; last = $0; count = 1
+  }
+  END { flush() }
+' "$work/emulator.txt"
+
+say "The server's log ($log)"
+cat "$log"
+if [ -s "$work/harbendix-output.txt" ]; then
+  say "What harbendix wrote to its output"
+  cat "$work/harbendix-output.txt"
+fi
+
+[ "$session" = 0 ] || fail "the client's session did not go as expected (exit status $session)"
+[ "$closed" = 1 ] || fail "harbendix did not close on the close request"
+grep -qF " closed by user." "$log" || fail "the server's log has no close line"
+if grep -q "Sanitizer" "$work/harbendix-output.txt" "$work/emulator.txt"; then
+  fail "a sanitizer reported a fault (above)"
+fi
+say "Done: the demonstration went as expected"
