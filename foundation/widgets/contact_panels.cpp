@@ -1,5 +1,6 @@
 #include "foundation/widgets/contact_panels.h"
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -14,24 +15,31 @@ namespace {
 // The contact data of both companies (company data, not behaviour).
 constexpr const char* kMakerName = "Kavrolen Systems Ltd.";
 constexpr const char* kMakerAddress = "14 Quillan Row\nBrackmoor BM4 7TQ";
-constexpr const char* kMakerPhone = "Phone: +1 555 0142";
-constexpr const char* kMakerFax = "Fax: +1 555 0143";
+constexpr const char* kMakerPhone = "+1 555 0142";
+constexpr const char* kMakerFax = "+1 555 0143";
 constexpr const char* kMakerWeb = "www.kavrolen.example";
 constexpr const char* kMakerWebUrl = "https://www.kavrolen.example/";
 constexpr const char* kMakerMail = "support@kavrolen.example";
 
 constexpr const char* kRegisterMakerAddress = "Zaquessa Register Works\nUnit 3, Tellimar Park\nOswick OW2 9LD";
-constexpr const char* kRegisterMakerPhone = "Phone: +1 555 0177";
-constexpr const char* kRegisterMakerFax = "Fax: +1 555 0178";
+constexpr const char* kRegisterMakerPhone = "+1 555 0177";
+constexpr const char* kRegisterMakerFax = "+1 555 0178";
 constexpr const char* kRegisterMakerWeb = "www.zaquessa.example";
 constexpr const char* kRegisterMakerWebUrl = "https://www.zaquessa.example/";
 constexpr const char* kRegisterMakerMail = "sales@zaquessa.example";
 
-QLabel* NewLabel(const char* text, const char* name, QWidget* parent) {
-  auto* label = new QLabel(QString::fromUtf8(text), parent);
+QLabel* NewLabel(const QString& text, const char* name, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
   label->setObjectName(QString::fromLatin1(name));
   return label;
 }
+
+QLabel* NewLabel(const char* text, const char* name, QWidget* parent) {
+  return NewLabel(QString::fromUtf8(text), name, parent);
+}
+
+// A line of the panel's words around a piece of company data.
+QString Line(const QString& words, const char* data) { return words.arg(QString::fromLatin1(data)); }
 
 TURLLabel* NewLink(const char* text, const QString& url, const char* name, QWidget* parent) {
   auto* label = new TURLLabel(QString::fromUtf8(text), parent);
@@ -83,9 +91,10 @@ TfrCompanyInfoKv::TfrCompanyInfoKv(QWidget* parent) : QFrame(parent) {
   palette.setColor(QPalette::WindowText, Qt::blue);
   lblCompany->setPalette(palette);
   lblAddress = NewLabel(kMakerAddress, "lblAddress", this);
-  lblPhone = NewLabel(kMakerPhone, "lblPhone", this);
-  lblFax = NewLabel(kMakerFax, "lblFax", this);
-  lblMailCaption = NewLabel("e-mail:", "lblMailCaption", this);
+  lblPhone =
+      NewLabel(Line(QCoreApplication::translate("TfrCompanyInfoKv", "Phone: %1"), kMakerPhone), "lblPhone", this);
+  lblFax = NewLabel(Line(QCoreApplication::translate("TfrCompanyInfoKv", "Fax: %1"), kMakerFax), "lblFax", this);
+  lblMailCaption = NewLabel(QCoreApplication::translate("TfrCompanyInfoKv", "e-mail:"), "lblMailCaption", this);
   ulWeb = NewLink(kMakerWeb, QString::fromLatin1(kMakerWebUrl), "ulWeb", this);
   ulMail = NewLink(kMakerMail, QStringLiteral("mailto:") + QString::fromLatin1(kMakerMail), "ulMail", this);
 
@@ -109,9 +118,11 @@ TfrCompanyInfoZq::TfrCompanyInfoZq(QWidget* parent) : QFrame(parent) {
   imgLogo->setObjectName(QStringLiteral("imgLogo"));
   imgLogo->setPixmap(RegisterMakerLogo());
   lblAddress = NewLabel(kRegisterMakerAddress, "lblAddress", this);
-  lblPhone = NewLabel(kRegisterMakerPhone, "lblPhone", this);
-  lblFax = NewLabel(kRegisterMakerFax, "lblFax", this);
-  lblMailCaption = NewLabel("e-mail:", "lblMailCaption", this);
+  lblPhone = NewLabel(Line(QCoreApplication::translate("TfrCompanyInfoZq", "Phone: %1"), kRegisterMakerPhone),
+                      "lblPhone", this);
+  lblFax =
+      NewLabel(Line(QCoreApplication::translate("TfrCompanyInfoZq", "Fax: %1"), kRegisterMakerFax), "lblFax", this);
+  lblMailCaption = NewLabel(QCoreApplication::translate("TfrCompanyInfoZq", "e-mail:"), "lblMailCaption", this);
   ulWeb = NewLink(kRegisterMakerWeb, QString::fromLatin1(kRegisterMakerWebUrl), "ulWeb", this);
   ulMail = NewLink(kRegisterMakerMail, QStringLiteral("mailto:") + QString::fromLatin1(kRegisterMakerMail), "ulMail",
                    this);

@@ -1,5 +1,6 @@
 #include "foundation/widgets/lang_sel_dialog.h"
 
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -17,16 +18,16 @@ namespace ecr {
 TfmLangSel::TfmLangSel(const CodeTableSet& tables, QWidget* parent) : QDialog(parent), tables_(tables) {
   lblCurrLng = new QLabel(this);
   lblCurrLng->setObjectName(QStringLiteral("lblCurrLng"));
-  gbAvailable = new QGroupBox(QStringLiteral("Available code tables"), this);
+  gbAvailable = new QGroupBox(QCoreApplication::translate("TfmLangSel", "Available code tables"), this);
   lbAllLangs = new QListWidget(gbAvailable);
   lbAllLangs->setObjectName(QStringLiteral("lbAllLangs"));
   lbAllLangs->setSelectionMode(QAbstractItemView::SingleSelection);
   auto* groupLayout = new QVBoxLayout(gbAvailable);
   groupLayout->addWidget(lbAllLangs);
-  OKBtn = new QPushButton(QStringLiteral("OK"), this);
+  OKBtn = new QPushButton(QCoreApplication::translate("TfmLangSel", "OK"), this);
   OKBtn->setObjectName(QStringLiteral("OKBtn"));
   OKBtn->setDefault(true);
-  CancelBtn = new QPushButton(QStringLiteral("Cancel"), this);
+  CancelBtn = new QPushButton(QCoreApplication::translate("TfmLangSel", "Cancel"), this);
   CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
 
   auto* buttons = new QHBoxLayout;
@@ -44,7 +45,7 @@ TfmLangSel::TfmLangSel(const CodeTableSet& tables, QWidget* parent) : QDialog(pa
 
 int TfmLangSel::SelectCodeTable(int& codeTable) {
   setWindowTitle(ApplicationTitle());
-  lblCurrLng->setText(QStringLiteral("Current code table: %1")
+  lblCurrLng->setText(QCoreApplication::translate("TfmLangSel", "Current code table: %1")
                           .arg(QString::fromStdString(GetCodeTableName(codeTable, tables_))));
   std::vector<std::string> names;
   FillCodeTableList(names, tables_);

@@ -54,7 +54,8 @@ QMessageBox::StandardButton ShowMsgBox(QWidget* owner, const QString& text, std:
 // in use before.
 MsgBoxPresenter SetMsgBoxPresenter(MsgBoxPresenter presenter);
 
-// The real presenter: a QMessageBox, application-modal, run with exec().
+// The real presenter: a QMessageBox, application-modal, run with exec(). Its buttons carry
+// the toolkit's standard texts, which an installed language module translates as well.
 QMessageBox::StandardButton PresentMsgBox(const MsgBoxRequest& request);
 
 // Installs a presenter for its lifetime and puts the previous one back afterwards.

@@ -1,5 +1,6 @@
 #include "foundation/widgets/offset_dialog.h"
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,14 +19,14 @@ std::int32_t OffsetEntryValue(const QString& entry) {
 }
 
 TfmOffset::TfmOffset(QWidget* parent) : QDialog(parent) {
-  auto* prompt = new QLabel(QStringLiteral("Offset:"), this);
+  auto* prompt = new QLabel(QCoreApplication::translate("TfmOffset", "Offset:"), this);
   eOffset = new QLineEdit(this);
   eOffset->setObjectName(QStringLiteral("eOffset"));
   prompt->setBuddy(eOffset);
-  BitBtnOK = new QPushButton(QStringLiteral("OK"), this);
+  BitBtnOK = new QPushButton(QCoreApplication::translate("TfmOffset", "OK"), this);
   BitBtnOK->setObjectName(QStringLiteral("BitBtnOK"));
   BitBtnOK->setDefault(true);
-  BitBtncancel = new QPushButton(QStringLiteral("Cancel"), this);
+  BitBtncancel = new QPushButton(QCoreApplication::translate("TfmOffset", "Cancel"), this);
   BitBtncancel->setObjectName(QStringLiteral("BitBtncancel"));
 
   auto* entry = new QHBoxLayout;
@@ -61,7 +62,7 @@ void TfmOffset::Confirm() {
     done(mrOk);
     return;
   }
-  ShowMsgBox(this, QStringLiteral("Bad number!"), kMsgPlain, QMessageBox::Ok);
+  ShowMsgBox(this, QCoreApplication::translate("TfmOffset", "Bad number!"), kMsgPlain, QMessageBox::Ok);
   eOffset->setFocus();
 }
 

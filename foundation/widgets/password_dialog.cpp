@@ -1,5 +1,6 @@
 #include "foundation/widgets/password_dialog.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -28,7 +29,7 @@ class StarPasswordStyle : public QProxyStyle {
 
 TfmPassword::TfmPassword(QWidget* parent) : QDialog(parent) {
   setWindowTitle(ApplicationTitle());
-  auto* prompt = new QLabel(QStringLiteral("Enter administrator password:"), this);
+  auto* prompt = new QLabel(QCoreApplication::translate("TfmPassword", "Enter administrator password:"), this);
   ePassword = new QLineEdit(this);
   ePassword->setObjectName(QStringLiteral("ePassword"));
   ePassword->setEchoMode(QLineEdit::Password);
@@ -36,10 +37,10 @@ TfmPassword::TfmPassword(QWidget* parent) : QDialog(parent) {
   style->setParent(this);
   ePassword->setStyle(style);
   prompt->setBuddy(ePassword);
-  BitBtnOK = new QPushButton(QStringLiteral("OK"), this);
+  BitBtnOK = new QPushButton(QCoreApplication::translate("TfmPassword", "OK"), this);
   BitBtnOK->setObjectName(QStringLiteral("BitBtnOK"));
   BitBtnOK->setDefault(true);
-  BitBtnCancel = new QPushButton(QStringLiteral("Cancel"), this);
+  BitBtnCancel = new QPushButton(QCoreApplication::translate("TfmPassword", "Cancel"), this);
   BitBtnCancel->setObjectName(QStringLiteral("BitBtnCancel"));
 
   auto* buttons = new QHBoxLayout;
@@ -71,7 +72,7 @@ void TfmPassword::Confirm() {
     done(mrOk);
     return;
   }
-  ShowMsgBox(this, QStringLiteral("Incorrect Password"), kMsgError, QMessageBox::Ok);
+  ShowMsgBox(this, QCoreApplication::translate("TfmPassword", "Incorrect Password"), kMsgError, QMessageBox::Ok);
   ClearEntry();
 }
 

@@ -2,6 +2,36 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="bg_BG" sourcelanguage="en_US">
 <context>
+    <name>QGnomeTheme</name>
+    <message>
+        <source>&amp;OK</source>
+        <translation>&amp;OK</translation>
+    </message>
+    <message>
+        <source>&amp;Cancel</source>
+        <translation>&amp;Отказ</translation>
+    </message>
+</context>
+<context>
+    <name>QPlatformTheme</name>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Отказ</translation>
+    </message>
+    <message>
+        <source>&amp;Yes</source>
+        <translation>&amp;Да</translation>
+    </message>
+    <message>
+        <source>&amp;No</source>
+        <translation>&amp;Не</translation>
+    </message>
+</context>
+<context>
     <name>TfmAccess</name>
     <message>
         <source>OK</source>
@@ -108,6 +138,25 @@
     </message>
 </context>
 <context>
+    <name>TfmLangSel</name>
+    <message>
+        <source>Available code tables</source>
+        <translation>Налични кодови таблици</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Отказ</translation>
+    </message>
+    <message>
+        <source>Current code table: %1</source>
+        <translation>Текуща кодова таблица: %1</translation>
+    </message>
+</context>
+<context>
     <name>TfmLanguageSelection</name>
     <message>
         <source>Language Selection</source>
@@ -209,6 +258,44 @@ not found</source>
     <message>
         <source>&amp;Stop</source>
         <translation>&amp;Стоп</translation>
+    </message>
+</context>
+<context>
+    <name>TfmOffset</name>
+    <message>
+        <source>Offset:</source>
+        <translation>Отместване:</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Отказ</translation>
+    </message>
+    <message>
+        <source>Bad number!</source>
+        <translation>Невалидно число!</translation>
+    </message>
+</context>
+<context>
+    <name>TfmPassword</name>
+    <message>
+        <source>Enter administrator password:</source>
+        <translation>Въведете паролата на администратора:</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Отказ</translation>
+    </message>
+    <message>
+        <source>Incorrect Password</source>
+        <translation>Грешна парола</translation>
     </message>
 </context>
 <context>
@@ -350,6 +437,36 @@ not found</source>
     <message>
         <source>Please, enter valid value for &quot;ECR&quot; !</source>
         <translation>Моля, въведете валидна стойност за &quot;ЕКА&quot; !</translation>
+    </message>
+</context>
+<context>
+    <name>TfrCompanyInfoKv</name>
+    <message>
+        <source>Phone: %1</source>
+        <translation>Телефон: %1</translation>
+    </message>
+    <message>
+        <source>Fax: %1</source>
+        <translation>Факс: %1</translation>
+    </message>
+    <message>
+        <source>e-mail:</source>
+        <translation>Ел. поща:</translation>
+    </message>
+</context>
+<context>
+    <name>TfrCompanyInfoZq</name>
+    <message>
+        <source>Phone: %1</source>
+        <translation>Телефон: %1</translation>
+    </message>
+    <message>
+        <source>Fax: %1</source>
+        <translation>Факс: %1</translation>
+    </message>
+    <message>
+        <source>e-mail:</source>
+        <translation>Ел. поща:</translation>
     </message>
 </context>
 </TS>
