@@ -122,10 +122,11 @@ void TfmMain::StartServer() {
     start.codeTable = HarbendixCodeTables().Table(codeTableIndex_);
     polling_ = pollingFactory_(start, engine_, ipServer_);
     status_.rowCount = 2;
-    status_.settings = "Port: " + settings_.ComPort.Get() + " " +
-                       "Speed: " + std::to_string(settings_.ComSpeed) + "  " +
-                       "IP Port: " + std::to_string(settings_.IPPort);
-    status_.info = oldFpMode_ ? "Old FP" : "";
+    const auto text = [](const char* source) { return QCoreApplication::translate("TfmMain", source).toStdString(); };
+    status_.settings = text(QT_TRANSLATE_NOOP("TfmMain", "Port: ")) + settings_.ComPort.Get() + " " +
+                       text(QT_TRANSLATE_NOOP("TfmMain", "Speed: ")) + std::to_string(settings_.ComSpeed) + "  " +
+                       text(QT_TRANSLATE_NOOP("TfmMain", "IP Port: ")) + std::to_string(settings_.IPPort);
+    status_.info = oldFpMode_ ? text(QT_TRANSLATE_NOOP("TfmMain", "Old FP")) : "";
     status_.language = CodeTableText();
     PushStatus();
     menu_.ShowServiceRunning(true);
@@ -149,7 +150,7 @@ void TfmMain::StopServer() {
 void TfmMain::ResetServerState() {
   engine_.ResetServerState();
   status_.rowCount = 2;
-  status_.settings = "Server STOPPED";
+  status_.settings = QCoreApplication::translate("TfmMain", "Server STOPPED").toStdString();
   status_.language = CodeTableText();
   PushStatus();
 }
@@ -159,7 +160,9 @@ void TfmMain::EnableSettingsMenus(bool value) {
   tray_.SetImage(value ? kTrayImageStopped : kTrayImageRunning);
 }
 
-std::string TfmMain::CodeTableText() const { return "Code table: " + GetCodeTableName(codeTableIndex_); }
+std::string TfmMain::CodeTableText() const {
+  return QCoreApplication::translate("TfmMain", "Code table: ").toStdString() + GetCodeTableName(codeTableIndex_);
+}
 
 void TfmMain::PushStatus() { windows_.UpdateStatus(status_); }
 

@@ -176,6 +176,13 @@ void TfmEcrSearch::StartSearch() {
   engine_->SetNotifyWnd([this] { QMetaObject::invokeMethod(this, &TfmEcrSearch::TakeSearchLog, Qt::QueuedConnection); });
   engine_->SetSearchPort(PortName);
   engine_->SetTimeToLive(kTimeToLive);
+  engine_->SetTexts({
+      QCoreApplication::translate("TfmEcrSearch", "Testing for ECR %1 at speed %2 ... ").toStdString(),
+      QCoreApplication::translate("TfmEcrSearch", "None").toStdString(),
+      QCoreApplication::translate("TfmEcrSearch", "Exception !").toStdString(),
+      QCoreApplication::translate("TfmEcrSearch", "InLine").toStdString(),
+      QCoreApplication::translate("TfmEcrSearch", "OnLine").toStdString(),
+  });
   engine_->SetFirstEcr(NumberOr(eFrom->text(), 1));
   engine_->SetLastEcr(NumberOr(eTo->text(), 8));
   for (int row = 0; row < cbSpeeds->count(); ++row) {

@@ -1,8 +1,8 @@
 #include "server_app/register_search_engine.h"
 
-#include <cstdio>
 #include <exception>
 #include <stdexcept>
+#include <utility>
 
 #include "foundation/fields.h"
 
@@ -10,6 +10,11 @@ namespace ecr {
 namespace {
 
 constexpr std::size_t kShortBlockLimit = 8;
+
+void ReplacePlaceholder(std::string& text, std::string_view placeholder, const std::string& value) {
+  const std::size_t at = text.find(placeholder);
+  if (at != std::string::npos) text.replace(at, placeholder.size(), value);
+}
 
 // A register's own message is longer than 7 characters: refused, so it stays for the
 // real server.
@@ -62,6 +67,11 @@ void TSearchEngine::SetTimeToLive(int timeToLive) {
   timeToLive_ = timeToLive;
 }
 
+void TSearchEngine::SetTexts(SearchTexts texts) {
+  RequireSuspended();
+  texts_ = std::move(texts);
+}
+
 void TSearchEngine::Resume() {
   thread_.Resume([this] { Execute(); });
 }
@@ -97,7 +107,7 @@ void TSearchEngine::Execute() {
       if (Speeds.empty()) break;
     }
   } catch (const std::exception& e) {
-    AddSearchMessage(std::string("Exception !\r\n") + e.what());
+    AddSearchMessage(texts_.exception + "\r\n" + e.what());
   }
   // Freeing the line closes the port, however the run ended.
   com_.reset();
@@ -106,12 +116,12 @@ void TSearchEngine::Execute() {
 void TSearchEngine::TestEcrAt(int ecrNo, std::uint32_t speed) {
   std::string block;
   const LinkResult result = com_->TakeEcr(ecrNo, block);
-  std::string word = "None";
+  std::string word = texts_.none;
   if (result == LinkResult::Ok || result == LinkResult::Refused) {
     SearchResult found;
     found.Speed = static_cast<int>(speed);
     found.SerialText = GetField(block, 1);
-    found.Mode = block.size() >= kShortBlockLimit ? "OnLine" : "InLine";
+    found.Mode = block.size() >= kShortBlockLimit ? texts_.onLine : texts_.inLine;
     found.TimeToLive = timeToLive_;
     word = found.Mode;
     if (ecrNo >= 1 && ecrNo <= 99) {
@@ -120,8 +130,9 @@ void TSearchEngine::TestEcrAt(int ecrNo, std::uint32_t speed) {
     }
     com_->FreeEcr();
   }
-  char line[96];
-  std::snprintf(line, sizeof line, "Testing for ECR %d at speed %u ... ", ecrNo, speed);
+  std::string line = texts_.testing;
+  ReplacePlaceholder(line, "%1", std::to_string(ecrNo));
+  ReplacePlaceholder(line, "%2", std::to_string(speed));
   AddSearchMessage(line + word);
 }
 

@@ -39,6 +39,17 @@ struct ListedEcr {
   SearchResult Result;
 };
 
+// The texts of the search's log lines and modes, in the user's language. "%1" and "%2" in
+// `testing` stand for the register number and the speed; they are filled in as text, so a
+// translation can never act as a format string.
+struct SearchTexts {
+  std::string testing = "Testing for ECR %1 at speed %2 ... ";
+  std::string none = "None";
+  std::string exception = "Exception !";
+  std::string inLine = "InLine";
+  std::string onLine = "OnLine";
+};
+
 class TSearchEngine {
  public:
   static constexpr std::size_t kQueueMax = 101;
@@ -56,6 +67,7 @@ class TSearchEngine {
   void SetFirstEcr(int first);
   void SetLastEcr(int last);
   void SetTimeToLive(int timeToLive);
+  void SetTexts(SearchTexts texts);
   // The speed texts to scan, in order; filled by the owner before the start.
   std::vector<std::string> Speeds;
 
@@ -80,6 +92,7 @@ class TSearchEngine {
   void RequireSuspended() const;
 
   SuspendedThread thread_;
+  SearchTexts texts_;
   std::unique_ptr<TBasicCommunicationObject> com_;  // made in the thread, only during the run
   std::function<void()> notify_;
   std::string portName_;

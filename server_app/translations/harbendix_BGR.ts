@@ -69,6 +69,26 @@
 <context>
     <name>TfmEcrSearch</name>
     <message>
+        <source>Testing for ECR %1 at speed %2 ... </source>
+        <translation>Проверка за ЕКА %1 при скорост %2 ... </translation>
+    </message>
+    <message>
+        <source>None</source>
+        <translation>Няма</translation>
+    </message>
+    <message>
+        <source>Exception !</source>
+        <translation>Изключение !</translation>
+    </message>
+    <message>
+        <source>InLine</source>
+        <translation>InLine</translation>
+    </message>
+    <message>
+        <source>OnLine</source>
+        <translation>OnLine</translation>
+    </message>
+    <message>
         <source>Discovered ECRs:</source>
         <translation>Открити касови апарати:</translation>
     </message>
@@ -211,6 +231,30 @@ not found</source>
 </context>
 <context>
     <name>TfmMain</name>
+    <message>
+        <source>Port: </source>
+        <translation>Порт: </translation>
+    </message>
+    <message>
+        <source>Speed: </source>
+        <translation>Скорост: </translation>
+    </message>
+    <message>
+        <source>IP Port: </source>
+        <translation>IP порт: </translation>
+    </message>
+    <message>
+        <source>Old FP</source>
+        <translation>Стар ФП</translation>
+    </message>
+    <message>
+        <source>Server STOPPED</source>
+        <translation>Сървърът е СПРЯН</translation>
+    </message>
+    <message>
+        <source>Code table: </source>
+        <translation>Кодова таблица: </translation>
+    </message>
     <message>
         <source>&amp;Access</source>
         <translation>&amp;Достъп</translation>
