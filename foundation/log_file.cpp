@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -96,7 +97,10 @@ LogResult LogFile::Write(std::string_view text, LogLevels level) {
   line += text;
   line += "\r\n";
   if (!WriteAll(fd_, line)) return LogResult::WriteFailed;
-  size_ += static_cast<std::int32_t>(line.size());
+  // Saturates: a log that cannot be moved aside keeps growing, and a counter that wrapped
+  // would stop the rotation from being tried again.
+  const auto grown = static_cast<std::int64_t>(size_) + static_cast<std::int64_t>(line.size());
+  size_ = grown > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(grown);
   return LogResult::Done;
 }
 

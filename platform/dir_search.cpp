@@ -18,12 +18,13 @@ bool WildcardMatchNoCase(std::string_view name, std::string_view pattern) {
     std::size_t n = 0, p = 0;
     std::size_t starAt = std::string_view::npos, resumeName = 0;
     while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || Lower(pattern[p]) == Lower(name[n]))) {
-            ++n;
-            ++p;
-        } else if (p < pattern.size() && pattern[p] == '*') {
+        // "*" first: it is a wildcard even where the name holds a "*" itself.
+        if (p < pattern.size() && pattern[p] == '*') {
             starAt = p++;
             resumeName = n;
+        } else if (p < pattern.size() && (pattern[p] == '?' || Lower(pattern[p]) == Lower(name[n]))) {
+            ++n;
+            ++p;
         } else if (starAt != std::string_view::npos) {
             p = starAt + 1;
             n = ++resumeName;

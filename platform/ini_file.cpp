@@ -155,6 +155,23 @@ bool WriteFileReplacing(const std::string& path, const std::string& content) {
     return true;
 }
 
+bool HoldsLineBreak(std::string_view text) {
+    return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
+// A line break would end the written line early and let the rest land in the file as lines
+// of their own (other keys, even other sections); a key or section name that reads back as
+// something else would be written where no read finds it.
+bool WritesBackAsItself(std::string_view section, std::string_view key, std::string_view value) {
+    if (HoldsLineBreak(section) || HoldsLineBreak(key) || HoldsLineBreak(value)) return false;
+    const std::string header = "[" + std::string(section) + "]";
+    const std::optional<std::string_view> readSection = SectionName(header);
+    if (section.empty() || !readSection || *readSection != section) return false;
+    const std::string entry = std::string(key) + "=";
+    const std::optional<std::string_view> readKey = KeyName(entry);
+    return !key.empty() && readKey && *readKey == key;
+}
+
 }  // namespace
 
 std::optional<std::int64_t> ParseIniInteger(std::string_view text) {
@@ -231,6 +248,10 @@ bool IniFile::sectionExists(std::string_view section) const {
 
 bool IniFile::writeString(std::string_view section, std::string_view key,
                           std::string_view value) {
+    if (!WritesBackAsItself(section, key, value)) {
+        errno = EINVAL;
+        return false;
+    }
     std::vector<Line> lines;
     if (auto content = ReadWholeFile(path_)) lines = SplitLines(*content);
 

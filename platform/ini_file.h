@@ -56,7 +56,9 @@ public:
     bool sectionExists(std::string_view section) const;
 
     // Each write returns false when the file could not be written (errno tells why); the
-    // file is then left as it was.
+    // file is then left as it was. A section, key or value holding a line break, and a
+    // section or key name that would not read back as itself (empty, a "]" in the section,
+    // a "=" in the key, a key that reads as a comment or section), are refused with EINVAL.
     bool writeString(std::string_view section, std::string_view key, std::string_view value);
     bool writeInteger(std::string_view section, std::string_view key, std::int64_t value);
     bool writeBool(std::string_view section, std::string_view key, bool value);  // 1 or 0

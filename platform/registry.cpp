@@ -285,7 +285,10 @@ bool Registry::MoveKey(RegistryHive hive, std::string_view old_path,
   // Different file systems: copy everything aside, put the copy in place, then delete.
   const fs::path work = *parent / UniqueWorkName();
   std::error_code ec;
-  fs::copy(old_key->Folder(), work, fs::copy_options::recursive, ec);
+  // Links are neither keys nor values: following one could copy from outside the tree or
+  // loop for ever.
+  fs::copy(old_key->Folder(), work, fs::copy_options::recursive | fs::copy_options::skip_symlinks,
+           ec);
   if (ec || ::rename(work.c_str(), target.c_str()) != 0) {
     fs::remove_all(work, ec);
     return false;

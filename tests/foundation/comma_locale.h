@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "tests/support/temp_dir.h"
 #include <utility>
 #include <vector>
 
@@ -27,9 +29,6 @@ class CommaLocale : public ::testing::Test {
   static constexpr const char* kCommaBoth = "yy_YY";  // "," for both
 
   void SetUp() override {
-    char pattern[] = "/tmp/ecr-locale-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
     struct Definition {
       const char* name;
       const char* numeric;
@@ -64,10 +63,10 @@ class CommaLocale : public ::testing::Test {
       if (v.present) setenv(v.name.c_str(), v.value.c_str(), 1);
       else unsetenv(v.name.c_str());
     }
-    std::filesystem::remove_all(folder_);
   }
 
-  std::filesystem::path folder_;
+  const TempDir dir_;
+  const std::filesystem::path folder_ = dir_.Path();
 
  private:
   struct SavedVariable {

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
+
+#include "tests/support/temp_dir.h"
 
 namespace ecr {
 namespace {
@@ -21,12 +21,10 @@ TEST(FileVersion, AStampedExecutableReadsBackItsVersion) {
 }
 
 TEST(FileVersion, FilesWithoutAVersionGiveZeros) {
-  char pattern[] = "/tmp/ecr-version-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::filesystem::path folder = pattern;
-  const std::string text = (folder / "notes.txt").string();
+  const TempDir folder;
+  const std::string text = folder.File("notes.txt");
   std::ofstream(text) << "no version here";
-  for (const std::string& path : {text, (folder / "missing.exe").string(), std::string("/proc/self/exe")}) {
+  for (const std::string& path : {text, folder.File("missing.exe"), std::string("/proc/self/exe")}) {
     EXPECT_EQ(FileVersionText(path), "v0.0.0.0") << path;
   }
   TrsFileVersion version;
@@ -35,7 +33,6 @@ TEST(FileVersion, FilesWithoutAVersionGiveZeros) {
   EXPECT_EQ(version.Major(), 0);
   EXPECT_EQ(version.Release(), 0);
   EXPECT_EQ(version.VersionString(), "");
-  std::filesystem::remove_all(folder);
 }
 
 TEST(FileVersion, NumbersArePrintedInFullWithoutPadding) {

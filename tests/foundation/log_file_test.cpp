@@ -6,11 +6,11 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <thread>
 #include <vector>
 
 #include "platform/program_path.h"
+#include "tests/support/temp_dir.h"
 
 namespace ecr {
 namespace {
@@ -22,26 +22,14 @@ class EcrBoom : public std::runtime_error {
 
 class LogFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/ecr-log-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
-    path_ = (folder_ / "harbendix.log").string();
-  }
-  void TearDown() override { std::filesystem::remove_all(folder_); }
-
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-  }
+  static std::string Read(const std::string& path) { return ReadWholeFile(path); }
   static void WriteBytes(const std::string& path, std::size_t count, char fill = 'x') {
     std::ofstream(path, std::ios::binary) << std::string(count, fill);
   }
 
-  std::filesystem::path folder_;
-  std::string path_;
+  const TempDir dir_;
+  const std::filesystem::path folder_ = dir_.Path();
+  const std::string path_ = dir_.File("harbendix.log");
 };
 
 // Splits one line as the log writes it - time stamp, blank, module name, ": ", text,
@@ -158,6 +146,44 @@ TEST_F(LogFileTest, ALogJustBelowTheLimitGrowsByOneLineThenRotates) {
   EXPECT_NE(Read(path_).find("new log\r\n"), std::string::npos);
 }
 
+TEST_F(LogFileTest, ALogThatCannotBeMovedAsideKeepsEveryLineAndTriesAgain) {
+  // ".LO0" is a folder with content: the old generation cannot be deleted, so the log
+  // stays where it is, full.
+  const std::filesystem::path rotated = folder_ / "harbendix.LO0";
+  std::filesystem::create_directories(rotated / "in the way");
+  struct Case {
+    const char* what;
+    std::uintmax_t size;  // made sparse: the bytes cost nothing
+  };
+  const Case cases[] = {
+      {"at the limit", static_cast<std::uintmax_t>(LogFile::kSizeLimit)},
+      {"beyond what the counter holds", std::uintmax_t{3} << 30},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::ofstream(path_, std::ios::binary | std::ios::trunc).close();
+    std::filesystem::resize_file(path_, c.size);
+    LogFile log(path_);
+    ASSERT_EQ(log.Open(), LogResult::Done);
+    for (const char* text : {"kept 1", "kept 2"}) {
+      const std::uintmax_t before = std::filesystem::file_size(path_);
+      ASSERT_EQ(log.Write(text), LogResult::Done);
+      const std::uintmax_t after = std::filesystem::file_size(path_);
+      ASSERT_GT(after, before);
+      std::ifstream in(path_, std::ios::binary);
+      in.seekg(static_cast<std::streamoff>(before));
+      std::string line(after - before, '\0');
+      in.read(line.data(), static_cast<std::streamsize>(line.size()));
+      std::string stamp, written;
+      ASSERT_TRUE(SplitLine(line, stamp, written)) << line;
+      EXPECT_EQ(written, text);
+      // Still at or past the limit, never wrapped: the next line tries the move again.
+      EXPECT_GE(log.SizeCounter(), LogFile::kSizeLimit);
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(rotated));
+  }
+}
+
 TEST_F(LogFileTest, ResultCodes) {
   LogFile log(path_);
   EXPECT_EQ(log.Write("closed"), LogResult::NotOpen);
@@ -213,7 +239,10 @@ TEST_F(LogFileTest, AnExceptionSpansThreePhysicalLines) {
   EXPECT_EQ(lines[5], "while loading\r\n");
 }
 
-TEST_F(LogFileTest, LinesFromManyThreadsNeverInterleave) {
+TEST_F(LogFileTest, LinesFromManyThreadsNeverInterleaveNorGetLostInTheRotation) {
+  // Close enough to the limit that the log is moved aside while the threads write.
+  const std::string oldLines(static_cast<std::size_t>(LogFile::kSizeLimit) - 20'000, 'x');
+  std::ofstream(path_, std::ios::binary) << oldLines << "\r\n";
   LogFile log(path_);
   ASSERT_EQ(log.Open(), LogResult::Done);
   constexpr int kThreads = 8;
@@ -230,8 +259,13 @@ TEST_F(LogFileTest, LinesFromManyThreadsNeverInterleave) {
     }
   }
   const std::string content = Read(path_);
+  std::vector<std::string> lines = LinesOf(Read(log.RotatedPath()));
+  ASSERT_FALSE(lines.empty()) << "the log was not moved aside";
+  EXPECT_TRUE(lines.front() == oldLines + "\r\n") << "the old lines open the moved log";
+  lines.erase(lines.begin());
+  for (std::string& line : LinesOf(content)) lines.push_back(std::move(line));
   std::set<std::string> texts;
-  for (const std::string& line : LinesOf(content)) {
+  for (const std::string& line : lines) {
     std::string stamp, text;
     ASSERT_TRUE(SplitLine(line, stamp, text)) << line;
     EXPECT_TRUE(texts.insert(text).second) << "line written twice: " << text;
@@ -249,10 +283,7 @@ TEST(ProcessLog, LivesBesideTheProgram) {
   EXPECT_EQ(LogMask(), LogLevels(0x01));
   EXPECT_EQ(LogWrite("filtered", LogLevels(0x02)), LogResult::Filtered);
   SetLogMask({});
-  std::ifstream in(ProcessLog().Path(), std::ios::binary);
-  std::stringstream all;
-  all << in.rdbuf();
-  EXPECT_NE(all.str().find(" foundation_log_file_test: " + text + "\r\n"), std::string::npos);
+  EXPECT_NE(ReadWholeFile(ProcessLog().Path()).find(" foundation_log_file_test: " + text + "\r\n"), std::string::npos);
 }
 
 }  // namespace

@@ -3,17 +3,16 @@
 #include "foundation/self_messenger.h"
 
 #include <poll.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/program_path.h"
+#include "tests/support/temp_dir.h"
 
 namespace ecr {
 namespace {
@@ -33,16 +32,7 @@ std::ostream& operator<<(std::ostream& out, const Received& r) {
 
 class SelfMessengerTest : public ::testing::Test {
  protected:
-  SelfMessengerTest() {
-    std::string pattern = (fs::temp_directory_path() / "ecr-messenger-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    folder_ = pattern;
-    fs::create_directory(folder_ / "run");
-  }
-  ~SelfMessengerTest() override {
-    std::error_code ec;
-    fs::remove_all(folder_, ec);
-  }
+  SelfMessengerTest() { fs::create_directory(folder_ / "run"); }
 
   // A messenger of the program installed at <temp>/<install>/prog.
   std::unique_ptr<TSelfMessenger> Start(const std::string& install = "app") const {
@@ -69,7 +59,8 @@ class SelfMessengerTest : public ::testing::Test {
     return true;
   }
 
-  fs::path folder_;
+  const TempDir dir_;
+  const fs::path folder_ = dir_.Path();
 };
 
 TEST(SelfMessageName, IsTheWholePathWithEverySlashReplaced) {

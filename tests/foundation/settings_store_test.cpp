@@ -11,9 +11,10 @@
 #include <fstream>
 #include <numeric>
 #include <random>
-#include <sstream>
 #include <thread>
 #include <vector>
+
+#include "tests/support/temp_dir.h"
 
 namespace ecr {
 namespace {
@@ -22,14 +23,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 class SettingsStoreTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/ecr-settings-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
-    path_ = (folder_ / "harbendix.STG").string();
-  }
-  void TearDown() override { std::filesystem::remove_all(folder_); }
-
   Bytes ReadFile() const {
     std::ifstream in(path_, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -57,8 +50,8 @@ class SettingsStoreTest : public ::testing::Test {
     return record;
   }
 
-  std::filesystem::path folder_;
-  std::string path_;
+  const TempDir dir_;
+  const std::string path_ = dir_.File("harbendix.STG");
 };
 
 TEST(SettingsStoreKey, ValidKeyBytesHaveOneToThreeBitsInEachNibble) {

@@ -10,6 +10,8 @@
 #include <functional>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
+
 namespace ecr {
 namespace {
 
@@ -80,12 +82,6 @@ class ElfImage {
 
 class ElfVersionNoteTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/ecr-elf-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(folder_); }
   std::string Write(const std::vector<unsigned char>& bytes) {
     const auto path = (folder_ / ("image" + std::to_string(count_++))).string();
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
@@ -93,7 +89,8 @@ class ElfVersionNoteTest : public ::testing::Test {
     return path;
   }
 
-  std::filesystem::path folder_;
+  const TempDir dir_;
+  const std::filesystem::path folder_ = dir_.Path();
   int count_ = 0;
 };
 

@@ -12,19 +12,13 @@
 #include <filesystem>
 #include <thread>
 
+#include "tests/support/temp_dir.h"
+
 namespace ecr {
 namespace {
 
 class ExclusiveFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/ecr-exclusive-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
-    path_ = (folder_ / "locked.STG").string();
-  }
-  void TearDown() override { std::filesystem::remove_all(folder_); }
-
   // Runs `probe` in a child process and returns its exit code (bounded wait).
   template <typename Probe>
   int InChildProcess(Probe probe) {
@@ -43,8 +37,8 @@ class ExclusiveFileTest : public ::testing::Test {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
-  std::filesystem::path folder_;
-  std::string path_;
+  const TempDir dir_;
+  const std::string path_ = dir_.File("locked.STG");
 };
 
 TEST_F(ExclusiveFileTest, ASecondProcessCannotOpenTheFileWhileItIsHeld) {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -108,6 +109,40 @@ TEST_F(IniFileTest, LastLineWithoutEndIsClosedBeforeAppending) {
     ASSERT_TRUE(ini.writeString("Server", "Port", "7"));
     ASSERT_TRUE(ini.writeString("New", "Key", "v"));
     EXPECT_EQ(Get(), "[Server]\nAddress=1.2.3.4\nPort=7\n[New]\nKey=v\n");
+}
+
+TEST_F(IniFileTest, WriteThatWouldNotReadBackIsRefusedAndTheFileKept) {
+    const std::string before = "[Server]\nPort=1\n";
+    Put(before);
+    IniFile ini(path_);
+    struct Case {
+        const char* section;
+        const char* key;
+        const char* value;
+    };
+    const Case cases[] = {
+        {"Server", "Address", "x\n[Server]\nPort=2"},  // a value must not add lines
+        {"Server", "Address", "x\rPort=2"},
+        {"Server", "Port\nAddress", "1"},
+        {"Ser\nver", "Port", "1"},
+        {"Server", "", "1"},
+        {"", "Port", "1"},
+        {"Server", "Port=Address", "1"},  // reads back as the key "Port"
+        {"Server", ";Port", "1"},         // reads back as a comment
+        {"Server", "[Other]", "1"},       // reads back as a section
+        {"Server", " Port", "1"},
+        {"Ser]ver", "Port", "1"},
+        {" Server", "Port", "1"},
+    };
+    for (const Case& c : cases) {
+        errno = 0;
+        EXPECT_FALSE(ini.writeString(c.section, c.key, c.value)) << c.section << "/" << c.key;
+        EXPECT_EQ(errno, EINVAL) << c.section << "/" << c.key;
+    }
+    EXPECT_EQ(Get(), before);
+    // Blanks and quotes inside a value are ordinary data.
+    ASSERT_TRUE(ini.writeString("Server", "Address", "a = \"b\" ; c"));
+    EXPECT_EQ(ini.readString("Server", "Address", ""), "a = \"b\" ; c");
 }
 
 TEST_F(IniFileTest, FailedWriteReportsItAndLeavesNoTemporaryBehind) {

@@ -3,7 +3,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <stdlib.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -14,9 +14,10 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -27,17 +28,7 @@ namespace fs = std::filesystem;
 
 class InstanceChannelTest : public ::testing::Test {
  protected:
-  InstanceChannelTest() {
-    std::string pattern = (fs::temp_directory_path() / "ecr-channel-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    folder_ = pattern;
-    sockets_ = folder_ / "run";
-    fs::create_directory(sockets_);
-  }
-  ~InstanceChannelTest() override {
-    std::error_code ec;
-    fs::remove_all(folder_, ec);
-  }
+  InstanceChannelTest() { fs::create_directory(sockets_); }
 
   // A name no other test (or test run) uses.
   std::string Name(const std::string& program = "prog") const { return (folder_ / program).string(); }
@@ -59,8 +50,9 @@ class InstanceChannelTest : public ::testing::Test {
     return fd >= 0;
   }
 
-  fs::path folder_;
-  fs::path sockets_;
+  const TempDir dir_;
+  const fs::path folder_ = dir_.Path();
+  const fs::path sockets_ = folder_ / "run";
 };
 
 TEST_F(InstanceChannelTest, PostReachesEveryChannelOfTheNameItsOwnIncluded) {
@@ -157,24 +149,38 @@ TEST_F(InstanceChannelTest, LastChannelToCloseRemovesSectionAndEveryChannelItsSo
   EXPECT_EQ(again->ReadText(255), "");
 }
 
-TEST_F(InstanceChannelTest, WhatAProcessEndingWithoutClosingLeavesIsRemovedLater) {
-  // A process that ends without running destructors, as exit() paths and kills do.
+TEST_F(InstanceChannelTest, WhatAKilledProcessLeavesIsRemovedLater) {
   std::string deadSection, deadSocket;
   {
     InstanceChannel probe(Name("dead"), sockets_.string());
     deadSection = probe.SectionName();
   }
+  // The child opens a channel, reports, and waits to be killed: it never closes it.
+  int ready[2];
+  ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
+    ::close(ready[0]);
     auto* leaked = new InstanceChannel(Name("dead"), sockets_.string());
-    ::_exit(leaked->IsOpen() ? 0 : 1);
+    const char opened = leaked->IsOpen() ? 'y' : 'n';
+    (void)!::write(ready[1], &opened, 1);
+    for (;;) ::pause();
   }
+  ::close(ready[1]);
+  char opened = 0;
+  pollfd entry{ready[0], POLLIN, 0};
+  const bool reported = ::poll(&entry, 1, 30000) == 1 && ::read(ready[0], &opened, 1) == 1;
+  ::close(ready[0]);
+  // While the child lives, its section is held: nobody (no other test process either) may
+  // remove it.
+  const bool heldWhileAlive = SectionExists(deadSection);
+  for (const auto& socket : fs::directory_iterator(sockets_)) deadSocket = socket.path().string();
+  ::kill(child, SIGKILL);
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  ASSERT_TRUE(SectionExists(deadSection));
-  for (const auto& entry : fs::directory_iterator(sockets_)) deadSocket = entry.path().string();
+  ASSERT_TRUE(reported && opened == 'y');
+  ASSERT_TRUE(heldWhileAlive);
   ASSERT_FALSE(deadSocket.empty());
 
   // Opening any channel removes sections nobody holds; one in use stays.

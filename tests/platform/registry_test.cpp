@@ -1,7 +1,6 @@
 #include "platform/registry.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <optional>
 #include <string>
@@ -14,6 +13,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::RegistryTestFolder;
+using test::SavedEnvironment;
 
 constexpr RegistryHive kMachine = RegistryHive::LocalMachine;
 
@@ -21,26 +21,6 @@ class RegistryTest : public ::testing::Test {
  protected:
   RegistryTestFolder folder_;
   Registry registry_ = folder_.MakeRegistry();
-};
-
-// Saves one environment variable and puts it back when the scope ends.
-class SavedEnvironment {
- public:
-  explicit SavedEnvironment(const char* name) : name_(name) {
-    if (const char* value = ::getenv(name)) saved_ = value;
-  }
-  ~SavedEnvironment() {
-    if (saved_) ::setenv(name_, saved_->c_str(), 1);
-    else ::unsetenv(name_);
-  }
-  void Set(const char* value) const {
-    if (value) ::setenv(name_, value, 1);
-    else ::unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> saved_;
 };
 
 TEST(RegistryRoot, ComesFromTheEnvironmentInItsOrder) {

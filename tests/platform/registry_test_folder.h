@@ -1,10 +1,13 @@
 #pragma once
 // A temporary folder for one test, holding a registry tree of its own; removed at the end.
+// And an environment variable changed for one scope, for the calls that find the registry
+// through ECR_REGISTRY.
 
 #include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -55,6 +58,28 @@ class RegistryTestFolder {
 
  private:
   std::filesystem::path folder_;
+};
+
+// Saves one environment variable and puts it back when the scope ends.
+class SavedEnvironment {
+ public:
+  explicit SavedEnvironment(const char* name) : name_(name) {
+    if (const char* value = ::getenv(name)) saved_ = value;
+  }
+  // Sets it at once (nullptr unsets it).
+  SavedEnvironment(const char* name, const char* value) : SavedEnvironment(name) { Set(value); }
+  ~SavedEnvironment() { Set(saved_ ? saved_->c_str() : nullptr); }
+  SavedEnvironment(const SavedEnvironment&) = delete;
+  SavedEnvironment& operator=(const SavedEnvironment&) = delete;
+
+  void Set(const char* value) const {
+    if (value) ::setenv(name_, value, 1);
+    else ::unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> saved_;
 };
 
 }  // namespace ecr::test

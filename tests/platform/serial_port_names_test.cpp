@@ -1,7 +1,6 @@
 #include "platform/serial_port_names.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <optional>
 #include <string>
@@ -76,13 +75,9 @@ TEST_F(SerialPortNamesTest, ReadsTheRegistryAfreshOnEveryCall) {
 
 TEST_F(SerialPortNamesTest, TheCallsWithoutARegistryUseTheEnvironmentsRoot) {
   folder_.AddDeviceKey("Enum/Serial/pty", "COM2", "/dev/pts/3");
-  std::optional<std::string> saved;
-  if (const char* value = ::getenv("ECR_REGISTRY")) saved = value;
-  ::setenv("ECR_REGISTRY", folder_.RegistryRoot().c_str(), 1);
+  const test::SavedEnvironment environment("ECR_REGISTRY", folder_.RegistryRoot().c_str());
   EXPECT_EQ(ResolveSerialPortName("com2"), "/dev/pts/3");
   EXPECT_EQ(ReadSerialComm(), (std::vector<SerialCommValue>{{"/dev/pts/3", "COM2"}}));
-  if (saved) ::setenv("ECR_REGISTRY", saved->c_str(), 1);
-  else ::unsetenv("ECR_REGISTRY");
 }
 
 TEST(HiddenDeviceKeyPath, AnyComponentEndingInRemovedHides) {

@@ -94,68 +94,66 @@ TEST(RegUtils, FindKeysByValueSearchesEveryDepthWithoutRegardToCase) {
   EXPECT_TRUE(tool.PortKeyList(5).empty());
 }
 
-struct PortCase {
-  const char* what;
-  std::map<std::string, std::string> keys;  // path -> PORTNAME
-  bool hide;
-  int port;
-  std::map<std::string, std::string> after;  // path -> the path where the key was made
-};
-
-class HideAndShow : public ::testing::TestWithParam<PortCase> {};
-
-TEST_P(HideAndShow, MovesThePortsKeysAsTheRulesSay) {
-  const PortCase& c = GetParam();
-  SCOPED_TRACE(c.what);
-  DeviceTree tree;
-  for (const auto& [path, port_name] : c.keys) tree.Add(path, port_name);
-  const RegUtils tool = tree.Tool();
-  if (c.hide) tool.HideComPort(c.port);
-  else tool.ShowComPort(c.port);
-  EXPECT_EQ(tree.Snapshot(), c.after);
+TEST(RegUtils, HideAndShowMoveThePortsKeysAsTheRulesSay) {
+  struct Case {
+    const char* what;
+    std::map<std::string, std::string> keys;  // path -> PORTNAME
+    bool hide;
+    int port;
+    std::map<std::string, std::string> after;  // path -> the path where the key was made
+  };
+  const Case cases[] = {
+      {"hide one key, its PORTNAME in any case",
+       {{"Enum/Serial/X", "com3"}}, true, 3,
+       {{"Enum/Serial/XRemoved", "Enum/Serial/X"}}},
+      {"hide when the hidden twin is also there: the twin goes first",
+       {{"Enum/Serial/X", "COM3"}, {"Enum/Serial/XRemoved", "COM3"}}, true, 3,
+       {{"Enum/Serial/XRemoved", "Enum/Serial/X"}}},
+      {"show a hidden key",
+       {{"Enum/Serial/XRemoved", "COM3"}}, false, 3,
+       {{"Enum/Serial/X", "Enum/Serial/XRemoved"}}},
+      {"show when the visible twin is there: the hidden one goes, the rest stays",
+       {{"Enum/Serial/X", "COM3"}, {"Enum/Serial/XRemoved", "COM3"}, {"Enum/USB/YRemoved", "COM3"}},
+       false, 3,
+       {{"Enum/Serial/X", "Enum/Serial/X"}, {"Enum/USB/YRemoved", "Enum/USB/YRemoved"}}},
+      {"a key named Removed alone has its parent for plain name and stays",
+       {{"Enum/Serial/X/Removed", "COM3"}}, false, 3,
+       {{"Enum/Serial/X/Removed", "Enum/Serial/X/Removed"}}},
+      {"a key named Removed alone below a key of the same port: show moves nothing",
+       {{"Enum/Serial/X", "COM3"}, {"Enum/Serial/X/Removed", "COM3"}}, false, 3,
+       {{"Enum/Serial/X", "Enum/Serial/X"}, {"Enum/Serial/X/Removed", "Enum/Serial/X/Removed"}}},
+      {"a key named Removed alone is hidden already: hide leaves it",
+       {{"Enum/Serial/X/Removed", "COM3"}}, true, 3,
+       {{"Enum/Serial/X/Removed", "Enum/Serial/X/Removed"}}},
+      {"a hidden name taken by a key of another port: nothing moves",
+       {{"Enum/Serial/X", "COM3"}, {"Enum/Serial/XRemoved", "COM4"}}, true, 3,
+       {{"Enum/Serial/X", "Enum/Serial/X"}, {"Enum/Serial/XRemoved", "Enum/Serial/XRemoved"}}},
+      {"only the port asked for",
+       {{"Enum/Serial/X", "COM3"}, {"Enum/Serial/Y", "COM4"}}, true, 4,
+       {{"Enum/Serial/X", "Enum/Serial/X"}, {"Enum/Serial/YRemoved", "Enum/Serial/Y"}}},
+      {"a deep key, the tree's name in another case",
+       {{"ENUM/PCI/VEN_1/DEV_2/Inst", "COM2"}}, true, 2,
+       {{"ENUM/PCI/VEN_1/DEV_2/InstRemoved", "ENUM/PCI/VEN_1/DEV_2/Inst"}}},
+      {"a key of the port below another one goes along with it",
+       {{"Enum/A/X", "COM3"}, {"Enum/A/X/Child", "COM3"}}, true, 3,
+       {{"Enum/A/XRemoved", "Enum/A/X"}, {"Enum/A/XRemoved/Child", "Enum/A/X/Child"}}},
+      {"show leaves keys hidden only by a key above them",
+       {{"Enum/USBRemoved/Hub", "COM3"}}, false, 3,
+       {{"Enum/USBRemoved/Hub", "Enum/USBRemoved/Hub"}}},
+      {"hide of a port without keys",
+       {{"Enum/Serial/X", "COM3"}}, true, 1,
+       {{"Enum/Serial/X", "Enum/Serial/X"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    DeviceTree tree;
+    for (const auto& [path, port_name] : c.keys) tree.Add(path, port_name);
+    const RegUtils tool = tree.Tool();
+    if (c.hide) tool.HideComPort(c.port);
+    else tool.ShowComPort(c.port);
+    EXPECT_EQ(tree.Snapshot(), c.after);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, HideAndShow,
-    ::testing::Values(
-        PortCase{"hide one key, its PORTNAME in any case",
-                 {{"Enum/Serial/X", "com3"}}, true, 3,
-                 {{"Enum/Serial/XRemoved", "Enum/Serial/X"}}},
-        PortCase{"hide when the hidden twin is also there: the twin goes first",
-                 {{"Enum/Serial/X", "COM3"}, {"Enum/Serial/XRemoved", "COM3"}}, true, 3,
-                 {{"Enum/Serial/XRemoved", "Enum/Serial/X"}}},
-        PortCase{"show a hidden key",
-                 {{"Enum/Serial/XRemoved", "COM3"}}, false, 3,
-                 {{"Enum/Serial/X", "Enum/Serial/XRemoved"}}},
-        PortCase{"show when the visible twin is there: the hidden one goes, the rest stays",
-                 {{"Enum/Serial/X", "COM3"}, {"Enum/Serial/XRemoved", "COM3"},
-                  {"Enum/USB/YRemoved", "COM3"}},
-                 false, 3,
-                 {{"Enum/Serial/X", "Enum/Serial/X"}, {"Enum/USB/YRemoved", "Enum/USB/YRemoved"}}},
-        PortCase{"a key named Removed alone has its parent for plain name and stays",
-                 {{"Enum/Serial/X/Removed", "COM3"}}, false, 3,
-                 {{"Enum/Serial/X/Removed", "Enum/Serial/X/Removed"}}},
-        PortCase{"a hidden name taken by a key of another port: nothing moves",
-                 {{"Enum/Serial/X", "COM3"}, {"Enum/Serial/XRemoved", "COM4"}}, true, 3,
-                 {{"Enum/Serial/X", "Enum/Serial/X"}, {"Enum/Serial/XRemoved", "Enum/Serial/XRemoved"}}},
-        PortCase{"only the port asked for",
-                 {{"Enum/Serial/X", "COM3"}, {"Enum/Serial/Y", "COM4"}}, true, 4,
-                 {{"Enum/Serial/X", "Enum/Serial/X"}, {"Enum/Serial/YRemoved", "Enum/Serial/Y"}}},
-        PortCase{"a deep key, the tree's name in another case",
-                 {{"ENUM/PCI/VEN_1/DEV_2/Inst", "COM2"}}, true, 2,
-                 {{"ENUM/PCI/VEN_1/DEV_2/InstRemoved", "ENUM/PCI/VEN_1/DEV_2/Inst"}}},
-        PortCase{"a key of the port below another one goes along with it",
-                 {{"Enum/A/X", "COM3"}, {"Enum/A/X/Child", "COM3"}}, true, 3,
-                 {{"Enum/A/XRemoved", "Enum/A/X"}, {"Enum/A/XRemoved/Child", "Enum/A/X/Child"}}},
-        PortCase{"show leaves keys hidden only by a key above them",
-                 {{"Enum/USBRemoved/Hub", "COM3"}}, false, 3,
-                 {{"Enum/USBRemoved/Hub", "Enum/USBRemoved/Hub"}}},
-        PortCase{"hide of a port without keys",
-                 {{"Enum/Serial/X", "COM3"}}, true, 1,
-                 {{"Enum/Serial/X", "Enum/Serial/X"}}}),
-    [](const ::testing::TestParamInfo<PortCase>& param_info) {
-      return "Case" + std::to_string(param_info.index);
-    });
 
 TEST(RegUtils, WithoutADeviceTreeNothingIsFoundAndNothingChanges) {
   DeviceTree tree;

@@ -28,6 +28,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/program_path.h"
+#include "tests/support/temp_dir.h"
 
 extern char** environ;
 
@@ -161,16 +162,7 @@ class Probe {
 
 class SelfMessengerHostTest : public ::testing::Test {
  protected:
-  SelfMessengerHostTest() {
-    std::string pattern = (fs::temp_directory_path() / "ecr-messenger-host-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    folder_ = pattern;
-    fs::create_directory(folder_ / "run");
-  }
-  ~SelfMessengerHostTest() override {
-    std::error_code ec;
-    fs::remove_all(folder_, ec);
-  }
+  SelfMessengerHostTest() { fs::create_directory(folder_ / "run"); }
 
   // A copy of this test program installed in <temp>/<install>/.
   fs::path Install(const std::string& install) const {
@@ -187,7 +179,8 @@ class SelfMessengerHostTest : public ::testing::Test {
             {"QT_QPA_PLATFORM", "offscreen"}};
   }
 
-  fs::path folder_;
+  const TempDir dir_;
+  const fs::path folder_ = dir_.Path();
 };
 
 TEST_F(SelfMessengerHostTest, TheEventLoopDeliversMessagesOfTheProgramLoopBackIncluded) {
