@@ -4,8 +4,10 @@
 # folder of its own (offscreen), and a client application's session over TCP on
 # 127.0.0.1:4999: SETs opened, a message that a register started by itself arriving as a
 # notification, a SET 5 command reaching the register and its answer coming back, and a
-# sale through the register's question with its two-step reply. Everything printed comes
-# from the running programs. Loopback only; everything is stopped and removed at the end.
+# sale through the register's question with its two-step reply. At the end the text-file
+# selling client, wexhaven, sells a small input file through harbendix to the register and
+# writes the results into its lines. Everything printed comes from the running programs.
+# Loopback only; everything is stopped and removed at the end.
 #
 # Usage (as root on a fresh Debian machine, from the top of a clone):
 #   scripts/demo.sh [--no-install] [--no-build] [--build-dir DIR] [--keep]
@@ -47,13 +49,14 @@ fi
 harbendix="$build/server_app/harbendix"
 emulator="$build/tests/support/register_emulator"
 client="$build/tests/support/demo_client"
+wexhaven="$build/text_client/wexhaven"
 if [ "$compile" = 1 ]; then
-  say "Building harbendix, the register emulator and the demonstration client in $build"
+  say "Building harbendix, the register emulator, the demonstration client and wexhaven in $build"
   cmake -S "$here" -B "$build" -G Ninja >/dev/null || fail "cmake could not configure $build"
-  cmake --build "$build" --target harbendix register_emulator demo_client -j "$(nproc)" >/dev/null ||
-    fail "the build failed (run: cmake --build $build --target harbendix register_emulator demo_client)"
+  cmake --build "$build" --target harbendix register_emulator demo_client wexhaven -j "$(nproc)" >/dev/null ||
+    fail "the build failed (run: cmake --build $build --target harbendix register_emulator demo_client wexhaven)"
 fi
-for program in "$harbendix" "$emulator" "$client"; do
+for program in "$harbendix" "$emulator" "$client" "$wexhaven"; do
   [ -x "$program" ] || fail "$program is missing (build it, or leave out --no-build)"
 done
 
@@ -66,8 +69,9 @@ fi
 work=$(mktemp -d /tmp/ecr-demo.XXXXXX)
 emulator_pid=""
 server_pid=""
+wexhaven_pid=""
 cleanup() {
-  for pid in $server_pid $emulator_pid; do
+  for pid in $wexhaven_pid $server_pid $emulator_pid; do
     if kill -0 "$pid" 2>/dev/null; then
       kill -TERM "$pid" 2>/dev/null || true
       for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
@@ -136,6 +140,60 @@ timeout 90 "$client" --port 4999 --register 7 --register-input "$work/register-i
 session=$?
 set -e
 
+# The file is written with CR LF line ends; they are left out when it is shown.
+show_file() { sed 's/\r$//; s/^/    /' "$1"; }
+
+sold=0
+wexhaven_closed=0
+if [ "$session" = 0 ]; then
+  say "The text-file selling client: wexhaven sells an input file through harbendix to register 7"
+  folder="$work/wexhaven"
+  mkdir -p "$folder/in" "$folder/out"
+  cp "$wexhaven" "$folder/wexhaven"
+  printf '[Server]\nPort=4999\n[Directories]\nInputPath=%s\nOutputPath=%s\n[Output]\nAction=REPLACE\n' \
+    "$folder/in/" "$folder/out/" >"$folder/wexhaven.ini"
+  # Register 7 with the one-character and the two-character number; S lines are receipt
+  # lines, the T line the payment. The placeholder after the register number takes the result.
+  printf 'S,7,______,_,__;X;1.50;2;\r\nS,07,______,_,__;Y;0.99;1;\r\nT,7,______,_,__;1;3.99;\r\n' \
+    >"$folder/in/day.INP"
+  echo "wexhaven runs from $folder; its INI sends it to 127.0.0.1:4999, reads $folder/in/*.INP"
+  echo "and writes the finished file to $folder/out/ (Action=REPLACE). The input file:"
+  show_file "$folder/in/day.INP"
+  # From now on register 7 asks for its receipt lines, numbering its messages on once an
+  # answer has arrived.
+  echo "ask 7 123456" >&3
+  (
+    cd "$folder"
+    exec env QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work" LANG=C ./wexhaven
+  ) >"$work/wexhaven-output.txt" 2>&1 &
+  wexhaven_pid=$!
+  for _ in $(seq 600); do
+    [ -e "$folder/out/day.OUT" ] && { sold=1; break; }
+    kill -0 "$wexhaven_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if [ "$sold" = 1 ]; then
+    echo "The finished file $folder/out/day.OUT (serial number, message number and Ok in each line):"
+    show_file "$folder/out/day.OUT"
+  else
+    echo "wexhaven did not finish the file within 60 s."
+  fi
+  say "Closing wexhaven the way a second start does: -Q: with the system password (empty here)"
+  (
+    cd "$folder"
+    env QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work" LANG=C timeout 20 ./wexhaven -Q:
+  ) >>"$work/wexhaven-output.txt" 2>&1 || true
+  for _ in $(seq 100); do
+    kill -0 "$wexhaven_pid" 2>/dev/null || { wexhaven_closed=1; break; }
+    sleep 0.1
+  done
+  [ "$wexhaven_closed" = 1 ] && echo "wexhaven has ended." || echo "wexhaven did not end by itself; it is stopped now."
+  if [ -s "$folder/wexhaven.log" ]; then
+    echo "wexhaven's log ($folder/wexhaven.log):"
+    show_file "$folder/wexhaven.log"
+  fi
+fi
+
 say "Closing harbendix the way a second start does: -Q: with the administrator password (empty here)"
 (
   cd "$work/harbendix"
@@ -167,11 +225,19 @@ if [ -s "$work/harbendix-output.txt" ]; then
   say "What harbendix wrote to its output"
   cat "$work/harbendix-output.txt"
 fi
+if [ -s "$work/wexhaven-output.txt" ]; then
+  say "What wexhaven wrote to its output"
+  cat "$work/wexhaven-output.txt"
+fi
 
 [ "$session" = 0 ] || fail "the client's session did not go as expected (exit status $session)"
+[ "$sold" = 1 ] || fail "wexhaven did not sell its input file"
+grep -q '^S,7,123456,[0-9],Ok;' "$work/wexhaven/out/day.OUT" && ! grep -qF '______' "$work/wexhaven/out/day.OUT" ||
+  fail "the finished file does not hold a result in every line"
+[ "$wexhaven_closed" = 1 ] || fail "wexhaven did not close on the close request"
 [ "$closed" = 1 ] || fail "harbendix did not close on the close request"
 grep -qF " closed by user." "$log" || fail "the server's log has no close line"
-if grep -q "Sanitizer" "$work/harbendix-output.txt" "$work/emulator.txt"; then
+if grep -q "Sanitizer" "$work/harbendix-output.txt" "$work/emulator.txt" "$work/wexhaven-output.txt"; then
   fail "a sanitizer reported a fault (above)"
 fi
 say "Done: the demonstration went as expected"

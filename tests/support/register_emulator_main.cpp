@@ -1,6 +1,7 @@
 // Plays registers on a pseudo-terminal for a person to watch, or for a demonstration to
 // talk to. Prints the terminal's path, then one line for every frame the PC sends and every
-// block a register sends. Lines typed on standard input queue OnLine messages.
+// block a register sends. Lines typed on standard input queue OnLine messages, or make a
+// register ask for its receipt lines from then on.
 //
 //   register_emulator [--pace BAUD] [--link PATH] [--status N:TEXT]... [--message N:TEXT]... N...
 //
@@ -10,6 +11,9 @@
 //   --pace BAUD     send the registers' bytes at BAUD bit/s
 //   --link PATH     also make PATH a symbolic link to the terminal (removed at exit)
 //   stdin "N TEXT"  queue the OnLine message TEXT for register N
+//   stdin "ask N SERIAL"
+//                   register N keeps asking for receipt lines with serial number SERIAL,
+//                   numbering its messages on once an answer has arrived
 //
 // Runs until SIGINT or SIGTERM.
 
@@ -18,16 +22,22 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "tests/support/register_emulator.h"
+#include "tests/support/asking_register.h"
 
 namespace {
 
@@ -46,6 +56,44 @@ bool ParseNumberedText(std::string_view arg, char separator, NumberedText& out) 
   if (at == std::string_view::npos) return false;
   out.text = std::string(arg.substr(at + 1));
   return ParseNumber(arg.substr(0, at), out.number);
+}
+
+// Registers that ask for their receipt lines, each on a thread of its own; they stop and
+// are joined before the emulator goes.
+class AskingRegisters {
+ public:
+  explicit AskingRegisters(ecr::RegisterEmulator& emulator) : emulator_(emulator) {}
+  ~AskingRegisters() {
+    stop_.store(true);
+    for (std::thread& thread : threads_) thread.join();
+  }
+  AskingRegisters(const AskingRegisters&) = delete;
+  AskingRegisters& operator=(const AskingRegisters&) = delete;
+
+  // False when the register asks already.
+  bool Start(int number, const std::string& serial) {
+    if (!numbers_.insert(number).second) return false;
+    auto asking = std::make_unique<ecr::testing_support::AskingRegister>(emulator_, emulator_.AddRegister(number),
+                                                                         serial);
+    threads_.emplace_back([this, asking = std::move(asking)] {
+      while (!stop_.load()) asking->AskUntil([this] { return stop_.load(); }, std::chrono::hours(1));
+    });
+    return true;
+  }
+
+ private:
+  ecr::RegisterEmulator& emulator_;
+  std::atomic<bool> stop_{false};
+  std::set<int> numbers_;
+  std::vector<std::thread> threads_;
+};
+
+// "ask N SERIAL"
+bool ParseAsk(std::string_view line, NumberedText& out) {
+  constexpr std::string_view kAsk = "ask ";
+  if (line.substr(0, kAsk.size()) != kAsk) return false;
+  return ParseNumberedText(line.substr(kAsk.size()), ' ', out) && !out.text.empty() &&
+         out.text.find(';') == std::string::npos;
 }
 
 int Usage() {
@@ -116,6 +164,7 @@ int main(int argc, char** argv) {
     std::cout << "Registers on " << emulator.PortPath() << (link.empty() ? "" : " (" + link + ")") << std::endl;
   }
 
+  AskingRegisters asking(emulator);
   bool readStdin = true;
   std::string pending;
   for (;;) {
@@ -131,12 +180,18 @@ int main(int argc, char** argv) {
     }
     pending.append(buffer, static_cast<std::size_t>(n));
     for (std::size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
+      const std::string_view line = std::string_view(pending).substr(0, end);
       NumberedText item;
-      if (ParseNumberedText(std::string_view(pending).substr(0, end), ' ', item)) {
+      if (ParseAsk(line, item)) {
+        const bool started = asking.Start(item.number, item.text);
+        const std::lock_guard lock(printLock);
+        std::cout << "Register " << item.number
+                  << (started ? " asks for its receipt lines from now on" : " asks already") << std::endl;
+      } else if (ParseNumberedText(line, ' ', item)) {
         emulator.AddRegister(item.number).QueueOnLineMessage(item.text);
       } else {
         const std::lock_guard lock(printLock);
-        std::cout << "expected: N TEXT" << std::endl;
+        std::cout << "expected: N TEXT, or ask N SERIAL" << std::endl;
       }
     }
   }

@@ -1,16 +1,24 @@
-// The selling client and the register server started as real processes, the registers
-// played by the register emulator on a pseudo-terminal.
+// The selling client and the register server started as real processes, the register
+// played by the register emulator on a pseudo-terminal, asking for its receipt lines the
+// way a register does (see AskingRegister).
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <mutex>
+#include <sstream>
+#include <thread>
 
 #include "foundation/settings_store.h"
 #include "server/server_settings.h"
 #include "tests/support/register_emulator.h"
+#include "tests/support/asking_register.h"
 #include "tests/text_client/child_process.h"
 #include "tests/text_client/temp_folder.h"
 #include "text_client/client_settings.h"
@@ -19,10 +27,22 @@ namespace ecr {
 namespace {
 
 using namespace std::chrono_literals;
+using testing_support::AskingRegister;
 using testing_support::ChildProcess;
 using testing_support::ReadFile;
 using testing_support::TempFolder;
 using testing_support::WriteFile;
+
+// Generous: a loaded machine may take many seconds to start a Qt program, and the client
+// waits 3 s before it connects.
+constexpr auto kStartTimeout = 30s;
+constexpr auto kSaleTimeout = 120s;
+constexpr int kExitTimeoutMs = 15000;
+
+// The serial number the register reports (the results show it as 012345).
+constexpr const char* kSerial = "12345";
+// A NAKed block goes out 9 times in all before the server gives the send up.
+constexpr int kTransmissionsPerLostAnswer = 9;
 
 // A TCP port of 127.0.0.1 that was free a moment ago.
 std::uint16_t FreePort() {
@@ -37,7 +57,137 @@ std::uint16_t FreePort() {
     return ntohs(address.sin_port);
 }
 
-class EndToEndTest : public ::testing::Test {
+bool Listening(std::uint16_t port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return connected;
+}
+
+// One line of an input file: as written, as it must read after the sale ("#" stands for the
+// message number of the register's ask that the line's answer went to, "?" for any digit),
+// and the answer the register gets for it ("" when none arrives).
+struct LineCase {
+    std::string in;
+    std::string out;
+    std::string answer;
+};
+
+// One run of both programs over one input file "day.INP".
+struct SaleCase {
+    std::string name;
+    std::vector<LineCase> lines;
+    std::string action = "REPLACE";
+    std::string iniExtra{};      // more keys, each "Section:Key=Value"
+    std::string question = "A";  // the register's question code
+    int numberStep = 1;
+    int lostAnswers = 0;         // answers the register refuses with NAK, from the start
+    std::string login = "login";
+    std::string existingOutput{};  // day.OUT before the run (APPEND)
+};
+
+std::ostream& operator<<(std::ostream& out, const SaleCase& c) { return out << c.name; }
+
+const std::string kPlaceholder = ",______,_,__;";
+
+std::vector<LineCase> EveryShapeAndLetter() {
+    return {
+        {"S,1" + kPlaceholder + "2;1.50;\r\n", "S,1,012345,#,Ok;2;1.50;\r\n", "L;1;2;1.50;"},
+        {"s,1" + kPlaceholder + "1;0.99;\r\n", "s,1,012345,#,Ok;1;0.99;\r\n", "L;1;1;0.99;"},
+        {"S,1" + kPlaceholder + "\r\n", "S,1,012345,#,Ok;\r\n", "L;1;"},
+        {"P,01" + kPlaceholder + "TOTAL;\r\n", "P,01,012345,#,Ok;TOTAL;\r\n", "X;TOTAL;"},
+        {"T,1" + kPlaceholder + "1;5.00;\r\n", "T,1,012345,#,Ok;1;5.00;\r\n", "E;1;5.00;"},
+        {"\r\n\r\n", "\r\n\r\n", ""},
+        {"C,1" + kPlaceholder + "10;\n", "C,1,012345,#,Ok;10;\n", "C;10;"},
+        {"I,1" + kPlaceholder + "5;\r", "I,1,012345,#,Ok;5;\r", "I;5;"},
+        {"H,1" + kPlaceholder + "\r\n", "H,1,012345,#,Ok;\r\n", "H;;;;;;"},
+        {"f,1" + kPlaceholder + "\r\n", "f,1,012345,#,Ok;\r\n", "F;;;;;;"},
+        {"N,1" + kPlaceholder + "_;__;____;\r\n", "N,1,012345,#,Ok;2;15;0042;\r\n", "H;;;;;;"},
+        {"Z,1" + kPlaceholder + "1;\r\n", "Z,1,012345,#,Ok;1;\r\n", "Z;1;"},
+        {"A,1" + kPlaceholder + "2;\r\n", "A,1,012345,#,Ok;2;\r\n", "A;2;"},
+        {"Y,1" + kPlaceholder + "3;\r\n", "Y,1,012345,#,Ok;3;\r\n", "Y;3;"},
+        // Lines that are not requests keep what they hold.
+        {"Q,1" + kPlaceholder + "4;\r\n", "Q,1" + kPlaceholder + "4;\r\n", ""},
+        {"S,17" + kPlaceholder + "5;\r\n", "S,17" + kPlaceholder + "5;\r\n", ""},
+        {"S,1,012345,0,Ok;6;\r\n", "S,1,012345,0,Ok;6;\r\n", ""},
+        {"N,1" + kPlaceholder + "1;__;____;\r\n", "N,1" + kPlaceholder + "1;__;____;\r\n", ""},
+        // The last line has no line end.
+        {"S,1" + kPlaceholder + "7;2.00;", "S,1,012345,#,Ok;7;2.00;", "L;1;7;2.00;"},
+    };
+}
+
+std::vector<LineCase> OneSale() {
+    return {{"S,1" + kPlaceholder + "2;1.50;\r\n", "S,1,012345,#,Ok;2;1.50;\r\n", "L;1;2;1.50;"}};
+}
+
+std::vector<SaleCase> SaleCases() {
+    std::vector<SaleCase> cases;
+    cases.push_back({.name = "EveryShapeAndLetter", .lines = EveryShapeAndLetter()});
+    // The fiscal printer's question takes a sale and a total, and refuses the receipt
+    // line requests.
+    cases.push_back({.name = "FiscalPrinterQuestion",
+                     .lines = {{"S,1" + kPlaceholder + "2;1.50;\r\n", "S,1,012345,#,Ok;2;1.50;\r\n", "1;2;1.50;"},
+                               {"C,1" + kPlaceholder + "10;\r\n", "C,1,012345,?,Er;10;\r\n", ""},
+                               {"T,1" + kPlaceholder + "\r\n", "T,1,012345,#,Ok;\r\n", "0;;;;;;2;0;0;"}},
+                     .question = "5"});
+    // DOS text: 0xF0..0xF9 are the digits once turned into the Windows code page; the sale
+    // goes out unchanged without "1;" in front. The file keeps its own bytes.
+    cases.push_back({.name = "DosEncodingAndExternalItems",
+                     .lines = {{"S,1" + kPlaceholder + "\xF7;\xF2.\xF5\xF0;\r\n",
+                                "S,1,012345,#,Ok;\xF7;\xF2.\xF5\xF0;\r\n", "L;7;2.50;"}},
+                     .iniExtra = "Encoding:Encoding=DOS\nOutput:SELL_WITH_EXT_PLU=1"});
+    cases.push_back({.name = "AppendAddsToTheOutputFile",
+                     .lines = OneSale(),
+                     .action = "APPEND",
+                     .existingOutput = "S,1,012345,4,Ok;9;9.99;\r\n"});
+    cases.push_back({.name = "ReplaceOverwritesTheOutputFile",
+                     .lines = OneSale(),
+                     .existingOutput = "an older file\r\n"});
+    cases.push_back({.name = "UniqueNamesTheOutputFile", .lines = OneSale(), .action = "UNIQUE"});
+    cases.push_back({.name = "NoOutputDeletesTheFile", .lines = OneSale(), .action = "NO_OUTPUT"});
+    cases.push_back({.name = "LowerCaseActionDeletesTheFile", .lines = OneSale(), .action = "replace"});
+    // A refused SET opening (wrong password): each line gets the code, without a reference.
+    cases.push_back({.name = "RefusedSetOpening",
+                     .lines = {{"S,1" + kPlaceholder + "2;1.50;\r\n", "S,1,000000,0,08;2;1.50;\r\n", ""},
+                               {"P,01" + kPlaceholder + "\r\n", "P,01,000000,0,08;\r\n", ""}},
+                     .login = "wrong"});
+    // The register's next message does not follow the one answered: the sale is not confirmed.
+    cases.push_back({.name = "UnconfirmedAnswer",
+                     .lines = {{"S,1" + kPlaceholder + "2;1.50;\r\n", "S,1,012345,#,Er;2;1.50;\r\n", "L;1;2;1.50;"},
+                               {"S,1" + kPlaceholder + "3;2.00;\r\n", "S,1,012345,#,Er;3;2.00;\r\n", "L;1;3;2.00;"}},
+                     .numberStep = 2});
+    // Three lost answers: the line goes out again after each and is sold at the fourth.
+    cases.push_back({.name = "LineSentAgainAfterLinkErrors", .lines = OneSale(), .lostAnswers = 3});
+    // 21 lost answers: after 20 resends the line gets the line error's code (17, a NAK) and
+    // the next line is sold.
+    cases.push_back({.name = "LinkErrorCodeAfterTheLastResend",
+                     .lines = {{"S,1" + kPlaceholder + "2;1.50;\r\n", "S,1,012345,?,11;2;1.50;\r\n", ""},
+                               {"S,1" + kPlaceholder + "3;2.00;\r\n", "S,1,012345,#,Ok;3;2.00;\r\n", "L;1;3;2.00;"}},
+                     .lostAnswers = 21});
+    return cases;
+}
+
+// `expected` with each "#" replaced by the next of `numbers`; then every "?" of it matches
+// any digit of `actual`.
+bool ResultMatches(const std::string& expected, const std::vector<int>& numbers, const std::string& actual) {
+    if (expected.size() != actual.size()) return false;
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        char want = expected[i];
+        if (want == '#') {
+            if (next >= numbers.size()) return false;
+            want = static_cast<char>('0' + numbers[next++]);
+        }
+        if (want == '?' ? !std::isdigit(static_cast<unsigned char>(actual[i])) : want != actual[i]) return false;
+    }
+    return true;
+}
+
+class EndToEndTest : public ::testing::TestWithParam<SaleCase> {
 protected:
     void SetUp() override {
         serverFolder_ = folder_.Sub("server");
@@ -48,10 +198,10 @@ protected:
         std::filesystem::copy_file(ECR_HARBENDIX_PROGRAM, serverFolder_ + "harbendix");
         std::filesystem::copy_file(ECR_WEXHAVEN_PROGRAM, clientFolder_ + "wexhaven");
 
-        // The emulator's terminal as COM7 of the registry stand-in.
+        // The emulator's terminal as COM1 of the registry stand-in.
         const std::string device = registry_ + "HKEY_LOCAL_MACHINE/Enum/Test/pty0/";
         std::filesystem::create_directories(device);
-        WriteFile(device + "PORTNAME", "COM7");
+        WriteFile(device + "PORTNAME", "COM1");
         WriteFile(device + "DeviceNode", emulator_.PortPath());
 
         emulator_.SetTrace([this](const std::string& line) {
@@ -60,18 +210,32 @@ protected:
         });
         port_ = FreePort();
         ServerSettings server;
-        server.ComPort = "COM7";
+        server.ComPort = "COM1";
         server.IPPort = port_;
         server.SetPassword(13) = "login";
         TCodeStru serverStore(serverFolder_ + "harbendix.STG", server);
         serverStore.Save();
+    }
 
-        WriteFile(clientFolder_ + "wexhaven.ini",
-                  "[Server]\nPort=" + std::to_string(port_) + "\n[Directories]\nInputPath=" + in_ +
-                      "\nOutputPath=" + out_ + "\n");
+    void WriteClientSettings(const SaleCase& c) {
+        std::map<std::string, std::vector<std::string>> sections;
+        sections["Server"] = {"Port=" + std::to_string(port_), "TimeOut=600"};
+        sections["Directories"] = {"InputPath=" + in_, "OutputPath=" + out_};
+        sections["Output"] = {"Action=" + c.action};
+        std::istringstream extra(c.iniExtra);
+        for (std::string item; std::getline(extra, item);) {
+            const std::size_t colon = item.find(':');
+            sections[item.substr(0, colon)].push_back(item.substr(colon + 1));
+        }
+        std::string ini;
+        for (const auto& [section, keys] : sections) {
+            ini += "[" + section + "]\n";
+            for (const std::string& key : keys) ini += key + "\n";
+        }
+        WriteFile(clientFolder_ + "wexhaven.ini", ini);
         ClientPasswords passwords;
         passwords.SetSystemPassword("secret");
-        passwords.SetLoginPassword("login");
+        passwords.SetLoginPassword(c.login);
         TCodeStru clientStore(clientFolder_ + "wexhaven.stg", passwords);
         clientStore.Save();
     }
@@ -81,17 +245,25 @@ protected:
                 "ECR_REGISTRY=" + registry_};
     }
 
+    // The client starts once the server takes connections, so that its first connect
+    // cannot fail.
     void StartBoth() {
         server_ = std::make_unique<ChildProcess>(serverFolder_ + "harbendix", std::vector<std::string>{},
                                                  Environment());
+        const auto end = std::chrono::steady_clock::now() + kStartTimeout;
+        while (!Listening(port_)) {
+            ASSERT_LT(std::chrono::steady_clock::now(), end) << "harbendix does not listen\n" << Logs();
+            ASSERT_TRUE(server_->Running()) << Logs();
+            std::this_thread::sleep_for(50ms);
+        }
         client_ = std::make_unique<ChildProcess>(clientFolder_ + "wexhaven", std::vector<std::string>{},
                                                  Environment());
     }
 
     void StopClient() {
         ChildProcess quit(clientFolder_ + "wexhaven", {"-Q:secret"}, Environment());
-        EXPECT_EQ(quit.WaitForExit(15000), 0);
-        EXPECT_EQ(client_->WaitForExit(15000), 0);
+        EXPECT_EQ(quit.WaitForExit(kExitTimeoutMs), 0);
+        EXPECT_EQ(client_->WaitForExit(kExitTimeoutMs), 0);
     }
 
     // Both programs' logs, for the failure message.
@@ -106,47 +278,79 @@ protected:
                "\nwexhaven.log:\n" + ReadFile(clientFolder_ + "wexhaven.log");
     }
 
-    bool WaitForFile(const std::string& path, std::chrono::milliseconds timeout) {
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        while (!std::filesystem::exists(path)) {
-            if (std::chrono::steady_clock::now() >= end) return false;
-            std::this_thread::sleep_for(20ms);
+    std::vector<std::string> FilesIn(const std::string& folder) const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            names.push_back(entry.path().filename().string());
         }
-        return true;
+        return names;
     }
 
     TempFolder folder_;
+    // Before the emulator, whose thread writes the trace until the emulator is gone.
+    mutable std::mutex traceLock_;
+    std::vector<std::string> trace_;
     RegisterEmulator emulator_;
     std::string serverFolder_, clientFolder_, in_, out_, registry_;
     std::uint16_t port_ = 0;
     std::unique_ptr<ChildProcess> server_;
     std::unique_ptr<ChildProcess> client_;
-    mutable std::mutex traceLock_;
-    std::vector<std::string> trace_;
 };
 
-// Disabled for now: in this road the register server answers the register's "A" message
-// with keep-alive bytes and never acknowledges it, so no receipt line reaches the register.
-// Enable it once the server takes the message.
-TEST_F(EndToEndTest, DISABLED_SellsAFileThroughTheServerAndTheRegister) {
-    EmulatedRegister& ecr1 = emulator_.AddRegister(1);
-    WriteFile(in_ + "day.INP", "S,1,______,_,__;2;1.50;\r\nT,1,______,_,__;\r\n");
-    StartBoth();
-    // The register asks for receipt lines, one message at a time, numbered on.
-    int messageNumber = 5;
-    const auto end = std::chrono::steady_clock::now() + 40s;
-    while (!std::filesystem::exists(out_ + "day.OUT") && std::chrono::steady_clock::now() < end) {
-        if (ecr1.QueuedMessages() == 0) ecr1.QueueOnLineMessage("123456;" + std::to_string(messageNumber++) + ";A;");
-        std::this_thread::sleep_for(100ms);
+TEST_P(EndToEndTest, SellsTheFileThroughTheServerAndTheRegister) {
+    const SaleCase& c = GetParam();
+    std::string input;
+    std::string output;
+    std::vector<std::string> answers;
+    for (const LineCase& line : c.lines) {
+        input += line.in;
+        output += line.out;
+        if (!line.answer.empty()) answers.push_back(line.answer);
     }
-    ASSERT_TRUE(std::filesystem::exists(out_ + "day.OUT")) << Logs();
-    const std::string result = ReadFile(out_ + "day.OUT");
-    EXPECT_EQ(result, "S,1,123456,5,Ok;2;1.50;\r\nT,1,123456,6,Ok;\r\n") << Logs();
-    const std::vector<std::string> answers = ecr1.OnLineAnswers();
-    ASSERT_GE(answers.size(), 2u);
-    EXPECT_EQ(answers[0], "L;1;2;1.50;");
+    WriteClientSettings(c);
+    WriteFile(in_ + "day.INP", input);
+    if (!c.existingOutput.empty()) WriteFile(out_ + "day.OUT", c.existingOutput);
+
+    EmulatedRegister& ecr1 = emulator_.AddRegister(1);
+    if (c.lostAnswers > 0) ecr1.NakNext(c.lostAnswers * kTransmissionsPerLostAnswer);
+    AskingRegister asking(emulator_, ecr1, kSerial, c.question, c.numberStep);
+    StartBoth();
+    // The file leaves the input folder when its last result is written.
+    ASSERT_TRUE(asking.AskUntil([&] { return !std::filesystem::exists(in_ + "day.INP"); }, kSaleTimeout))
+        << Logs();
+    EXPECT_EQ(ecr1.OnLineAnswers(), answers) << Logs();
     StopClient();
+    // Each lost answer is logged once, with the code of a NAK.
+    const std::string clientLog = ReadFile(clientFolder_ + "wexhaven.log");
+    std::size_t lost = 0;
+    for (std::size_t at = 0; (at = clientLog.find("Err:17 ", at)) != std::string::npos; ++at) ++lost;
+    EXPECT_EQ(lost, static_cast<std::size_t>(c.lostAnswers)) << clientLog;
+
+    std::vector<std::string> written = FilesIn(out_);
+    if (c.action == "REPLACE" || c.action == "APPEND") {
+        ASSERT_EQ(written, std::vector<std::string>{"day.OUT"});
+        const std::string result = ReadFile(out_ + "day.OUT");
+        const std::string kept = c.action == "APPEND" ? c.existingOutput : "";
+        EXPECT_EQ(result.substr(0, kept.size()), kept);
+        EXPECT_TRUE(ResultMatches(output, asking.AnsweredNumbers(), result.substr(kept.size())))
+            << "expected:\n" << output << "\nwritten:\n" << result << "\n" << Logs();
+    } else if (c.action == "UNIQUE") {
+        ASSERT_EQ(written.size(), 1u);
+        // "Wx", eight digits, ".OUT"
+        const std::string& name = written[0];
+        EXPECT_TRUE(name.size() == 14 && name.starts_with("Wx") && name.ends_with(".OUT") &&
+                    std::all_of(name.begin() + 2, name.begin() + 10,
+                                [](char ch) { return std::isdigit(static_cast<unsigned char>(ch)) != 0; }))
+            << name;
+        EXPECT_TRUE(ResultMatches(output, asking.AnsweredNumbers(), ReadFile(out_ + written[0])));
+    } else {
+        EXPECT_TRUE(written.empty());
+    }
+    EXPECT_TRUE(FilesIn(in_).empty());
 }
+
+// The cases are numbered; test listings show each number with the case's name.
+INSTANTIATE_TEST_SUITE_P(Sales, EndToEndTest, ::testing::ValuesIn(SaleCases()));
 
 }  // namespace
 }  // namespace ecr
