@@ -152,7 +152,10 @@ void TPolThread::RunPasses() {
       }
     }
     if (ecr == -1) {
+      // The pass ends as with number -1 served: the first take after the sleep does not
+      // count as the start of a new cycle, so no free frame goes before it.
       last = LinkResult::NoResult;
+      previous = -1;
       continue;
     }
     if (ecr <= previous && last != LinkResult::Ok) Com->FreeEcr();

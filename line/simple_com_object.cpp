@@ -79,7 +79,11 @@ void TSimpleComObject::Open() {
 
 void TSimpleComObject::Close() {
   const std::lock_guard control(control_);
-  if (!IsOpen()) return;
+  if (!IsOpen()) {
+    // A speed change that the device refused closed the port under a running keep-alive.
+    noise_thread_.reset();
+    return;
+  }
   // The free frame needs the fill count of a listed speed; at any other speed the port is
   // closed without it rather than failing to close.
   if (FindSpeedIndex(BaudRate()) >= 0) FreeEcr();
@@ -100,6 +104,10 @@ void TSimpleComObject::StopNoise() {
 
 bool TSimpleComObject::WriteFileCs(std::string_view bytes, int& error) {
   const std::lock_guard lock(lock_);
+  return WriteLocked(bytes, error);
+}
+
+bool TSimpleComObject::WriteLocked(std::string_view bytes, int& error) {
   // The output queue is not purged first: every write below waits until its bytes have
   // left the driver, so nothing is ever queued at this point, and on a pseudo-terminal a
   // purge would throw away bytes the far end has not read yet.
@@ -136,10 +144,43 @@ bool TSimpleComObject::ReadOne(std::uint8_t& byte, std::string_view tail) {
 }
 
 void TSimpleComObject::NoisePass() {
-  const auto silent = static_cast<std::int32_t>(Now() - last_write_tick_.load());
-  if (silent <= static_cast<std::int32_t>(last_write_ms_.load() + kSilenceBeforeNoiseMs)) return;
   int error = 0;
-  if (!WriteFileCs(NoiseFrame(), error)) Log("WriteFileCs error ", error, "! NoiseThread");
+  {
+    // The silence is judged under the lock that every write takes: a frame of an exchange
+    // written between the test and the write would otherwise be followed at once by a
+    // keep-alive, while the register may already be answering.
+    const std::lock_guard lock(lock_);
+    if (!port_.IsOpen()) return;
+    const auto silent = static_cast<std::int32_t>(Now() - last_write_tick_.load());
+    if (silent <= static_cast<std::int32_t>(last_write_ms_.load() + kSilenceBeforeNoiseMs)) return;
+    if (WriteLocked(NoiseFrame(), error)) return;
+  }
+  Log("WriteFileCs error ", error, "! NoiseThread");
+}
+
+std::optional<LinkResult> TSimpleComObject::AwaitBlock(BlockReceiver& receiver, LinkDeadline& deadline, bool& lfSeen,
+                                                       std::string_view readErrorTail) {
+  for (;;) {
+    std::uint8_t byte = 0;
+    const bool got = ReadOne(byte, readErrorTail);
+    const std::uint32_t now = Now();
+    if (deadline.PassedAt(now)) return lfSeen ? LinkResult::ByteTimeOut : LinkResult::TimeOut;
+    if (!got) continue;
+    switch (receiver.Feed(byte)) {
+      case BlockReceiver::Event::Ignored:
+        break;  // noise before the LF does not move the deadline
+      case BlockReceiver::Event::Started:
+        lfSeen = true;
+        deadline = {now, kByteGapMs};
+        break;
+      case BlockReceiver::Event::Restarted:
+      case BlockReceiver::Event::Byte:
+        deadline.base = now;
+        break;
+      case BlockReceiver::Event::Complete:
+        return std::nullopt;
+    }
+  }
 }
 
 LinkResult TSimpleComObject::TakeEcr(int ecrNo, std::string& block) {
@@ -157,34 +198,14 @@ LinkResult TSimpleComObject::TakeEcr(int ecrNo, std::string& block) {
   LinkDeadline deadline{LastWriteTick(), LastWriteMs() + kFirstLfMs};
   bool lfSeen = false;
   BlockReceiver receiver;
-  for (;;) {
-    std::uint8_t byte = 0;
-    const bool got = ReadOne(byte, "! GetBlock");
-    const std::uint32_t now = Now();
-    if (deadline.PassedAt(now)) return lfSeen ? LinkResult::ByteTimeOut : LinkResult::TimeOut;
-    if (!got) continue;
-    switch (receiver.Feed(byte)) {
-      case BlockReceiver::Event::Ignored:
-        break;  // noise before the LF does not move the deadline
-      case BlockReceiver::Event::Started:
-        lfSeen = true;
-        deadline = {now, kByteGapMs};
-        break;
-      case BlockReceiver::Event::Restarted:
-      case BlockReceiver::Event::Byte:
-        deadline.base = now;
-        break;
-      case BlockReceiver::Event::Complete: {
-        if (!receiver.Good()) return LinkResult::BadCrc;
-        bool accept = true;
-        if (OnTakeBlock) OnTakeBlock(*this, static_cast<std::uint8_t>(ecrNo), receiver.Text(), accept);
-        block = receiver.Text();
-        if (!accept) return LinkResult::Refused;
-        AckNak(kLinkAck);
-        return LinkResult::Ok;
-      }
-    }
-  }
+  if (const auto timedOut = AwaitBlock(receiver, deadline, lfSeen, "! GetBlock")) return *timedOut;
+  if (!receiver.Good()) return LinkResult::BadCrc;
+  bool accept = true;
+  if (OnTakeBlock) OnTakeBlock(*this, static_cast<std::uint8_t>(ecrNo), receiver.Text(), accept);
+  block = receiver.Text();
+  if (!accept) return LinkResult::Refused;
+  AckNak(kLinkAck);
+  return LinkResult::Ok;
 }
 
 void TSimpleComObject::FreeEcr() {
@@ -222,35 +243,17 @@ LinkResult TSimpleComObject::GetBlock(std::string& block, int timeoutMs) {
   bool lfSeen = false;
   BlockReceiver receiver;
   for (;;) {
-    std::uint8_t byte = 0;
-    const bool got = ReadOne(byte, "! GetBlock");
-    const std::uint32_t now = Now();
-    if (deadline.PassedAt(now)) return lfSeen ? LinkResult::ByteTimeOut : LinkResult::TimeOut;
-    if (!got) continue;
-    switch (receiver.Feed(byte)) {
-      case BlockReceiver::Event::Ignored:
-        break;
-      case BlockReceiver::Event::Started:
-        lfSeen = true;
-        deadline = {now, kByteGapMs};
-        break;
-      case BlockReceiver::Event::Restarted:
-      case BlockReceiver::Event::Byte:
-        deadline.base = now;
-        break;
-      case BlockReceiver::Event::Complete:
-        if (receiver.Good()) {
-          AckNak(kLinkAck);
-          block = receiver.Text();
-          return LinkResult::Ok;
-        }
-        if (naksLeft <= 0) return LinkResult::Nak;
-        --naksLeft;
-        AckNak(kLinkNak);
-        // Silence after a NAK ends in a byte time-out after 100 ms.
-        deadline = {LastWriteTick() + LastWriteMs(), kByteGapMs};
-        break;
+    if (const auto timedOut = AwaitBlock(receiver, deadline, lfSeen, "! GetBlock")) return *timedOut;
+    if (receiver.Good()) {
+      AckNak(kLinkAck);
+      block = receiver.Text();
+      return LinkResult::Ok;
     }
+    if (naksLeft <= 0) return LinkResult::Nak;
+    --naksLeft;
+    AckNak(kLinkNak);
+    // Silence after a NAK ends in a byte time-out after 100 ms (the LF stays seen).
+    deadline = {LastWriteTick() + LastWriteMs(), kByteGapMs};
   }
 }
 

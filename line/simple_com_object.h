@@ -11,7 +11,8 @@
 // Threads (see basic_communication_object.h for the general rule):
 // - One lock serialises every write (the keep-alive thread's included), every read and the
 //   purge of TakeEcr; waiting for input happens outside it, so keep-alive writes fall
-//   between the reads of a long wait.
+//   between the reads of a long wait. The keep-alive thread judges the silence under that
+//   lock too, so it never writes right behind a frame of an exchange.
 // - LastWriteTick / LastWriteMs are written under the lock and read by anyone.
 // - Log lines go to the process log unless SetLog named another (set while closed).
 
@@ -25,6 +26,8 @@
 #include <string_view>
 
 #include "line/basic_communication_object.h"
+#include "line/block_receiver.h"
+#include "line/link_deadline.h"
 #include "line/noise_thread.h"
 #include "platform/serial_port.h"
 
@@ -76,10 +79,15 @@ class TSimpleComObject final : public TBasicCommunicationObject {
   // Under the lock: writes the bytes, renews LastWriteTick (start of the write) and
   // LastWriteMs (their transmit time). On failure `error` holds the errno.
   bool WriteFileCs(std::string_view bytes, int& error);
+  bool WriteLocked(std::string_view bytes, int& error);  // lock_ held
   void AckNak(char code);
   // One byte within kReadTimeoutMs; a failed read is logged with `tail`.
   bool ReadOne(std::uint8_t& byte, std::string_view tail);
   void NoisePass();
+  // Reads until the receiver completes a block (std::nullopt) or the deadline passes (3, or
+  // 4 once an LF was seen). An LF opens the 100 ms byte gap; noise before it moves nothing.
+  std::optional<LinkResult> AwaitBlock(BlockReceiver& receiver, LinkDeadline& deadline, bool& lfSeen,
+                                       std::string_view readErrorTail);
   void Log(std::string_view head, int error, std::string_view tail);
   void RequireOpen() const;
   void CloseLocked();

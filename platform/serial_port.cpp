@@ -98,7 +98,9 @@ bool SerialPort::Configure(std::uint32_t baud) {
                                              IXOFF | IXANY | INPCK | IMAXBEL);
   settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
   settings.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-  settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+  // CIBAUD cleared: the input speed follows the output speed. Left alone, it would keep the
+  // BOTHER mark of an earlier 14400 or 28800 and the port would go on receiving at that speed.
+  settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | CIBAUD);
   settings.c_cflag |= CS8 | CLOCAL | CREAD;
   settings.c_cc[VMIN] = 0;
   settings.c_cc[VTIME] = 0;
@@ -120,7 +122,12 @@ bool SerialPort::Configure(std::uint32_t baud) {
 
 std::optional<std::uint32_t> SerialPort::Speed() const {
   if (fd_ < 0) return std::nullopt;
-  return ReadTtySpeed(fd_);
+  return ReadTtySpeed(fd_, TtyDirection::Output);
+}
+
+std::optional<std::uint32_t> SerialPort::InputSpeed() const {
+  if (fd_ < 0) return std::nullopt;
+  return ReadTtySpeed(fd_, TtyDirection::Input);
 }
 
 bool SerialPort::WaitForInput(int timeoutMs) const {

@@ -42,6 +42,8 @@ class SerialPort {
   bool Configure(std::uint32_t baud);
   // The output speed the device now reports (std::nullopt when closed or unreadable).
   std::optional<std::uint32_t> Speed() const;
+  // The input speed the device now reports; Configure makes it equal to the output speed.
+  std::optional<std::uint32_t> InputSpeed() const;
 
   // Waits at most `timeoutMs` until input is queued (or the device reports a hang-up or an
   // error, which also counts as readable: the read then tells). Changes no state of the

@@ -15,10 +15,10 @@ bool SetTtySpeedOther(int fd, std::uint32_t baud) {
   return ::ioctl(fd, TCSETS2, &settings) == 0;
 }
 
-std::optional<std::uint32_t> ReadTtySpeed(int fd) {
+std::optional<std::uint32_t> ReadTtySpeed(int fd, TtyDirection direction) {
   termios2 settings{};
   if (::ioctl(fd, TCGETS2, &settings) != 0) return std::nullopt;
-  return settings.c_ospeed;
+  return direction == TtyDirection::Input ? settings.c_ispeed : settings.c_ospeed;
 }
 
 }  // namespace ecr

@@ -13,7 +13,8 @@ namespace ecr {
 // Sets input and output speed of the open tty `fd` to `baud` (BOTHER). False with errno set
 // on failure.
 bool SetTtySpeedOther(int fd, std::uint32_t baud);
-// The output speed the tty reports.
-std::optional<std::uint32_t> ReadTtySpeed(int fd);
+enum class TtyDirection { Input, Output };
+// The speed of one direction that the tty reports.
+std::optional<std::uint32_t> ReadTtySpeed(int fd, TtyDirection direction);
 
 }  // namespace ecr

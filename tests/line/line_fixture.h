@@ -3,6 +3,7 @@
 // its own temporary folder.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <functional>
@@ -31,6 +32,14 @@ inline bool WaitUntil(const std::function<bool()>& condition, std::chrono::milli
     std::this_thread::sleep_for(10ms);
   }
   return true;
+}
+
+// User and system CPU time of this process so far.
+inline long long ProcessCpuMs() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000LL +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
 }
 
 class LineOnEmulator : public ::testing::Test {

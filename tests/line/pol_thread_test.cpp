@@ -22,6 +22,10 @@ struct Event {
   SteadyClock::time_point at;
 };
 
+long long MillisecondsBetween(const Event& earlier, const Event& later) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(later.at - earlier.at).count();
+}
+
 // Records the thread's events; the test thread waits on it.
 class EventRecord {
  public:
@@ -158,6 +162,26 @@ TEST_F(Poller, FreeFramesAroundGoodAndFailedTakes) {
   }
 }
 
+TEST_F(Poller, AfterSleepingOnAnEmptyListTheFirstTakeHasNoFreeFrameOfItsOwn) {
+  emulator_.AddRegister(7);
+  poller_.AddEcr(7);
+  poller_.Resume();
+  ASSERT_TRUE(emulator_.WaitForFrames("ACK", 1, 10s));
+  poller_.RemoveEcr(7);
+  // The free frame after the last good take; then the thread finds the list empty.
+  const auto endsInFree = [&] {
+    const auto frames = emulator_.ReceivedFrames();
+    return !frames.empty() && frames.back() == "FREE";
+  };
+  ASSERT_TRUE(emulator_.WaitFor(endsInFree, 5s));
+  emulator_.WaitFor([] { return false; }, 300ms);  // a take that was under way ends
+  ASSERT_TRUE(endsInFree());
+  emulator_.ClearRecord();
+  poller_.AddEcr(7);
+  const std::vector<std::string> resumed = {"TAKE 07", "ACK", "FREE", "TAKE 07"};
+  EXPECT_EQ(FirstFrames(resumed.size()), resumed);
+}
+
 TEST_F(Poller, InLineCommandAndAnswerPassTheCodeTableBothWays) {
   emulator_.AddRegister(7).SetStatus("S[;").SetResponder([](const std::string& command) { return "R" + command; });
   onInLine_ = [this](int, const std::string&) { poller_.SetInLineCommand("C\xC4"); };
@@ -199,18 +223,18 @@ TEST_F(Poller, SevenCharactersAreInLineAndEightOnLine) {
 }
 
 TEST_F(Poller, OnLineAnswerFromAnotherThreadEndsTheWaitAtOnce) {
-  emulator_.AddRegister(7).QueueOnLineMessage("1;2;HELLO;");
+  emulator_.AddRegister(7).QueueOnLineMessage("1;2;HE[LO;");
   poller_.AddEcr(7);
   poller_.Resume();
   const auto message = record_.WaitFor("OnlReceived", 10s);
   ASSERT_TRUE(message);
-  EXPECT_EQ(message->blk, "1;2;HELLO;");
+  EXPECT_EQ(message->blk, "1;2;HE\xC4LO;");
   emulator_.WaitFor([] { return false; }, 300ms);
   poller_.SetOnLineAnswer("OK\xC4");
   const auto sent = record_.WaitFor("OnlSended", 10s);
   ASSERT_TRUE(sent);
   EXPECT_EQ(sent->errC, 0);
-  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(sent->at - message->at).count(), 3000);
+  EXPECT_LT(MillisecondsBetween(*message, *sent), 3000);
   EXPECT_EQ(emulator_.Register(7).OnLineAnswers(), std::vector<std::string>{"OK["});
 }
 
@@ -256,7 +280,7 @@ TEST_F(Poller, NoAnswerWithin6000Ms) {
   ASSERT_TRUE(message);
   const auto noAnswer = record_.WaitFor("NoAnswer", 15s);
   ASSERT_TRUE(noAnswer);
-  const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(noAnswer->at - message->at).count();
+  const long long waited = MillisecondsBetween(*message, *noAnswer);
   EXPECT_GE(waited, 6000);
   EXPECT_LT(waited, 9000);
   EXPECT_EQ(noAnswer->ecr, 7);
@@ -276,7 +300,7 @@ TEST_F(Poller, InLineAnswerIsAwaited8000Ms) {
   ASSERT_TRUE(sent);
   const auto answer = record_.WaitFor("InlReceived", 15s);
   ASSERT_TRUE(answer);
-  const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(answer->at - sent->at).count();
+  const long long waited = MillisecondsBetween(*sent, *answer);
   EXPECT_GE(waited, 7900);  // the wait runs from the command's transmission, just before the event
   EXPECT_LT(waited, 11000);
   EXPECT_EQ(answer->blk, "");
@@ -289,15 +313,21 @@ TEST_F(Poller, FailuresAreLoggedWithTheirTexts) {
   emulator_.AddRegister(2).StopAfterLf(EmulatorReply::Take, 1);
   emulator_.AddRegister(3).NakNext(9);
   emulator_.AddRegister(4).QueueOnLineMessage("1;2;HELLO;").NakNext(9);
+  emulator_.AddRegister(6);
+  line_.OnTakeBlock = [](TBasicCommunicationObject&, std::uint8_t ecr, const std::string&, bool& accept) {
+    accept = ecr != 6;
+  };
   onInLine_ = [this](int ecr, const std::string&) {
     if (ecr == 3) poller_.SetInLineCommand("CMD");
   };
   onOnLine_ = [this](int, const std::string&) { poller_.SetOnLineAnswer("ANSWER"); };
-  for (const int n : {1, 2, 3, 4, 5}) poller_.AddEcr(n);  // 5 is silent: TimeOut is not logged
+  // 5 is silent and 6 refused by the accept hook: TimeOut and refusals are not logged.
+  for (const int n : {1, 2, 3, 4, 5, 6}) poller_.AddEcr(n);
   poller_.Resume();
   const auto inl = record_.WaitFor("InlSended", 15s);
   const auto onl = record_.WaitFor("OnlSended", 15s);
   ASSERT_TRUE(inl && onl);
+  ASSERT_TRUE(emulator_.WaitFor([&] { return emulator_.Register(1).Takes() >= 2; }, 15s));  // 6 was served
   EXPECT_EQ(inl->errC, 1);
   EXPECT_EQ(onl->errC, 1);
   const std::string log = LogText();
@@ -306,6 +336,7 @@ TEST_F(Poller, FailuresAreLoggedWithTheirTexts) {
     EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
   }
   EXPECT_EQ(log.find(": Take error: TimeOut"), std::string::npos);
+  EXPECT_EQ(log.find(": Take error: Unknown error"), std::string::npos);
 }
 
 TEST_F(Poller, AddEcrWhileTheThreadFallsAsleepIsNeverLost) {
@@ -319,6 +350,16 @@ TEST_F(Poller, AddEcrWhileTheThreadFallsAsleepIsNeverLost) {
     poller_.RemoveEcr(7);
     std::this_thread::sleep_for(std::chrono::milliseconds(random() % 25));
   }
+}
+
+TEST_F(Poller, AnIdlePollerCostsNoCpu) {
+  // Open line, keep-alive running, empty list: the thread sleeps until a number comes.
+  poller_.StartNoise();
+  poller_.Resume();
+  ASSERT_TRUE(emulator_.WaitForFrames("FREE", 1, 5s));
+  const long long before = ProcessCpuMs();
+  ASSERT_TRUE(emulator_.WaitForFrames("NOISE", 4, 10s));
+  EXPECT_LT(ProcessCpuMs() - before, 200);
 }
 
 TEST_F(Poller, ListExceptions) {

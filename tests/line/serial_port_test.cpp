@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <string>
 
 #include "line/link_frames.h"
 #include "platform/registry.h"
@@ -23,9 +24,16 @@ TEST(SerialPort, EverySpeedOfTheLinkIsSetAndReadBack) {
   RegisterEmulator emulator;
   SerialPort port;
   ASSERT_TRUE(port.Open(emulator.PortPath())) << port.LastError();
-  for (const LinkSpeed& speed : SpeedTable) {
-    ASSERT_TRUE(port.Configure(speed.Speed)) << speed.Speed << " errno " << port.LastError();
-    EXPECT_EQ(port.Speed(), speed.Speed);
+  // From every speed to every other (the register search walks them): both directions
+  // follow, also from a speed without a termios constant to one with.
+  for (const LinkSpeed& from : SpeedTable) {
+    for (const LinkSpeed& to : SpeedTable) {
+      SCOPED_TRACE(std::to_string(from.Speed) + " -> " + std::to_string(to.Speed));
+      ASSERT_TRUE(port.Configure(from.Speed)) << port.LastError();
+      ASSERT_TRUE(port.Configure(to.Speed)) << port.LastError();
+      EXPECT_EQ(port.Speed(), to.Speed);
+      EXPECT_EQ(port.InputSpeed(), to.Speed);
+    }
   }
 }
 
