@@ -136,9 +136,10 @@ bool IsCop(std::uint8_t cop, std::initializer_list<int> cops) {
 namespace {
 
 // The common course. `plan` looks at the pending request (and may rewrite the SET's
-// pending Payload); `name` is the exchange's name for the log.
+// pending Payload); `name` is the exchange's name for the log. True when the request was
+// answered (handed to the line), false when it was released or refused.
 template <typename Plan>
-void RunAsk(ExchangeContext& context, ClientSender& server, PollingControl* poller, int logNo,
+bool RunAsk(ExchangeContext& context, ClientSender& server, PollingControl* poller, int logNo,
             const std::string& block, const char* name, bool printHead, Plan plan) {
   TSetDescr& set = context.EcrTable.At(logNo).Set(kFiscalSet);
   const std::uint8_t cop = set.Command;
@@ -149,7 +150,7 @@ void RunAsk(ExchangeContext& context, ClientSender& server, PollingControl* poll
   AskStep step = cop == 0 ? Release() : plan(cop, set.Payload);
   if (step.action == AskStep::Action::Release) {
     if (poller != nullptr) poller->CancelExchange();
-    return;
+    return false;
   }
   if (step.action == AskStep::Action::Reject && poller != nullptr) poller->CancelExchange();
   const Counters counters = Take(context, logNo, step.counting);
@@ -165,19 +166,20 @@ void RunAsk(ExchangeContext& context, ClientSender& server, PollingControl* poll
   }
   if (step.action == AskStep::Action::Reject) {
     context.AnswerCurrentExchange(server, step.rejectCode);
-    return;
+    return false;
   }
   CutToShortString(step.answer);
   if (poller != nullptr) poller->SetOnLineAnswer(step.answer);
   context.WaitRes.Deferred = 1;
   context.WaitRes.NextCommand = cmdAnswerSent;
   set.State = kStateSent;
+  return true;
 }
 
 }  // namespace
 
 void RequestEngine::AskFPSell(ClientSender& server, PollingControl* poller, int LogNo, const std::string& block) {
-  RunAsk(context_, server, poller, LogNo, block, "AskFPSell", false, [&](std::uint8_t cop, std::string& P) {
+  const auto plan = [&](std::uint8_t cop, std::string& P) {
     switch (cop) {
       case 4: {
         if (context_.OldFPMode) CheckSell(P, context_.Logger());
@@ -190,11 +192,14 @@ void RequestEngine::AskFPSell(ClientSender& server, PollingControl* poller, int 
       case 8: case 9: case 10: case 11: case 12: case 13: case 14: case 15: return Reject(erSyntax);
       default: return Reject(erUnknownCommand);
     }
-  });
+  };
+  if (RunAsk(context_, server, poller, LogNo, block, "AskFPSell", false, plan)) {
+    takenOver_ = {LogNo, kFiscalSet, false};
+  }
 }
 
 void RequestEngine::AskFPPrint(ClientSender& server, PollingControl* poller, int LogNo, const std::string& block) {
-  RunAsk(context_, server, poller, LogNo, block, "AskFPPrint", true, [&](std::uint8_t cop, std::string& P) {
+  const auto plan = [&](std::uint8_t cop, std::string& P) {
     switch (cop) {
       case 4: return Release();
       case 5: return Answer(P, Counting::SeqId);
@@ -202,7 +207,10 @@ void RequestEngine::AskFPPrint(ClientSender& server, PollingControl* poller, int
       case 8: case 9: case 10: case 11: case 12: case 13: case 14: case 15: return Reject(erSyntax);
       default: return Reject(erUnknownCommand);
     }
-  });
+  };
+  if (RunAsk(context_, server, poller, LogNo, block, "AskFPPrint", true, plan)) {
+    takenOver_ = {LogNo, kFiscalSet, false};
+  }
 }
 
 void RequestEngine::AskRec(ClientSender& server, PollingControl* poller, int LogNo, const std::string& block) {
@@ -235,11 +243,12 @@ void RequestEngine::AskRec(ClientSender& server, PollingControl* poller, int Log
     }
     if (poller != nullptr) poller->SetOnLineAnswer(number == 0 ? "F;;;;;;" : "H;;;;;;");
     set.State = kStateSent;
+    takenOver_ = {LogNo, kFiscalSet, false};
     return;
   }
 
   const bool old = context_.OldFPMode;
-  RunAsk(context_, server, poller, LogNo, block, "AskRec", false, [&](std::uint8_t cop, std::string& P) {
+  const auto plan = [&](std::uint8_t cop, std::string& P) {
     switch (cop) {
       case 4:
         if (old) CheckSell(P, context_.Logger());
@@ -262,7 +271,10 @@ void RequestEngine::AskRec(ClientSender& server, PollingControl* poller, int Log
       case 15: return Answer("Y;" + P, Counting::SeqId);
       default: return Reject(erUnknownCommand);
     }
-  });
+  };
+  if (RunAsk(context_, server, poller, LogNo, block, "AskRec", false, plan)) {
+    takenOver_ = {LogNo, kFiscalSet, false};
+  }
   if (set.Command == 11 && context_.WaitRes.SetNo == kFiscalSet && context_.WaitRes.Command == 11 &&
       context_.WaitRes.Deferred == 1) {
     // The owner hears at once that the answer is on its way; only the send result follows.

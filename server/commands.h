@@ -29,6 +29,7 @@ inline constexpr std::uint8_t kStateNone = 0;
 inline constexpr std::uint8_t kStateQueued = 101;
 inline constexpr std::uint8_t kStateSent = 102;
 
+constexpr bool IsLogNo(int logNo) { return logNo >= 1 && logNo <= kMaxLogNo; }
 constexpr bool IsWorkingSet(int setNo) { return setNo >= 1 && setNo <= kSetCount && setNo % 2 == 1; }
 
 }  // namespace ecr

@@ -1,5 +1,6 @@
 #include "server/exchange_context.h"
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -72,6 +73,18 @@ void ExchangeContext::SendToSubscribers(ClientSender& server, const TEcr& ecr,
                                         std::string_view message) {
   const std::size_t count = std::min<std::size_t>(ecr.QueueCount, kSubscriberQueueLength);
   for (std::size_t i = 0; i < count; ++i) SendToClient(server, ecr.Queue[i], message);
+}
+
+bool ExchangeContext::LeaveQueue(TEcr& ecr, int clientId) {
+  const std::size_t count = std::min<std::size_t>(ecr.QueueCount, kSubscriberQueueLength);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (ecr.Queue[i] != clientId) continue;
+    for (std::size_t j = i; j + 1 < count; ++j) ecr.Queue[j] = ecr.Queue[j + 1];
+    ecr.Queue[count - 1] = 0;
+    ecr.QueueCount = static_cast<std::uint8_t>(count - 1);
+    return true;
+  }
+  return false;
 }
 
 void ExchangeContext::SendToSetOwner(ClientSender& server, int logNo, int setNo,

@@ -54,6 +54,9 @@ class ExchangeContext {
   // connection that fails and reports it as a disconnect).
   static void SendToClient(ClientSender& server, int clientId, std::string_view message);
   static void SendToSubscribers(ClientSender& server, const TEcr& ecr, std::string_view message);
+  // Removes the first entry of clientId from the register's subscriber queue (the entries
+  // behind it move up, the freed last place becomes 0); false when it has none.
+  static bool LeaveQueue(TEcr& ecr, int clientId);
   // To the owner of SET setNo of register logNo (1..14; other numbers send nothing).
   void SendToSetOwner(ClientSender& server, int logNo, int setNo, std::string_view message);
 

@@ -19,8 +19,6 @@ namespace {
 constexpr std::uint8_t kCommandSet = 5;
 constexpr std::uint8_t kKeepAliveStart = 15;
 
-bool IsLogNo(int logNo) { return logNo >= 1 && logNo <= kMaxLogNo; }
-
 // The first character of what a SET 5 command sends to the register.
 std::optional<char> InLineLetter(std::uint8_t command) {
   switch (command) {
@@ -48,6 +46,7 @@ void RequestEngine::OnEcrStatus(ClientSender& server, PollingControl* poller, in
   std::lock_guard<std::mutex> guard(mutex_);
   context_.ClearCurrentExchange();
   earlyReplySent_ = false;
+  takenOver_ = {};
   if (!IsLogNo(logNo)) {
     Cancel(poller);
     return;
@@ -75,6 +74,7 @@ void RequestEngine::OnEcrStatus(ClientSender& server, PollingControl* poller, in
   std::string command = *letter + set.Payload;
   if (command.size() > kMaxMessageLength) command.resize(kMaxMessageLength);
   if (poller != nullptr) poller->SetInLineCommand(command);
+  takenOver_ = {logNo, kCommandSet, false};
 }
 
 void RequestEngine::OnCommandSent(ClientSender& server, PollingControl* poller, int logNo,
@@ -85,11 +85,14 @@ void RequestEngine::OnCommandSent(ClientSender& server, PollingControl* poller, 
     Cancel(poller);
     return;
   }
+  TSetDescr& set = context_.EcrTable.At(logNo).Set(kCommandSet);
   if (result == 0) {
-    context_.EcrTable.At(logNo).Set(kCommandSet).State = kStateSent;
+    // A command cancelled meanwhile is not pending any more, and one queued since is not sent.
+    if (!takenOver_.requeued && set.Command != 0) set.State = kStateSent;
     return;
   }
-  context_.AnswerCurrentExchange(server, ErrorCodeOfLinkResult(result));
+  AnswerKeepingPending(server, ErrorCodeOfLinkResult(result), takenOver_.requeued);
+  takenOver_ = {};
   Cancel(poller);
 }
 
@@ -101,13 +104,16 @@ void RequestEngine::OnCommandAnswer(ClientSender& server, PollingControl* poller
     Cancel(poller);
     return;
   }
-  TSetDescr& set = context_.EcrTable.At(logNo).Set(kCommandSet);
-  set.Command = 0;
-  set.State = kStateNone;
+  if (!takenOver_.requeued) {
+    TSetDescr& set = context_.EcrTable.At(logNo).Set(kCommandSet);
+    set.Command = 0;
+    set.State = kStateNone;
+  }
   context_.WaitRes.Payload = block.substr(0, kMaxMessageLength);
   std::uint8_t errorCode = ErrorCodeOfLinkResult(result);
   if (result == 0 && !block.empty() && block.front() == 'E') errorCode = erEcrError;
-  context_.AnswerCurrentExchange(server, errorCode);
+  AnswerKeepingPending(server, errorCode, takenOver_.requeued);
+  takenOver_ = {};
   Cancel(poller);
 }
 
@@ -115,22 +121,26 @@ void RequestEngine::OnOnlineAnswerSent(ClientSender& server, PollingControl* pol
                                        std::uint8_t result) {
   std::lock_guard<std::mutex> guard(mutex_);
   context_.ClearCurrentExchange();
-  const TWaitRes& owed = context_.WaitRes;
-  const bool keepQueued = earlyReplySent_ && owed.SetNo != 0 && owed.SetNo <= kSetCount &&
-                          IsLogNo(owed.LogNo);
+  // The owner had its reply before the send (or cancelled its request), and may have queued
+  // its next request since: the reply to the send must not drop it.
+  AnswerKeepingPending(server, ErrorCodeOfLinkResult(result), earlyReplySent_ || takenOver_.requeued);
   earlyReplySent_ = false;
-  if (keepQueued) {
-    // The owner had its reply before the send and may have queued its next request since;
-    // the reply to the send must not drop it.
-    TSetDescr& set = context_.EcrTable.At(owed.LogNo).Set(owed.SetNo);
-    const TSetDescr pending = set;
-    context_.AnswerCurrentExchange(server, ErrorCodeOfLinkResult(result));
-    set.Command = pending.Command;
-    set.State = pending.State;
-  } else {
-    context_.AnswerCurrentExchange(server, ErrorCodeOfLinkResult(result));
-  }
+  takenOver_ = {};
   Cancel(poller);
+}
+
+void RequestEngine::AnswerKeepingPending(ClientSender& server, std::uint8_t ErrorCode, bool keepPending) {
+  const TWaitRes& owed = context_.WaitRes;
+  if (!keepPending || owed.SetNo == 0 || owed.SetNo > kSetCount || !IsLogNo(owed.LogNo)) {
+    context_.AnswerCurrentExchange(server, ErrorCode);
+    return;
+  }
+  TSetDescr& set = context_.EcrTable.At(owed.LogNo).Set(owed.SetNo);
+  const std::uint8_t command = set.Command;
+  const std::uint8_t state = set.State;
+  context_.AnswerCurrentExchange(server, ErrorCode);
+  set.Command = command;
+  set.State = state;
 }
 
 }  // namespace ecr

@@ -28,7 +28,9 @@ void RewriteAmount(std::string& text, int n, int decimals) {
   if (!TryTextToFloat(field, '.', amount)) {
     throw ConversionError("'" + field + "' is not a valid floating point value");
   }
-  char formatted[64];
+  // Room for every double in fixed notation (up to 309 integer digits): a long amount is
+  // written whole, never cut to a number of another size.
+  char formatted[400];
   std::snprintf(formatted, sizeof formatted, "%.*f", decimals, static_cast<double>(amount));
   InsertField(text, formatted, n);
 }

@@ -23,8 +23,6 @@ constexpr std::uint8_t kFiscalSet = 13;
 // The notification block of the second fiscal-event layout has this many fields.
 constexpr std::size_t kLayoutBSeparators = 21;
 
-bool IsLogNo(int logNo) { return logNo >= 1 && logNo <= kMaxLogNo; }
-
 void Cancel(PollingControl* poller) {
   if (poller != nullptr) poller->CancelExchange();
 }
@@ -116,6 +114,7 @@ void RequestEngine::OnEcrMessage(ClientSender& server, PollingControl* poller, i
                                  const std::string& registerBlock, std::uint8_t /*result*/) {
   std::lock_guard<std::mutex> guard(mutex_);
   earlyReplySent_ = false;
+  takenOver_ = {};
   if (!IsLogNo(logNo)) {
     context_.ClearCurrentExchange();
     Cancel(poller);

@@ -13,7 +13,12 @@ constexpr int kQuitMessageId = 2;
 
 constexpr std::string_view kServerName = "HARBENDIX";
 
-bool IsLogNo(int logNo) { return logNo >= 1 && logNo <= kMaxLogNo; }
+// A SET given back keeps the reply fields it holds; a new open clears them.
+void ReleaseSet(TSetDescr& set) {
+  set.ClientId = 0;
+  set.Command = 0;
+  set.State = kStateNone;
+}
 
 }  // namespace
 
@@ -26,6 +31,8 @@ RequestEngine::RequestEngine(ServerSettings& settings, SettingsSaver& saver,
 void RequestEngine::DispatchRequest(ClientSender& server, PollingControl* poller,
                                     std::uint16_t clientId, std::string_view message) {
   if (message.size() > kMaxMessageLength) message = message.substr(0, kMaxMessageLength);
+  // Client 0 stands for a free SET: taking a SET for it would count a use nobody holds.
+  if (clientId == 0) return;
   const ClientMessage parsed = ParseClientRequest(message);
   Request request{server, poller, clientId, parsed.Payload, parsed.LogNo, parsed.Command, parsed.SetNo};
 
@@ -68,6 +75,7 @@ void RequestEngine::ClientConnected() {}
 
 void RequestEngine::ClientDisconnected(ClientSender& /*server*/, PollingControl* poller,
                                        std::uint16_t clientId) {
+  if (clientId == 0) return;
   std::lock_guard<std::mutex> guard(mutex_);
   for (int logNo = 1; logNo <= kMaxLogNo; ++logNo) {
     TEcr& ecr = context_.EcrTable.At(logNo);
@@ -77,14 +85,7 @@ void RequestEngine::ClientDisconnected(ClientSender& /*server*/, PollingControl*
       set = TSetDescr{};
       if (IsWorkingSet(setNo)) context_.EcrUseDec(poller, logNo);
     }
-    const std::size_t count = std::min<std::size_t>(ecr.QueueCount, kSubscriberQueueLength);
-    for (std::size_t i = 0; i < count; ++i) {
-      if (ecr.Queue[i] != clientId) continue;
-      for (std::size_t j = i; j + 1 < count; ++j) ecr.Queue[j] = ecr.Queue[j + 1];
-      ecr.Queue[count - 1] = 0;
-      ecr.QueueCount = static_cast<std::uint8_t>(count - 1);
-      break;
-    }
+    ExchangeContext::LeaveQueue(ecr, clientId);
   }
 }
 
@@ -117,6 +118,8 @@ void RequestEngine::SetOldFPMode(bool on) {
 void RequestEngine::ResetServerState() {
   std::lock_guard<std::mutex> guard(mutex_);
   context_.Reset();
+  earlyReplySent_ = false;
+  takenOver_ = {};
 }
 
 void RequestEngine::ClearCurrentExchange() {
@@ -220,30 +223,25 @@ void RequestEngine::HandleSubscription(Request& request) {
     return;
   }
   if (request.Command == cmdClose) {
-    const std::size_t count = ecr.QueueCount;
-    for (std::size_t i = 0; i < count; ++i) {
-      if (ecr.Queue[i] != request.clientId) continue;
-      for (std::size_t j = i; j + 1 < count; ++j) ecr.Queue[j] = ecr.Queue[j + 1];
-      ecr.Queue[count - 1] = 0;
-      ecr.QueueCount = static_cast<std::uint8_t>(count - 1);
-      Reply(request, erNoError);
-      return;
-    }
-    Reply(request, erSetNotYours);
+    Reply(request, ExchangeContext::LeaveQueue(ecr, request.clientId) ? erNoError : erSetNotYours);
   }
 }
 
-void RequestEngine::OpenChannel(Request& request) {
+std::uint8_t RequestEngine::OpenRefusal(Request& request) {
   request.Payload += ';';
   const TEcr& ecr = context_.EcrTable.At(request.LogNo);
   for (int other = 1; other <= kSetCount; ++other) {
-    if (SetsConflict(request.SetNo, other) && ecr.Set(other).ClientId != 0) {
-      ReplyWithCopy(request, erSetTaken, kServerName);
-      return;
-    }
+    if (SetsConflict(request.SetNo, other) && ecr.Set(other).ClientId != 0) return erSetTaken;
   }
   if (GetField(request.Payload, 1) != context_.Settings().SetPassword(request.SetNo).Get()) {
-    ReplyWithCopy(request, erWrongSetPassword, kServerName);
+    return erWrongSetPassword;
+  }
+  return erNoError;
+}
+
+void RequestEngine::OpenChannel(Request& request) {
+  if (const std::uint8_t refusal = OpenRefusal(request); refusal != erNoError) {
+    ReplyWithCopy(request, refusal, kServerName);
     return;
   }
   TSetDescr& set = SetOf(request);
@@ -264,16 +262,8 @@ void RequestEngine::OpenChannel(Request& request) {
 }
 
 void RequestEngine::OpenMonitor(Request& request) {
-  request.Payload += ';';
-  const TEcr& ecr = context_.EcrTable.At(request.LogNo);
-  for (int other = 1; other <= kSetCount; ++other) {
-    if (SetsConflict(request.SetNo, other) && ecr.Set(other).ClientId != 0) {
-      Reply(request, erSetTaken);
-      return;
-    }
-  }
-  if (GetField(request.Payload, 1) != context_.Settings().SetPassword(request.SetNo).Get()) {
-    Reply(request, erWrongSetPassword);
+  if (const std::uint8_t refusal = OpenRefusal(request); refusal != erNoError) {
+    Reply(request, refusal);
     return;
   }
   Reply(request, erNoError);
@@ -288,10 +278,7 @@ void RequestEngine::CloseChannel(Request& request) {
     ReplyWithCopy(request, erSetNotYours);
     return;
   }
-  TSetDescr& set = SetOf(request);
-  set.ClientId = 0;
-  set.Command = 0;
-  set.State = kStateNone;
+  ReleaseSet(SetOf(request));
   context_.EcrUseDec(request.poller, request.LogNo);
   ReplyWithCopy(request, erNoError);
 }
@@ -301,10 +288,7 @@ void RequestEngine::CloseMonitor(Request& request) {
     Reply(request, erSetNotYours);
     return;
   }
-  TSetDescr& set = SetOf(request);
-  set.ClientId = 0;
-  set.Command = 0;
-  set.State = kStateNone;
+  ReleaseSet(SetOf(request));
   Reply(request, erNoError);
 }
 
@@ -344,15 +328,19 @@ void RequestEngine::QueueCommand(Request& request) {
   set.Command = request.Command;
   set.State = kStateQueued;
   set.Payload = request.Payload;
+  // Queued after the request on the line was cancelled: it waits for the next exchange.
+  if (takenOver_.ecr == request.LogNo && takenOver_.set == request.SetNo) takenOver_.requeued = true;
+}
+
+std::uint8_t RequestEngine::AnswerRefusal(const Request& request) const {
+  if (!IsOwner(request)) return erSetNotYours;
+  if (!context_.IsCurrentExchange(request.LogNo, request.SetNo)) return erTooLate;
+  return erNoError;
 }
 
 void RequestEngine::SendDataToEcr(Request& request) {
-  if (!IsOwner(request)) {
-    ReplyWithCopy(request, erSetNotYours);
-    return;
-  }
-  if (!context_.IsCurrentExchange(request.LogNo, request.SetNo)) {
-    ReplyWithCopy(request, erTooLate);
+  if (const std::uint8_t refusal = AnswerRefusal(request); refusal != erNoError) {
+    ReplyWithCopy(request, refusal);
     return;
   }
   if (request.poller != nullptr) request.poller->SetOnLineAnswer(request.Payload);
@@ -367,12 +355,8 @@ void RequestEngine::SendDataToEcrC(Request& request) {
 }
 
 void RequestEngine::FinishExchange(Request& request) {
-  if (!IsOwner(request)) {
-    ReplyWithCopy(request, erSetNotYours);
-    return;
-  }
-  if (!context_.IsCurrentExchange(request.LogNo, request.SetNo)) {
-    ReplyWithCopy(request, erTooLate);
+  if (const std::uint8_t refusal = AnswerRefusal(request); refusal != erNoError) {
+    ReplyWithCopy(request, refusal);
     return;
   }
   if (request.poller != nullptr) request.poller->CancelExchange();

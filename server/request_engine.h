@@ -41,7 +41,8 @@ class RequestEngine {
   RequestEngine(const RequestEngine&) = delete;
   RequestEngine& operator=(const RequestEngine&) = delete;
 
-  // One message that the socket server cut from the stream of client clientId.
+  // One message that the socket server cut from the stream of client clientId (1..500;
+  // client 0 is nobody and is ignored here and in ClientDisconnected).
   void DispatchRequest(ClientSender& server, PollingControl* poller, std::uint16_t clientId,
                        std::string_view message);
   // A new connection; a client owns nothing until it opens a SET.
@@ -126,6 +127,12 @@ class RequestEngine {
   bool IsOwner(const Request& request) const;
   TSetDescr& SetOf(const Request& request);
 
+  // Appends ";" to the Payload, then the refusal of an open of SET SetNo: erSetTaken while
+  // a conflicting SET (the SET itself included) has an owner, erWrongSetPassword, else 0.
+  std::uint8_t OpenRefusal(Request& request);
+  // The refusal of an answer or finish of the OnLine exchange: erSetNotYours, erTooLate
+  // when the exchange in progress is not this register's and SET's, else 0.
+  std::uint8_t AnswerRefusal(const Request& request) const;
   void RunHandler(Handler handler, Request& request);
   void HandleServerRequest(Request& request);
   void HandleSubscription(Request& request);
@@ -150,6 +157,9 @@ class RequestEngine {
   void AskFPPrint(ClientSender& server, PollingControl* poller, int LogNo, const std::string& block);
   void AskRec(ClientSender& server, PollingControl* poller, int LogNo, const std::string& block);
   void ClassifyFiscalEvent(ClientSender& server, int LogNo, int n, std::string B, bool layoutB);
+  // AnswerCurrentExchange; with keepPending the SET's pending command (queued since the
+  // reply's own request was taken over) stays as it is.
+  void AnswerKeepingPending(ClientSender& server, std::uint8_t ErrorCode, bool keepPending);
 
   mutable std::mutex mutex_;
   ExchangeContext context_;
@@ -159,6 +169,15 @@ class RequestEngine {
   // A receipt-line question answered its owner before the answer went out (and the owner
   // may have queued its next request since): the reply after the send keeps that request.
   bool earlyReplySent_ = false;
+  // The register and SET (5 or 13) whose queued request is on the line (0: none), and
+  // whether the owner has cancelled it and queued a new one since: the end of the exchange
+  // keeps the new one for the next.
+  struct TakenOver {
+    int ecr = 0;
+    int set = 0;
+    bool requeued = false;
+  };
+  TakenOver takenOver_;
 };
 
 }  // namespace ecr

@@ -47,6 +47,16 @@ void TSockServer::RaiseError(int err, const std::string& text) {
   if (OnError) OnError(err, text);
 }
 
+void TSockServer::RunHandler(const std::function<void()>& handler) {
+  // No exception may pass into the event loop: it is reported, and the event counts as
+  // handled.
+  try {
+    handler();
+  } catch (const std::exception& error) {
+    RaiseError(0, error.what());
+  }
+}
+
 void TSockServer::Open() {
   if (active_) return;
   const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -160,7 +170,9 @@ void TSockServer::AcceptPending() {
     slot.writeNotifier->setEnabled(false);
     QObject::connect(slot.writeNotifier, &QSocketNotifier::activated, this,
                      [this, k, generation] { WriteClient(k, generation); });
-    if (OnConnect) OnConnect(static_cast<std::uint16_t>(k));
+    RunHandler([&] {
+      if (OnConnect) OnConnect(static_cast<std::uint16_t>(k));
+    });
   }
 }
 
@@ -175,13 +187,12 @@ void TSockServer::PauseAccepting() {
 void TSockServer::ReadClient(int k, std::uint64_t generation) {
   Slot& slot = slots_[static_cast<std::size_t>(k)];
   if (slot.generation != generation || slot.socket < 0) return;
-  bool closing = false;
-  {
+  // Cut off by SendData: what it still sends is not read any more.
+  const auto cutOff = [this, &slot] {
     std::lock_guard<std::mutex> guard(mutex_);
-    closing = slot.closing;
-  }
-  if (closing) {
-    // Cut off by SendData: what it still sends is not read any more.
+    return slot.closing;
+  };
+  if (cutOff()) {
     DropClient(k, generation);
     return;
   }
@@ -192,15 +203,15 @@ void TSockServer::ReadClient(int k, std::uint64_t generation) {
     if (n > 0) {
       budget -= std::min(budget, static_cast<std::size_t>(n));
       for (const std::string& message : slot.cutter.Feed(std::string_view(buffer, static_cast<std::size_t>(n)))) {
-        if (OnDataIn) {
-          try {
-            OnDataIn(static_cast<std::uint16_t>(k), message);
-          } catch (const std::exception& error) {
-            RaiseError(0, error.what());
-          }
-        }
-        // A handler may have ended this connection.
+        RunHandler([&] {
+          if (OnDataIn) OnDataIn(static_cast<std::uint16_t>(k), message);
+        });
+        // A handler may have ended this connection, or a reply cut it off.
         if (slot.generation != generation || slot.socket < 0) return;
+        if (cutOff()) {
+          DropClient(k, generation);
+          return;
+        }
       }
       continue;
     }
@@ -255,7 +266,9 @@ void TSockServer::WriteClient(int k, std::uint64_t generation) {
   }
   if (!drained) return;
   if (slot.writeNotifier != nullptr) slot.writeNotifier->setEnabled(false);
-  if (OnReadyToSend) OnReadyToSend(static_cast<std::uint16_t>(k));
+  RunHandler([&] {
+    if (OnReadyToSend) OnReadyToSend(static_cast<std::uint16_t>(k));
+  });
 }
 
 void TSockServer::WantWrite(int k, std::uint64_t generation) {
@@ -267,13 +280,9 @@ void TSockServer::WantWrite(int k, std::uint64_t generation) {
 void TSockServer::DropClient(int k, std::uint64_t generation) {
   Slot& slot = slots_[static_cast<std::size_t>(k)];
   if (slot.generation != generation || slot.socket < 0) return;
-  if (OnDisconnect) {
-    try {
-      OnDisconnect(static_cast<std::uint16_t>(k));
-    } catch (const std::exception& error) {
-      RaiseError(0, error.what());
-    }
-  }
+  RunHandler([&] {
+    if (OnDisconnect) OnDisconnect(static_cast<std::uint16_t>(k));
+  });
   FreeSlot(k);
 }
 

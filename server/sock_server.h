@@ -94,6 +94,8 @@ class TSockServer : public QObject, public ClientSender {
 
   bool OnMainThread() const;
   void RaiseError(int err, const std::string& text);
+  // Runs an event handler; an exception it raises goes to OnError with code 0.
+  void RunHandler(const std::function<void()>& handler);
   void AcceptPending();
   void PauseAccepting();
   void ReadClient(int k, std::uint64_t generation);

@@ -53,10 +53,14 @@ TEST(AskExchanges, EveryCopInEveryQuestion) {
     std::string logLine;
   };
   const std::string ref = " ref 1/1/123456/4";
+  // 2 to the power 230: exact in binary, so its fixed notation shows all of its 70 digits.
+  const std::string huge = "1725436586697640946858688965569256363112777243042596638790631055949824";
   const Case cases[] = {
       {'5', 4, "1;x;1.5;2;", false, "1;x;1.5;2;", {}, {"13/160/7 err 0" + ref + " [1;x;1.5;2;]"},
        {"13/4/7 err 0" + ref + " [1;x;1.5;2;]"}, 0, ""},
       {'5', 4, "1;x;1.5;2;", true, "1;x;1.50;2.000;;;", {}, {}, {"13/4/7 err 0 [1;x;1.5;2;123456;4;1;1;]"}, 0, ""},
+      {'5', 4, "1;x;" + huge + ";2;", true, "1;x;" + huge + ".00;2.000;;;", {}, {},
+       {"13/4/7 err 0 [1;x;" + huge + ";2;123456;4;1;1;]"}, 0, ""},
       {'5', 4, "1;x;", true, "1;x;", {}, {}, {"13/4/7 err 0 [1;x;123456;4;1;1;]"}, 0,
        "EXCEPTION in CheckSell - ConversionError:\r\nField 3 is missing\r\nBlock=1;x;"},
       {'5', 5, "p;", false, "", {}, {}, {}, 101, ""},
@@ -188,19 +192,34 @@ TEST(AskExchanges, ReceiptLineValueQuestion) {
   }
 }
 
-TEST(AskExchanges, RequestQueuedAfterTheEarlyReplyIsKept) {
-  Asked road(false);
-  road.Request(6, 13, 11, "p;");
-  road.Sent();
-  EXPECT_EQ(road.OwnerOf(road.Message("123456;4;A;")).size(), 1u);
-  // The owner queues its next request before the answer has gone out.
-  road.Request(6, 13, 4, "next;");
-  road.Sent();
-  road.engine.OnOnlineAnswerSent(road.sender, &road.poller, 7, 0);
-  EXPECT_EQ(road.OwnerSent().size(), 1u);
-  EXPECT_EQ(road.Set(13).Command, 4);
-  EXPECT_EQ(road.Set(13).State, kStateQueued);
-  EXPECT_EQ(road.Set(13).Payload, "next;");
+TEST(AskExchanges, RequestQueuedBeforeTheAnswerHasGoneOutIsKept) {
+  struct Case {
+    int cop;
+    char code;
+    bool cancelFirst;  // without the early reply the request on the line is still pending
+    std::size_t repliesAtQuestion;
+  };
+  const Case cases[] = {{11, 'A', false, 1}, {4, '5', true, 0}, {5, 'A', true, 0}, {12, 'A', true, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "COP " << c.cop << " on " << c.code);
+    Asked road(false);
+    road.Request(6, 13, c.cop, "p;");
+    road.Sent();
+    EXPECT_EQ(road.OwnerOf(road.Message(std::string("123456;4;") + c.code + ";0;")).size(), c.repliesAtQuestion);
+    // The owner queues its next request before the answer has gone out.
+    if (c.cancelFirst) road.Request(6, 13, cmdCancel);
+    road.Request(6, 13, 10, "next;");
+    road.Sent();
+    road.engine.OnOnlineAnswerSent(road.sender, &road.poller, 7, 0);
+    EXPECT_EQ(road.OwnerSent().size(), 1u);
+    EXPECT_EQ(road.Set(13).Command, 10);
+    EXPECT_EQ(road.Set(13).State, kStateQueued);
+    EXPECT_EQ(road.Set(13).Payload, "next;");
+    // The register's next question is answered from it.
+    road.Calls();
+    road.Message("123456;5;A;");
+    EXPECT_EQ(road.Calls(), Lines{"SetOnLineAnswer H;;;;;;"});
+  }
 }
 
 TEST(AskExchanges, ReferenceOfABadSerialOrMessageNumberIsZeroAndLogged) {

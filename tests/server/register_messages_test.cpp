@@ -121,6 +121,18 @@ TEST(RegisterMessages, RepeatedUnknownAndUnownedMessagesReachNobody) {
   EXPECT_EQ(road.engine.CurrentExchangeSnapshot().Ecr, 0);
 }
 
+TEST(RegisterMessages, SequenceAfter65535GoesOnWithOne) {
+  Notified road;
+  road.settings.Ecr(7).Sequence = 65535;
+  EXPECT_EQ(road.Message("123456;4;0;X;"),
+            (Lines{"to 1: 1/128/7 err 0 [123456;4;X;65535;1;]", "to 2: 1/128/7 err 0 [123456;4;X;65535;1;]",
+                   "to 3: 254/128/7 err 0 block [1;128;] [123456;4;X;65535;1;]"}));
+  EXPECT_EQ(road.Message("123456;5;0;X;"),
+            (Lines{"to 1: 1/128/7 err 0 [123456;5;X;1;1;]", "to 2: 1/128/7 err 0 [123456;5;X;1;1;]",
+                   "to 3: 254/128/7 err 0 block [1;128;] [123456;5;X;1;1;]"}));
+  EXPECT_EQ(road.settings.Ecr(7).Sequence, 2);
+}
+
 TEST(RegisterMessages, AcceptTakesOnlyWhatAnOwnerCanReceive) {
   EngineOnItsOwn road;
   road.OpenSets({{1, 9}});
@@ -256,6 +268,44 @@ TEST(InLineExchanges, SetFiveCommandsGoToTheRegisterAndTheirAnswersBack) {
     EXPECT_EQ(road.Calls(), Lines{"CancelExchange"});
     road.Request(8, 5, cmdState);
     EXPECT_EQ(road.Sent(), (Lines{"to 9: 5/7/7 err 0 []", "to 8: 5/7/7 err 0 []", "to 9: 5/7/7 err 0 []"}));
+  }
+}
+
+TEST(InLineExchanges, ACommandCancelledOnTheLineIsAnsweredAndOneQueuedSinceWaits) {
+  struct Case {
+    int sendResult;
+    bool requeue;
+    Lines reply;           // to the owner for the command that was on the line
+    std::string nextTake;  // at the register's next status
+  };
+  const Case cases[] = {
+      {0, true, {"to 8: 5/9/7 err 0 [0;]"}, "SetInLineCommand Rnew;"},
+      {1, true, {"to 8: 5/9/7 err 17 [old;]"}, "SetInLineCommand Rnew;"},
+      {0, false, {"to 8: 5/9/7 err 0 [0;]"}, "CancelExchange"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "send " << c.sendResult << (c.requeue ? ", queued again" : ""));
+    EngineOnItsOwn road;
+    road.OpenSets({{8, 5}});
+    road.Request(8, 5, 9, "old;");
+    road.engine.OnEcrStatus(road.sender, &road.poller, 7, "1234;", 0);
+    EXPECT_EQ(road.Calls(), Lines{"SetInLineCommand Iold;"});
+    road.Request(8, 5, cmdCancel);
+    if (c.requeue) road.Request(8, 5, 4, "new;");
+    road.Sent();
+    const std::string pending = c.requeue ? "101" : "0";
+    road.engine.OnCommandSent(road.sender, &road.poller, 7, static_cast<std::uint8_t>(c.sendResult));
+    if (c.sendResult == 0) {
+      road.Request(8, 5, cmdState);
+      EXPECT_EQ(road.Sent(), Lines{"to 8: 5/7/7 err " + pending + " []"});
+      road.engine.OnCommandAnswer(road.sender, &road.poller, 7, "0;", 0);
+    }
+    EXPECT_EQ(road.Sent(), c.reply);
+    EXPECT_EQ(road.Calls(), Lines{"CancelExchange"});
+    road.Request(8, 5, cmdState);
+    EXPECT_EQ(road.Sent(), Lines{"to 8: 5/7/7 err " + pending + " []"});
+    road.engine.OnEcrStatus(road.sender, &road.poller, 7, "1234;", 0);
+    EXPECT_EQ(road.Calls(), Lines{c.nextTake});
   }
 }
 

@@ -202,6 +202,12 @@ TEST_F(RequestEngineTest, RefusalsComeInTheirOrder) {
   };
   // Every request on SET 1 or SET 5 is first copied to the monitor (clients 2 and 6).
   const Case cases[] = {
+      {"open of a held SET with a wrong password", 9, 1, cmdOpen, "x",
+       {"to 2: 1/1/3 err 0 [x]", "to 9: 1/1/3 err 2 [HARBENDIX]", "to 2: 1/1/3 err 2 [HARBENDIX]"}},
+      {"open against a held SET with a wrong password", 9, 3, cmdOpen, "x", {"to 9: 3/1/3 err 2 [HARBENDIX]"}},
+      {"monitor held, wrong password", 9, 2, cmdOpen, "x", {"to 9: 2/1/3 err 2 []"}},
+      {"finish by a stranger", 9, 1, cmdFinish, "", {"to 2: 1/5/3 err 0 []", "to 9: 1/5/3 err 4 []", "to 2: 1/5/3 err 4 []"}},
+      {"answer with C by a stranger", 9, 1, cmdAnswerC, "1;", {"to 2: 1/8/3 err 0 [1;]", "to 9: 1/8/3 err 4 []", "to 2: 1/8/3 err 4 []"}},
       {"close by a stranger", 9, 1, cmdClose, "", {"to 2: 1/2/3 err 0 []", "to 9: 1/2/3 err 4 []", "to 2: 1/2/3 err 4 []"}},
       {"cancel by a stranger", 9, 1, cmdCancel, "", {"to 2: 1/3/3 err 0 []", "to 9: 1/3/3 err 4 []", "to 2: 1/3/3 err 4 []"}},
       {"state by a stranger", 9, 5, cmdState, "", {"to 6: 5/7/3 err 0 []", "to 9: 5/7/3 err 4 []", "to 6: 5/7/3 err 4 []"}},
@@ -312,6 +318,46 @@ TEST_F(RequestEngineTest, DisconnectFreesEverythingTheClientHeld) {
   engine.ClientDisconnected(sender, &poller, 7);
   EXPECT_EQ(poller.Take(), (Lines{"RemoveEcr 6", "StopNoise"}));
   EXPECT_FALSE(engine.PollingActive());
+}
+
+TEST_F(RequestEngineTest, CancelDropsAHeldBackReplyAndCloseKeepsItUntilTheNextOpen) {
+  Open(6, 13, 2);
+  const auto holdBack = [&] {
+    engine.WithContext([](ExchangeContext& context) {
+      TSetDescr& set = context.EcrTable.At(2).Set(13);
+      set.Saved = 1;
+      set.SavedCommand = 4;
+      set.SavedPayload = "p;";
+      set.SavedBlock = "ref";
+    });
+  };
+  const auto heldBack = [&] {
+    const TSetDescr set = engine.EcrSnapshot(2).Set(13);
+    EXPECT_EQ(set.Saved == 1, set.SavedCommand == 4);
+    EXPECT_EQ(set.Saved == 1, set.SavedPayload == "p;" && set.SavedBlock == "ref");
+    EXPECT_EQ(set.Saved == 0, set.SavedPayload.empty() && set.SavedBlock.empty());
+    return set.Saved == 1;
+  };
+  holdBack();
+  EXPECT_EQ(Send(6, 13, cmdCancel, 2), Lines{"to 6: 13/3/2 err 0 []"});
+  EXPECT_FALSE(heldBack());
+  holdBack();
+  EXPECT_EQ(Send(6, 13, cmdClose, 2), Lines{"to 6: 13/2/2 err 0 []"});
+  EXPECT_TRUE(heldBack());
+  Open(7, 13, 2);
+  EXPECT_FALSE(heldBack());
+}
+
+TEST_F(RequestEngineTest, ClientZeroIsNobody) {
+  EXPECT_TRUE(Send(0, 1, cmdOpen, 4).empty());
+  EXPECT_EQ(engine.EcrSnapshot(4).Set(1).ClientId, 0);
+  EXPECT_EQ(engine.EcrSnapshot(4).UseCount, 0);
+  Open(1, 1, 4);
+  poller.Take();
+  engine.ClientDisconnected(sender, &poller, 0);
+  EXPECT_EQ(engine.EcrSnapshot(4).UseCount, 1);
+  EXPECT_TRUE(poller.Take().empty());
+  EXPECT_TRUE(engine.PollingActive());
 }
 
 TEST_F(RequestEngineTest, OldFiscalPrinterModeOpensSet13WithoutTheName) {
