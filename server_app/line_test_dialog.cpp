@@ -13,12 +13,11 @@
 
 #include "foundation/widgets/msg_box.h"
 #include "line/simple_com_object.h"
+#include "server_app/accept_short_block.h"
 #include "server_app/line_test_engine.h"
 
 namespace ecr {
 namespace {
-
-constexpr std::size_t kShortBlockLimit = 8;
 
 QLabel* CounterPanel(const char* name, const QColor& colour, QWidget* parent) {
   auto* panel = new QLabel("0", parent);
@@ -126,9 +125,7 @@ void TfmTestLine::StartTest() {
   com_->PortName = PortName;
   com_->SetBaudRate(static_cast<std::uint32_t>(Speed));
   // A register's own message is refused and stays unacknowledged for the real server.
-  com_->OnTakeBlock = [](TBasicCommunicationObject&, std::uint8_t, const std::string& block, bool& accept) {
-    accept = block.size() < kShortBlockLimit;
-  };
+  com_->OnTakeBlock = AcceptShortBlock;
   engine_ = std::make_unique<TTestEngine>();
   engine_->Com = com_.get();
   engine_->EcrNo = eECR->text().toInt();

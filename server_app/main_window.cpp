@@ -85,6 +85,8 @@ TfmMain::~TfmMain() {
 
 void TfmMain::FormCreate() {
   QGuiApplication::setApplicationDisplayName(title_);
+  // The program's own icon: the windows' frames and the status window's support page.
+  QApplication::setWindowIcon(TrayImage(kTrayImageRunning));
   LogWrite(title_.toStdString() + " executed.");
   dialogOpen_ = false;
   LoadOptions();

@@ -5,21 +5,14 @@
 #include <utility>
 
 #include "foundation/fields.h"
+#include "server_app/accept_short_block.h"
 
 namespace ecr {
 namespace {
 
-constexpr std::size_t kShortBlockLimit = 8;
-
 void ReplacePlaceholder(std::string& text, std::string_view placeholder, const std::string& value) {
   const std::size_t at = text.find(placeholder);
   if (at != std::string::npos) text.replace(at, placeholder.size(), value);
-}
-
-// A register's own message is longer than 7 characters: refused, so it stays for the
-// real server.
-void AcceptShortBlock(TBasicCommunicationObject&, std::uint8_t, const std::string& block, bool& accept) {
-  accept = block.size() < kShortBlockLimit;
 }
 
 std::uint32_t SpeedOf(const std::string& text) {

@@ -9,6 +9,7 @@
 #include "server/client_message.h"
 #include "server/commands.h"
 #include "tests/server_app/harbendix_process.h"
+#include "tests/server_app/loopback_ports.h"
 #include "tests/support/register_emulator.h"
 
 namespace ecr {
@@ -17,30 +18,10 @@ namespace {
 using namespace std::chrono_literals;
 using testing::HarbendixFolder;
 using testing::HarbendixProcess;
+using testing::FreePort;
+using testing::PortIsFree;
+using testing::TakenPort;
 using testing::TestClient;
-
-bool PortIsFree(std::uint16_t port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  const int on = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  const bool free = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-  close(fd);
-  return free;
-}
-
-std::uint16_t FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-  socklen_t length = sizeof(address);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
 
 // Opens SET setNo of register logNo and returns the reply's error code (-1: no reply).
 int OpenSet(TestClient& client, int setNo, int logNo, const std::string& password) {
@@ -55,26 +36,6 @@ int OpenSet(TestClient& client, int setNo, int logNo, const std::string& passwor
   EXPECT_EQ(message.LogNo, logNo);
   return message.ErrorCode;
 }
-
-// A socket listening on a free port, so that the port is taken.
-class TakenPort {
- public:
-  TakenPort() : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    listen(fd_, 1);
-    socklen_t length = sizeof(address);
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-  }
-  ~TakenPort() { close(fd_); }
-  std::uint16_t Port() const { return port_; }
-
- private:
-  int fd_;
-  std::uint16_t port_ = 0;
-};
 
 std::size_t Count(const std::string& text, const std::string& what) {
   std::size_t count = 0;

@@ -14,6 +14,7 @@
 #include "server/client_message.h"
 #include "server/commands.h"
 #include "tests/server_app/harbendix_process.h"
+#include "tests/server_app/loopback_ports.h"
 #include "tests/support/register_emulator.h"
 
 namespace ecr {
@@ -22,22 +23,11 @@ namespace {
 using namespace std::chrono_literals;
 using testing::HarbendixFolder;
 using testing::HarbendixProcess;
+using testing::PortIsFree;
 using testing::TestClient;
 
 constexpr std::uint16_t kDefaultTcpPort = 4999;
 constexpr int kEcr = 7;
-
-bool PortIsFree(std::uint16_t port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  const int on = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  const bool free = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-  close(fd);
-  return free;
-}
 
 std::string Request(int set, int command, std::string_view payload = {}) {
   return BuildClientMessage(static_cast<std::uint8_t>(set), static_cast<std::uint8_t>(command), kEcr, 0, {},

@@ -255,6 +255,41 @@ TEST_F(LanguageDialogTest, AModuleGoneSinceTheListWasMadeKeepsTheDialogOpen) {
   EXPECT_EQ(Stored(), std::nullopt);
 }
 
+TEST_F(LanguageDialogTest, RegistryFailuresShowTheirBoxesAndKeepTheDialogOpen) {
+  struct Case {
+    const char* name;
+    int result;
+    const char* box;
+  };
+  const Case cases[] = {
+      {"the key cannot be made", slKeyNotOpened, "Unable to open created Reg Key"},
+      {"the value cannot be written", slError, "ERROR"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir folder;
+    Registry failing(folder.Path() / "registry");
+    if (c.result == slKeyNotOpened) {
+      std::ofstream(folder.File("registry")) << "a file, not a folder";
+    } else {
+      // A key where the value would go: the value cannot take its place.
+      const auto key = failing.CreateKey(RegistryHive::CurrentUser, kLocalesKeyPath);
+      ASSERT_TRUE(key);
+      std::filesystem::create_directory(key->Folder() / LocalesValueName(program));
+    }
+    LanguageSelection selection(program, failing, kEnglishUs, LanguageModule::Loads);
+    EXPECT_EQ(selection.SetLanguage("BGR"), c.result);
+    BoxRecorder boxes(QMessageBox::Yes);
+    TfmLanguageSelection dialog(selection);
+    EXPECT_FALSE(ChooseAndOk(dialog, "Bulgarian"));
+    ASSERT_EQ(boxes.texts.size(), 2u);
+    EXPECT_EQ(boxes.texts[1], c.box);
+    EXPECT_EQ(boxes.kinds[1], kMsgError);
+    EXPECT_EQ(selection.NextLanguage(), "ENU");
+    EXPECT_FALSE(dialog.CloseRequested());
+  }
+}
+
 TEST_F(LanguagesTest, TheBulgarianModuleSuppliesTheTextsOfThisStart) {
   AddModule("BGR");
   Store("BGR");

@@ -22,6 +22,7 @@
 #include <stdexcept>
 
 #include "server_app/menu_glyphs.h"
+#include "tests/server_app/loopback_ports.h"
 
 namespace ecr {
 namespace {
@@ -34,6 +35,7 @@ class FakeWindows : public ServerWindows {
   std::string lastPasswordAsked;
   std::function<void()> whilePasswordShows;
   std::optional<std::string> accessResult;  // nullopt = Cancel
+  std::function<void(ServerSettings&)> accessChange;  // what "Apply SET password" did
   std::optional<int> codeTableChoice;       // nullopt = Cancel
   std::function<void(ServerSettings&)> portsChange;
   std::function<void()> whileSearchShows;
@@ -49,8 +51,9 @@ class FakeWindows : public ServerWindows {
     if (whilePasswordShows) whilePasswordShows();
     return passwordAnswer;
   }
-  bool EditAccess(ServerSettings&, std::string& newAdminPassword) override {
+  bool EditAccess(ServerSettings& settings, std::string& newAdminPassword) override {
     ++accessShown;
+    if (accessChange) accessChange(settings);
     if (!accessResult) return false;
     newAdminPassword = *accessResult;
     return true;
@@ -108,27 +111,6 @@ bool CanConnect(std::uint16_t port) {
   close(fd);
   return connected;
 }
-
-// A socket listening on a free loopback port, for a port that is taken.
-class TakenPort {
- public:
-  TakenPort() : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    listen(fd_, 1);
-    socklen_t length = sizeof(address);
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-  }
-  ~TakenPort() { close(fd_); }
-  std::uint16_t Port() const { return port_; }
-
- private:
-  int fd_;
-  std::uint16_t port_ = 0;
-};
 
 class MainWindowTest : public ::testing::Test {
  protected:
@@ -200,6 +182,9 @@ TEST_F(MainWindowTest, CreationStartsOnTheStoredPortsAndStopStartAgain) {
   EXPECT_TRUE(w.isHidden());
   EXPECT_TRUE(w.Tray().Shown());
   EXPECT_EQ(w.Tray().Hint(), w.Title());
+  // The application's icon, which the status window's support page shows.
+  EXPECT_FALSE(QApplication::windowIcon().isNull());
+  EXPECT_EQ(QGuiApplication::applicationDisplayName(), w.Title());
   ExpectRunning(true);
   ASSERT_EQ(starts_.size(), 1u);
   EXPECT_EQ(starts_[0].comPort, "COM1");
@@ -234,7 +219,7 @@ TEST_F(MainWindowTest, FailedStartsUndoThemselvesAndStartCanTryAgain) {
   EXPECT_EQ(windows_.status.settings, "Server STOPPED");
 
   // The TCP port taken: the socket server's own message; the line is not even made.
-  const TakenPort taken;
+  const testing::TakenPort taken;
   settings_.IPPort = taken.Port();
   lineFailure_.reset();
   w.miStartStopClick();
@@ -325,6 +310,28 @@ TEST_F(MainWindowTest, SettingsItemsSaveAsTheyShould) {
   EXPECT_EQ(starts_.back().comPort, "COM7");
   EXPECT_EQ(starts_.back().comSpeed, 9600);
   EXPECT_EQ(windows_.status.settings, "Port: COM7 Speed: 9600  IP Port: 0");
+}
+
+TEST_F(MainWindowTest, SetPasswordsAppliedInTheAccessDialogLastUntilAStartLoadsTheFile) {
+  TfmMain& w = Create();
+  w.miStartStopClick();
+  w.miPortsClick();  // a settings file without SET passwords
+  windows_.accessChange = [](ServerSettings& s) { s.SetPassword(3) = "three"; };
+
+  // Cancel: in force at once, but only in memory; the start loads the file and drops it.
+  w.miAccessClick();
+  EXPECT_EQ(settings_.SetPassword(3).Get(), "three");
+  w.miStartStopClick();
+  ASSERT_TRUE(w.Running());
+  EXPECT_EQ(settings_.SetPassword(3).Get(), "");
+
+  // OK saves the record, SET passwords with it: the next start keeps them.
+  w.miStartStopClick();
+  windows_.accessResult = "";
+  w.miAccessClick();
+  w.miStartStopClick();
+  ASSERT_TRUE(w.Running());
+  EXPECT_EQ(settings_.SetPassword(3).Get(), "three");
 }
 
 TEST_F(MainWindowTest, CodeTableChoiceGoesToTheIniAndTheNextStart) {

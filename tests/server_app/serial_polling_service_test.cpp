@@ -122,10 +122,21 @@ TEST_F(SerialPollingServiceTest, OpenedSetPutsTheRegisterOnThePollList) {
   EXPECT_TRUE(emulator.WaitForFrames("TAKE 05", 3, 20s));
 
   // The stop: the thread ends and the line closes; the register is taken no more.
+  // Frames written before the stop may still be on their way into the emulator, so the
+  // line counts as quiet once nothing more has arrived for 300 ms; a thread still polling
+  // would never let it settle.
   service.reset();
-  const auto frames = emulator.ReceivedFrames().size();
-  std::this_thread::sleep_for(300ms);
-  EXPECT_EQ(emulator.ReceivedFrames().size(), frames);
+  bool settled = false;
+  std::size_t frames = emulator.ReceivedFrames().size();
+  for (const auto deadline = std::chrono::steady_clock::now() + 20s; !settled && std::chrono::steady_clock::now() < deadline;) {
+    std::this_thread::sleep_for(300ms);
+    const std::size_t now = emulator.ReceivedFrames().size();
+    settled = now == frames;
+    frames = now;
+  }
+  EXPECT_TRUE(settled);
+  // The close frees the register last.
+  EXPECT_EQ(emulator.ReceivedFrames().back(), "FREE");
 }
 
 }  // namespace

@@ -3,18 +3,30 @@
 #include "server_app/standard_server_windows.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
 
 #include "foundation/widgets/lang_sel_dialog.h"
 #include "foundation/widgets/msg_box.h"
 #include "foundation/widgets/offset_dialog.h"
 #include "foundation/widgets/password_dialog.h"
+#include "platform/registry.h"
+#include "platform/serial_port_names.h"
+#include "server_app/access_dialog.h"
+#include "server_app/language_dialog.h"
+#include "server_app/line_test_dialog.h"
+#include "server_app/ports_dialog.h"
+#include "server_app/register_search_dialog.h"
+#include "server_app/status_window.h"
+#include "tests/support/temp_dir.h"
 
 namespace ecr {
 namespace {
@@ -80,6 +92,83 @@ TEST(StandardServerWindows, OffsetAndCodeTableDialogs) {
   WhenShown<TfmLangSel>([](TfmLangSel& dialog) { dialog.OKBtn->click(); });  // the same row
   EXPECT_FALSE(windows.SelectCodeTable(index));
   EXPECT_EQ(index, 3);
+}
+
+// Every window of the tray menu opens from the set with the server's values and hands
+// back what the user chose.
+TEST(StandardServerWindows, MenuWindowsOpenWithTheServersValues) {
+  TempDir temp;
+  const std::string program = temp.File("harbendix");
+  std::ofstream(program) << "program";
+  Registry registry(temp.Path() / "registry");
+  for (const char* port : {"COM1", "COM3"}) {
+    const auto key = registry.CreateKey(RegistryHive::LocalMachine, std::string("Enum\\Test\\") + port);
+    ASSERT_TRUE(key);
+    key->WriteString(kPortNameValue, port);
+    key->WriteString(kDeviceNodeValue, "/dev/null");
+  }
+  StandardServerWindows windows({program, registry, 0x0409});
+  ServerSettings settings;
+
+  WhenShown<TfmAccess>([](TfmAccess& dialog) {
+    dialog.eNewPW->setText("admin");
+    dialog.eVerify->setText("admin");
+    dialog.BitBtnOK->click();
+  });
+  std::string newPassword;
+  EXPECT_TRUE(windows.EditAccess(settings, newPassword));
+  EXPECT_EQ(newPassword, "admin");
+
+  WhenShown<TfmPorts>([](TfmPorts& dialog) {
+    EXPECT_EQ(dialog.cbComPort->currentText(), "COM1");
+    dialog.cbComPort->setCurrentIndex(dialog.cbComPort->findText("COM3"));
+    dialog.cbSpeed->setCurrentIndex(dialog.cbSpeed->findText("9600"));
+    dialog.eIPPort->setText("5000");
+    dialog.BitBtnOK->click();
+  });
+  windows.EditPorts(settings);
+  EXPECT_EQ(settings.ComPort.Get(), "COM3");
+  EXPECT_EQ(settings.ComSpeed, 9600);
+  EXPECT_EQ(settings.IPPort, 5000);
+  WhenShown<TfmPorts>([](TfmPorts& dialog) {
+    dialog.cbSpeed->setCurrentIndex(0);
+    dialog.BitBtnCancel->click();
+  });
+  windows.EditPorts(settings);
+  EXPECT_EQ(settings.ComSpeed, 9600);
+
+  QString searchCaption;
+  WhenShown<TfmEcrSearch>([&](TfmEcrSearch& dialog) {
+    searchCaption = dialog.windowTitle();
+    dialog.btnClose->click();
+  });
+  windows.SearchForEcrs("COM3");
+  EXPECT_EQ(searchCaption, "Search for ECRs on COM3");
+
+  QString lineInfo;
+  WhenShown<TfmTestLine>([&](TfmTestLine& dialog) {
+    lineInfo = dialog.lblInfo->text();
+    dialog.btnClose->click();
+  });
+  windows.TestLine("COM3", 9600);
+  EXPECT_EQ(lineInfo, "port: COM3  speed: 9600");
+
+  QString activeLanguage;
+  WhenShown<TfmLanguageSelection>([&](TfmLanguageSelection& dialog) {
+    activeLanguage = dialog.lblActiveLng->text();
+    dialog.bbtnCancel->click();
+  });
+  windows.ShowLanguageDialog();
+  EXPECT_EQ(activeLanguage, "No Active Language");
+
+  StatusTexts texts;
+  texts.settings = "Server STOPPED";
+  windows.UpdateStatus(texts);
+  windows.ShowStatus();
+  TfmSelvaroStatus& status = windows.Windows().StatusWindow();
+  EXPECT_TRUE(status.isVisible());
+  EXPECT_EQ(status.lblSettings->text(), "Server STOPPED");
+  EXPECT_TRUE(status.tmrDisplay.isActive());
 }
 
 }  // namespace

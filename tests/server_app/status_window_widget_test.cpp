@@ -2,12 +2,15 @@
 // keep-alive countdown while the window shows, and the support page.
 #include "server_app/status_window.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <gtest/gtest.h>
 
+#include "foundation/widgets/contact_panels.h"
 #include "server/request_engine.h"
+#include "server_app/menu_glyphs.h"
 #include "tests/server_app/window_test_support.h"
 
 namespace ecr {
@@ -141,14 +144,28 @@ TEST_F(StatusWindowTest, TextsOfTheServiceAndTheSupportPage) {
   EXPECT_EQ(window.lblLanguage->text().toStdString(), texts.language);
   EXPECT_EQ(window.pgcStatusScreen->tabText(0), "Status");
   EXPECT_EQ(window.pgcStatusScreen->tabText(1), "Support");
-  EXPECT_EQ(window.ProdName->text(), window.windowTitle());
+
+  // The window as the program makes it: after the main window set the title and icon.
+  QGuiApplication::setApplicationDisplayName("Harbendix v1.0.21");
+  QApplication::setWindowIcon(TrayImage(kTrayImageRunning));
+  TfmSelvaroStatus program;
+  program.SetEngine(&engine);
+  program.SetTexts(texts);
+  EXPECT_EQ(program.windowTitle(), "Harbendix v1.0.21");
+  EXPECT_EQ(program.ProdName->text(), "Harbendix v1.0.21");
+  ASSERT_FALSE(program.Img->pixmap().isNull());
+  EXPECT_EQ(program.Img->pixmap().toImage(), QApplication::windowIcon().pixmap(32, 32).toImage());
+  // The maker's contact panel sits on the support page, under the product.
+  const auto* contact = program.tabAbout->findChild<TfrCompanyInfoKv*>();
+  ASSERT_NE(contact, nullptr);
 
   UseEcr(12, 1234, EcrModeInLine, 15, {{1, 3}, {2, 4}});
   UseEcr(14, 20117, EcrModeOnLine, 15, {{3, 1}});
-  window.show();
-  window_test::SavePicture(window, "status_window");
-  window.pgcStatusScreen->setCurrentWidget(window.tabAbout);
-  window_test::SavePicture(window, "status_window_support");
+  program.show();
+  window_test::SavePicture(program, "status_window");
+  program.pgcStatusScreen->setCurrentWidget(program.tabAbout);
+  EXPECT_GE(contact->geometry().top(), program.ProdName->geometry().bottom());
+  window_test::SavePicture(program, "status_window_support");
 }
 
 }  // namespace
