@@ -2,7 +2,6 @@
 // the close request to a running copy, the priority class, the fixed regional formats,
 // and the hidden main window with its tray icon.
 #include <QApplication>
-#include <QDialog>
 
 #include <optional>
 #include <string>
@@ -13,6 +12,7 @@
 #include "foundation/regional_formats.h"
 #include "foundation/self_messenger.h"
 #include "foundation/settings_store.h"
+#include "foundation/widgets/close_open_dialogs.h"
 #include "foundation/widgets/self_messenger_host.h"
 #include "platform/process_priority.h"
 #include "platform/program_path.h"
@@ -56,18 +56,7 @@ int main(int argc, char** argv) {
   TfmMain window(MainWindowParts{settings, settingsStore, ProgramSidePath(".INI"),
                                  FileVersionText(ProgramPath()), UserDefaultLangId(),
                                  MakeSerialPollingService, windows});
-  // A close may come while a modal box or dialog runs its own loop (a close request of a
-  // second start): those windows end first, then the message loop.
-  QObject::connect(
-      &window, &TfmMain::Closed, &app,
-      [] {
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-          if (auto* dialog = qobject_cast<QDialog*>(widget); dialog != nullptr && dialog->isVisible())
-            dialog->reject();
-        }
-        QCoreApplication::quit();
-      },
-      Qt::QueuedConnection);
+  QObject::connect(&window, &TfmMain::Closed, &app, CloseOpenDialogsAndQuit, Qt::QueuedConnection);
   // Installed before the first start, not after it: the window expects its handler in
   // place whenever it exists, and the start's error box must not keep a close request out.
   messengerHost->Messenger().SetOnSelfEvent(

@@ -2,7 +2,6 @@
 // the close request to a running copy ("Q" or "QUIT"), the fixed regional formats, the
 // keep-awake request, and the hidden main window with its tray icon.
 #include <QApplication>
-#include <QDialog>
 
 #include <chrono>
 #include <string>
@@ -12,6 +11,7 @@
 #include "foundation/regional_formats.h"
 #include "foundation/self_messenger.h"
 #include "foundation/settings_store.h"
+#include "foundation/widgets/close_open_dialogs.h"
 #include "foundation/widgets/msg_box.h"
 #include "foundation/widgets/self_messenger_host.h"
 #include "platform/keep_awake.h"
@@ -52,18 +52,7 @@ int main(int argc, char** argv) {
     TfmMain window(ClientMainParts{store, passwords, ProgramSidePath(".ini"), programFolder,
                                    FileVersionText(programPath), programFolder + kClientHelpFile,
                                    &keepAwake, nullptr, seed});
-    // A close may come while a modal box or dialog runs its own loop (a close request of a
-    // second start): those windows end first, then the message loop.
-    QObject::connect(
-        &window, &TfmMain::Closed, &app,
-        [] {
-            for (QWidget* widget : QApplication::topLevelWidgets()) {
-                if (auto* dialog = qobject_cast<QDialog*>(widget); dialog != nullptr && dialog->isVisible())
-                    dialog->reject();
-            }
-            QCoreApplication::quit();
-        },
-        Qt::QueuedConnection);
+    QObject::connect(&window, &TfmMain::Closed, &app, CloseOpenDialogsAndQuit, Qt::QueuedConnection);
     messengerHost->Messenger().SetOnSelfEvent(
         [&window](TSelfMessenger&, int messageId, const std::string& text, bool loopBack) {
             window.SelfMessengerSelfEvent(messageId, text, loopBack);

@@ -1,0 +1,16 @@
+#include "foundation/widgets/close_open_dialogs.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QWidget>
+
+namespace ecr {
+
+void CloseOpenDialogsAndQuit() {
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    if (auto* dialog = qobject_cast<QDialog*>(widget); dialog != nullptr && dialog->isVisible()) dialog->reject();
+  }
+  QCoreApplication::quit();
+}
+
+}  // namespace ecr
