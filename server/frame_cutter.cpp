@@ -12,6 +12,7 @@ std::vector<std::string> ClientFrameCutter::Feed(std::string_view bytes) {
       remaining_ = static_cast<std::uint8_t>(bytes.front());
       received_ = 0;
       bytes.remove_prefix(1);
+      if (remaining_ == 0 && emptyFrames_ == EmptyFrames::Report) messages.emplace_back();
       continue;
     }
     const std::size_t take = std::min<std::size_t>(remaining_, bytes.size());
