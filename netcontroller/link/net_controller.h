@@ -1,0 +1,162 @@
+#pragma once
+
+// The PC end of the network-controller link: finds the controller on COM1..COM9, writes
+// every command to it, keeps the mask of served registers and the state of the one exchange
+// the controller runs with a register, and raises six events for what the controller
+// reports (through its reader thread, see TComReader).
+//
+// Text to and from the registers goes through a private copy of a code table (the first
+// table of the network-controller server until SetCodeTable); events carry the translated
+// text, commands are translated when they are written.
+//
+// Exchange state (NcState) for the current register (CurrentEcr):
+//   0 no exchange, 1 InLine announced (InLine data may be sent), 2 InLine data written,
+//   3 InLine data delivered (the register's answer awaited), 4 OnLine block received (an
+//   answer may be sent), 5 OnLine answer written.
+// Link state: 0 alive, 1 one keep-alive unanswered, 2 lost (also before a successful search).
+//
+// Threads:
+// - Assign the six events and the log before FindController; the reader thread reads them
+//   from then on and raises every event on its own thread.
+// - Every command (the Set*/Send*/AddEcr/RemoveEcr calls) may be called from any thread,
+//   the event handlers included. Each command goes to the port whole in one write, under
+//   one lock, so commands of two threads never interleave within a frame.
+// - NcState, CurrentEcr and Mask are kept under the same lock; LinkState and Speed are
+//   atomics; Com and Id are set by FindController before the reader starts.
+// - FindController and destruction belong to the owner's thread. Destruction writes the
+//   empty mask, stops the reader and waits for it, and closes the port; call it neither
+//   from an event handler nor while another thread still issues commands.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "foundation/code_tables.h"
+#include "platform/serial_port.h"
+
+namespace ecr {
+
+class LogFile;
+class TComReader;
+
+class TNetController {
+ public:
+    // Ecr is the register's logical number 1..16 (0 when no register is current). ErrC of
+    // the block and delivery events is the controller's status minus 1; of OnError the
+    // error number (150..167, or 20 for an InLine delivery report nobody waited for).
+    using TOnEcrBlk = std::function<void(TNetController& sender, int ecr, const std::string& blk, std::uint8_t errC)>;
+    using TCommandNotify = std::function<void(TNetController& sender, int ecr, std::uint8_t errC)>;
+    using TOnErr = std::function<void(TNetController& sender, int ecr, std::uint8_t errC, int extErr)>;
+
+    static constexpr int kFirstPort = 1;
+    static constexpr int kLastPort = 9;
+    static constexpr std::uint32_t kProbeBaud = 19200;
+    static constexpr std::uint32_t kProbeReplyWaitMs = 1000;
+    static constexpr std::size_t kIdentifyReplyLength = 12;
+    static constexpr std::size_t kInlDataMaxLength = 120;
+    static constexpr int kMaxEcr = 16;
+
+    // Results of the commands.
+    static constexpr int kDone = 0;
+    static constexpr int kBadSpeed = 100;
+    static constexpr int kWrongState = 101;
+    static constexpr int kTooLong = 18;
+
+    TNetController();
+    ~TNetController();
+    TNetController(const TNetController&) = delete;
+    TNetController& operator=(const TNetController&) = delete;
+
+    TOnEcrBlk OnEcrInLine;
+    TCommandNotify OnInlSended;
+    TCommandNotify OnOnlSended;
+    TOnEcrBlk OnInlReceived;
+    TOnEcrBlk OnOnlReceived;
+    TOnErr OnError;
+
+    void SetLog(LogFile& log);  // default: the process log
+
+    // Probes COM1..COM9 in turn: the controller answers the identify command within 1000 ms
+    // with 12 bytes ending in 0C 01 06 00. On success Com, Id, the reader and link state 0;
+    // otherwise Com 0, link state 2 and "NetController not found!" in the log. A second
+    // call stops the reader of the first one before it searches.
+    void FindController();
+
+    int Com() const { return com_; }
+    const std::string& Id() const { return id_; }
+    int Speed() const { return speed_.load(); }
+    std::uint8_t LinkState() const { return link_state_.load(); }
+    std::uint8_t NcState() const;
+    int CurrentEcr() const;
+    std::uint32_t Mask() const;
+
+    // 100 for a speed other than 4800 and 9600 (nothing sent), else 0. With registers in the
+    // mask the mask is emptied around the speed command, restored, and the controller reset.
+    int SetSpeed(int speed);
+    // Writes the mask command with `mask`; the kept mask does not change.
+    int SetMask(std::uint16_t mask);
+    // Adds register `ecr` (1..16) to the mask and writes it; resets the controller when the
+    // mask was empty. False, nothing sent, for a number outside 1..16.
+    bool AddEcr(int ecr);
+    // Removes register `ecr` (1..16) from a non-empty mask and writes it. False, nothing
+    // sent, for a number outside 1..16.
+    bool RemoveEcr(int ecr);
+    void SendStart();
+    void SendStop();
+    void SendIdentify();
+    // NcState 0 and CurrentEcr 0, then the reset command; returns 0.
+    int SendReset();
+    // The OnLine answer; 0 when written (or without a port), 101 outside NcState 4.
+    int SendOnlAnswer(std::string_view text);
+    // InLine data; 18 for more than 120 bytes, 0 when written (or without a port), 101
+    // outside NcState 1.
+    int SendInlData(std::string_view text);
+
+    void SetCodeTable(const CodeTable& table);
+    std::string StrFromEcr(std::string_view text) const;
+    std::string StrToEcr(std::string_view text) const;
+
+ private:
+    friend class TComReader;
+
+    // What a frame makes the reader raise once the lock is released.
+    struct Notice;
+
+    // Under lock_.
+    void WriteLocked(std::string_view bytes);
+    void ResetLocked();
+    void RouteEcrBlockLocked(int ecr, const std::string& block, std::uint8_t status, Notice& notice);
+
+    // For the reader.
+    bool WaitForInput(int timeoutMs) const;
+    // Reads what is queued into `into`, at most `max` bytes; throws std::runtime_error when
+    // the port fails.
+    std::size_t ReadQueued(std::uint8_t* into, std::size_t max);
+    void LinkAlive();
+    void KeepAlive();
+    void HandleReply(std::string_view frame);
+    void Log(const std::string& text);
+
+    void StopReader();
+
+    LogFile* log_ = nullptr;
+    int com_ = 0;
+    std::string id_;
+    std::atomic<int> speed_{4800};
+    std::atomic<std::uint8_t> link_state_{2};
+
+    mutable std::mutex lock_;
+    SerialPort port_;
+    std::uint32_t mask_ = 0;
+    CodeTable code_table_;
+    std::uint8_t nc_state_ = 0;
+    int current_ecr_ = 0;
+
+    std::unique_ptr<TComReader> reader_;
+};
+
+}  // namespace ecr

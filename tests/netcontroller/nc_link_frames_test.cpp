@@ -1,0 +1,242 @@
+// The controller's frames as the link reads them: the events they raise with their exact
+// data, the error numbers, and the exchange state they leave.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "foundation/code_tables.h"
+#include "netcontroller/link/nc_error.h"
+#include "tests/netcontroller/nc_link_fixture.h"
+
+namespace ecr::test {
+namespace {
+
+using namespace std::string_literals;
+using nc::NcErrorCode;
+
+// A step of a case: bytes the controller sends, or a call on the link.
+struct Step {
+  std::string bytes;
+  std::function<void(TNetController&)> call;
+};
+
+Step Bytes(std::string bytes) { return {std::move(bytes), {}}; }
+Step Call(std::function<void(TNetController&)> call) { return {{}, std::move(call)}; }
+
+std::string Block(int ecr, const std::string& block, std::uint8_t status = 1, std::uint8_t ack = 0x06) {
+  return "\x0A"s + block + static_cast<char>(0x80 + ecr) + static_cast<char>(status) + static_cast<char>(ack) + '\0';
+}
+
+std::string Frame(std::uint8_t code, std::uint8_t status, std::uint8_t ack = 0x06) {
+  return std::string{static_cast<char>(code), static_cast<char>(status), static_cast<char>(ack), '\0'};
+}
+
+struct FrameCase {
+  const char* name;
+  std::vector<Step> steps;
+  std::vector<std::string> events;
+  int nc_state;
+  int current_ecr;
+};
+
+class NcLinkFrames : public NcLinkTest {
+ protected:
+  // The speed frames change nothing else: one acknowledged speed frame after a case's bytes
+  // tells that every frame before it has been handled.
+  void Sync() {
+    nc_.SendFrame(0x02, 1);
+    ASSERT_TRUE(WaitUntil([&] { return controller_.Speed() == 9600; }, 5s));
+    nc_.SendFrame(0x01, 1);
+    ASSERT_TRUE(WaitUntil([&] { return controller_.Speed() == 4800; }, 5s));
+  }
+
+  void Run(const FrameCase& c) {
+    SCOPED_TRACE(c.name);
+    controller_.SendReset();
+    Sync();
+    events_.Clear();
+    for (const Step& step : c.steps) {
+      if (step.call) {
+        // The frames before a call must have been handled, as the call depends on their state.
+        Sync();
+        step.call(controller_);
+      } else {
+        nc_.SendRaw(step.bytes);
+      }
+    }
+    Sync();
+    EXPECT_EQ(events_.Lines(), c.events);
+    EXPECT_EQ(controller_.NcState(), c.nc_state);
+    EXPECT_EQ(controller_.CurrentEcr(), c.current_ecr);
+  }
+};
+
+TEST_F(NcLinkFrames, EveryFrameRaisesItsEventAndLeavesItsState) {
+  nc_.SetSilent(true);  // every reply of these cases is written by the case itself
+  const auto inlData = [](TNetController& c) { EXPECT_EQ(c.SendInlData("R12;"), 0); };
+  const auto onlAnswer = [](TNetController& c) { EXPECT_EQ(c.SendOnlAnswer("7;"), 0); };
+  const std::vector<FrameCase> cases = {
+      {"two frames in one read", {Bytes(Frame(0x07, 1) + Frame(0x08, 1))}, {}, 0, 0},
+      {"a 7-byte block announces InLine", {Bytes(Block(3, "1234567"))}, {"EcrInLine 3 1234567 0"}, 1, 3},
+      {"a longer block is OnLine", {Bytes(Block(3, "12;7;0;ABC;"))}, {"OnlReceived 3 12;7;0;ABC; 0"}, 4, 3},
+      {"an empty block is OnLine", {Bytes(Block(2, ""))}, {"OnlReceived 2  0"}, 4, 2},
+      {"bytes before the LF are dropped", {Bytes("xy\x0A" + Block(4, "12;7;0;;"))}, {"OnlReceived 4 12;7;0;; 0"}, 4, 4},
+      {"the status minus 1 is ErrC", {Bytes(Block(16, "1234567", 5))}, {"EcrInLine 16 1234567 4"}, 1, 16},
+      {"another register's block restarts the exchange",
+       {Bytes(Block(3, "12;7;0;;")), Bytes(Block(5, "13;8;0;;"))},
+       {"OnlReceived 3 12;7;0;; 0", "OnlReceived 5 13;8;0;; 0"},
+       4,
+       5},
+      {"a block of the current register in state 4 is dropped",
+       {Bytes(Block(3, "12;7;0;;")), Bytes(Block(3, "12;8;0;;"))},
+       {"OnlReceived 3 12;7;0;; 0"},
+       4,
+       3},
+      {"the InLine exchange",
+       {Bytes(Block(3, "1234567")), Call(inlData), Bytes(Frame(0x14, 1)), Bytes(Block(3, "OK"))},
+       {"EcrInLine 3 1234567 0", "InlSended 3 0", "InlReceived 3 OK 0"},
+       1,
+       3},
+      {"a block while InLine data is written is dropped",
+       {Bytes(Block(3, "1234567")), Call(inlData), Bytes(Block(3, "OK"))},
+       {"EcrInLine 3 1234567 0"},
+       2,
+       3},
+      {"a block after the OnLine answer is dropped",
+       {Bytes(Block(3, "12;7;0;;")), Call(onlAnswer), Bytes(Block(3, "12;7;0;;"))},
+       {"OnlReceived 3 12;7;0;; 0"},
+       5,
+       3},
+      {"the OnLine answer delivered",
+       {Bytes(Block(3, "12;7;0;;")), Call(onlAnswer), Bytes(Frame(0x0D, 1))},
+       {"OnlReceived 3 12;7;0;; 0", "OnlSended 3 0"},
+       0,
+       3},
+      {"the OnLine answer refused keeps state 5",
+       {Bytes(Block(3, "12;7;0;;")), Call(onlAnswer), Bytes(Frame(0x0D, 20, 0x15))},
+       {"OnlReceived 3 12;7;0;; 0", "Error 3 151 4"},
+       5,
+       3},
+      {"InLine data refused",
+       {Bytes(Block(3, "1234567")), Call(inlData), Bytes(Frame(0x14, 8, 0x15))},
+       {"EcrInLine 3 1234567 0", "Error 3 155 0"},
+       0,
+       3},
+      {"an InLine report nobody waited for", {Bytes(Frame(0x14, 1))}, {"Error 0 20 1"}, 0, 0},
+      {"a refused block names its register", {Bytes(Block(4, "12;7;0;;", 252, 0x15))}, {"Error 4 165 0"}, 0, 4},
+      {"a block without its LF", {Bytes(Block(3, "1234567")), Bytes("12\x83\x01\x06\x00"s)}, {"EcrInLine 3 1234567 0"}, 0, 3},
+      {"a code of no meaning", {Bytes(Block(3, "12;7;0;;")), Bytes(Frame(0x55, 1))}, {"OnlReceived 3 12;7;0;; 0", "Error 3 166 0"}, 0, 3},
+      {"answers to commands raise nothing",
+       {Bytes(Block(3, "12;7;0;;")), Bytes(Frame(0x07, 1) + Frame(0x08, 1) + Frame(0x09, 1) + Frame(0x0B, 1))},
+       {"OnlReceived 3 12;7;0;; 0"},
+       4,
+       3},
+  };
+  for (const FrameCase& c : cases) Run(c);
+}
+
+TEST_F(NcLinkFrames, ShortFramesAndAResetFlagMakeTheLinkReset) {
+  nc_.SetSilent(true);
+  struct Case {
+    const char* name;
+    std::string bytes;
+  };
+  const std::vector<Case> cases = {
+      {"an end byte alone", "\0"s},
+      {"a frame of three bytes", "\x07\x01\x00"s},
+      {"identification with the reset flag", "NC0001\xFF\x01\x0C\x01\x06\x00"s},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    nc_.SendRaw(Block(3, "12;7;0;;"));
+    Sync();
+    nc_.ClearRecord();
+    nc_.SendRaw(c.bytes);
+    EXPECT_TRUE(nc_.WaitForCommands("RESET", 1, 5s));
+    Sync();
+    EXPECT_EQ(controller_.NcState(), 0);
+    EXPECT_EQ(controller_.CurrentEcr(), 0);
+  }
+  // An identification without the flag asks for nothing.
+  nc_.ClearRecord();
+  nc_.SendRaw("NC0001\x01\x01\x0C\x01\x06\x00"s);
+  Sync();
+  EXPECT_EQ(nc_.ReceivedCommands(), std::vector<std::string>{});
+}
+
+TEST_F(NcLinkFrames, AFrameSplitOverTwoReadsWaitsForItsEnd) {
+  const std::string frame = Block(7, "12;7;0;ABC;");
+  nc_.SendRaw(frame.substr(0, 6));
+  std::this_thread::sleep_for(300ms);  // the first part is read on its own
+  EXPECT_EQ(events_.Lines(), std::vector<std::string>{});
+  nc_.SendRaw(frame.substr(6));
+  ASSERT_TRUE(events_.WaitForCount(1, 5s));
+  EXPECT_EQ(events_.Lines(), std::vector<std::string>{"OnlReceived 7 12;7;0;ABC; 0"});
+}
+
+TEST_F(NcLinkFrames, NoiseBeforeFramesAndAFullBufferWithoutEndAreSkipped) {
+  nc_.SendRaw(std::string(300, '\x55'));  // fills the buffer without an end byte
+  nc_.SetNoise("\x41\x42\x0A\x43");
+  nc_.SendEcrBlock(2, "12;7;0;X;");
+  ASSERT_TRUE(events_.WaitForCount(1, 5s));
+  EXPECT_EQ(events_.Lines(), std::vector<std::string>{"OnlReceived 2 12;7;0;X; 0"});
+}
+
+TEST_F(NcLinkFrames, SpeedFollowsOnlyAcknowledgedSpeedFrames) {
+  nc_.SendFrame(0x02, 1, 0x15);
+  nc_.SendFrame(0x07, 1);
+  ASSERT_TRUE(WaitUntil([&] { return controller_.LinkState() == 0; }, 5s));
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(controller_.Speed(), 4800);
+  EXPECT_EQ(controller_.SetSpeed(9600), 0);  // the emulator acknowledges
+  EXPECT_TRUE(WaitUntil([&] { return controller_.Speed() == 9600; }, 5s));
+}
+
+TEST_F(NcLinkFrames, BlocksAndAnswersGoThroughTheCodeTable) {
+  const CodeTableSet& tables = LontarosCodeTables();
+  const CodeTable& table = tables.Table(tables.Count());
+  controller_.SetCodeTable(table);
+  std::string registerText;
+  for (int c = 0x40; c < 0x80; ++c) registerText += static_cast<char>(c);
+  registerText += ";";
+  const std::string windowsText = ConvertFromEcr(table, registerText);
+  nc_.SendEcrBlock(3, registerText);
+  ASSERT_TRUE(events_.WaitForCount(1, 5s));
+  EXPECT_EQ(events_.Lines(), std::vector<std::string>{"OnlReceived 3 " + windowsText + " 0"});
+
+  const std::string answer = "\xC0\xE0\xD7;"s;
+  EXPECT_EQ(controller_.SendOnlAnswer(answer), 0);
+  ASSERT_TRUE(nc_.WaitFor([&] { return nc_.OnLineAnswers(3).size() == 1; }, 5s));
+  EXPECT_EQ(nc_.OnLineAnswers(3)[0], ConvertToEcr(table, answer));
+}
+
+TEST(NcErrorTable, RefusalsMapOntoTheirNumbers) {
+  struct Case {
+    NcErrorCode (*map)(std::uint8_t);
+    std::uint8_t status;
+    NcErrorCode expected;
+  };
+  const Case cases[] = {
+      {nc::OnlAnswerRefusal, 8, {150, 0}},   {nc::OnlAnswerRefusal, 17, {151, 1}},
+      {nc::OnlAnswerRefusal, 24, {151, 8}},  {nc::OnlAnswerRefusal, 245, {152, 0}},
+      {nc::OnlAnswerRefusal, 246, {153, 0}}, {nc::OnlAnswerRefusal, 254, {154, 0}},
+      {nc::OnlAnswerRefusal, 244, {160, 0}}, {nc::OnlAnswerRefusal, 25, {167, 0}},
+      {nc::InlDataRefusal, 8, {155, 0}},     {nc::InlDataRefusal, 20, {156, 4}},
+      {nc::InlDataRefusal, 245, {157, 0}},   {nc::InlDataRefusal, 246, {158, 0}},
+      {nc::InlDataRefusal, 254, {159, 0}},   {nc::InlDataRefusal, 244, {167, 0}},
+      {nc::EcrBlockRefusal, 8, {161, 0}},    {nc::EcrBlockRefusal, 242, {162, 0}},
+      {nc::EcrBlockRefusal, 247, {163, 0}},  {nc::EcrBlockRefusal, 248, {164, 0}},
+      {nc::EcrBlockRefusal, 252, {165, 0}},  {nc::EcrBlockRefusal, 20, {167, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.status));
+    EXPECT_EQ(c.map(c.status), c.expected);
+  }
+}
+
+}  // namespace
+}  // namespace ecr::test
