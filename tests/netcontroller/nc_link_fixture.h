@@ -96,12 +96,16 @@ class NcLinkTest : public ::testing::Test {
     MapPort(folder_, 1, nc_.PortPath());
     log_.Open();
     controller_.SetLog(log_);
-    RecordEvents(controller_, events_);
+    AssignEvents();
     controller_.FindController();
     ASSERT_EQ(controller_.Com(), 1);
     ASSERT_TRUE(nc_.WaitForCommands("MASK 0000", 1, 5s));
     nc_.ClearRecord();
   }
+
+  // The controller's events are assigned here, before the search starts the reader thread
+  // that raises them; a fixture that needs other handlers overrides this.
+  virtual void AssignEvents() { RecordEvents(controller_, events_); }
 
   std::string LogText() const { return RegistryTestFolder::ReadFile(LogPath()); }
   std::filesystem::path LogPath() const { return folder_.Folder() / "link.log"; }
