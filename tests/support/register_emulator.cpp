@@ -176,6 +176,11 @@ bool RegisterEmulator::WaitFor(const std::function<bool()>& condition, std::chro
       lock.unlock();
       return condition();
     }
+    // A stopping emulator changes no more: waiting on would only spin until the deadline.
+    if (stopping_) {
+      lock.unlock();
+      return condition();
+    }
   }
 }
 
