@@ -6,7 +6,9 @@
 // Plain value type: any thread.
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace ecr {
 
@@ -29,6 +31,17 @@ struct ReceiptRef {
     put(static_cast<std::uint32_t>(SerialNumber), 4);
     put(MessageNumber, 1);
     return bytes;
+  }
+
+  // The reference a reply's Block carries; nothing when the Block is not 13 bytes long.
+  static std::optional<ReceiptRef> Decode(std::string_view bytes) {
+    if (bytes.size() != kSize) return std::nullopt;
+    const auto get = [bytes](std::size_t offset) {
+      std::uint32_t value = 0;
+      for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<std::uint8_t>(bytes[offset + i]);
+      return static_cast<std::int32_t>(value);
+    };
+    return ReceiptRef{get(0), get(4), get(8), static_cast<std::uint8_t>(bytes[12])};
   }
 };
 

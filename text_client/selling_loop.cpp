@@ -1,16 +1,15 @@
 #include "text_client/selling_loop.h"
 
-#include <cstring>
 #include <exception>
+#include <optional>
 
 #include "foundation/file_version.h"
 #include "netcontroller/nc_fields.h"
 #include "server/client_message.h"
+#include "server/receipt_ref.h"
 
 namespace ecr {
 namespace {
-
-constexpr std::size_t kReceiptRefLength = 13;
 
 bool IsLinkError(std::uint8_t code) {
     return code == erTimeOut || code == erBadLine || code == erInvalidByte;
@@ -139,11 +138,11 @@ void SellingLoop::OnFrame(const std::string& frame) {
         ClientMessage message = ParseClientMessage(frame);
         std::int32_t number = 0;
         std::uint8_t digit = 0;
-        if (message.BlockLen == kReceiptRefLength && message.Block.size() == kReceiptRefLength) {
-            std::uint32_t raw = 0;
-            for (int i = 3; i >= 0; --i) raw = (raw << 8) | static_cast<std::uint8_t>(message.Block[8 + i]);
-            std::memcpy(&number, &raw, sizeof number);
-            digit = static_cast<std::uint8_t>(message.Block[12]);
+        if (message.BlockLen == ReceiptRef::kSize) {
+            if (const std::optional<ReceiptRef> ref = ReceiptRef::Decode(message.Block)) {
+                number = ref->SerialNumber;
+                digit = ref->MessageNumber;
+            }
         }
         notReadyCounter_ = 0;
         CloseNotReadyWithRetry();

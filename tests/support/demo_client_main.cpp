@@ -34,6 +34,7 @@
 
 #include "server/client_message.h"
 #include "server/commands.h"
+#include "server/receipt_ref.h"
 
 namespace {
 
@@ -60,17 +61,11 @@ std::string Printable(std::string_view bytes) {
   return text;
 }
 
-// The 13-byte receipt reference of a sale reply: id, sequence and serial number (32 bits
-// each, least significant byte first) and the register's message number.
-std::string DescribeReceiptRef(std::string_view block) {
-  const auto at = [&block](std::size_t offset) {
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<std::uint8_t>(block[offset + i]);
-    return static_cast<std::int32_t>(value);
-  };
-  return "receipt reference: notification id " + std::to_string(at(0)) + ", sequence " + std::to_string(at(4)) +
-         ", serial number " + std::to_string(at(8)) + ", message number " +
-         std::to_string(static_cast<std::uint8_t>(block[12]));
+// The 13-byte receipt reference of a sale reply.
+std::string DescribeReceiptRef(const ecr::ReceiptRef& ref) {
+  return "receipt reference: notification id " + std::to_string(ref.NotifyId) + ", sequence " +
+         std::to_string(ref.Sequence) + ", serial number " + std::to_string(ref.SerialNumber) +
+         ", message number " + std::to_string(ref.MessageNumber);
 }
 
 std::string Describe(const ecr::ClientMessage& m) {
@@ -178,10 +173,10 @@ class Session {
                        ecr::ReplyErrorText(m.ErrorCode) + ")";
     if (m.SetNo == ecr::SubscriberSet && m.Command == ecr::EcrNotification) {
       text += ", a subscriber's copy of the notification to SET;command " + Printable(m.Block);
-    } else if (m.Command == ecr::cmdAnswerSent && m.Block.size() == 13) {
-      text += ", the answer went to the register; " + DescribeReceiptRef(m.Block);
-    } else if (m.Block.size() == 13 && m.SetNo == 13) {
-      text += ", confirmed; " + DescribeReceiptRef(m.Block);
+    } else if (const auto ref = ecr::ReceiptRef::Decode(m.Block); ref && m.Command == ecr::cmdAnswerSent) {
+      text += ", the answer went to the register; " + DescribeReceiptRef(*ref);
+    } else if (ref && m.SetNo == 13) {
+      text += ", confirmed; " + DescribeReceiptRef(*ref);
     } else if (m.Command >= ecr::EcrNotification && m.Command < ecr::cmdAnswerSent) {
       text += ", a notification of the register's own message";
     } else if (!m.Block.empty()) {

@@ -15,6 +15,7 @@
 #include "foundation/widgets/msg_box.h"
 #include "foundation/widgets/password_dialog.h"
 #include "server/client_message.h"
+#include "server/receipt_ref.h"
 #include "tests/text_client/poll_loop.h"
 #include "tests/text_client/qt_wait.h"
 #include "tests/text_client/temp_folder.h"
@@ -30,12 +31,9 @@ using testing_support::TempFolder;
 using testing_support::WaitUntil;
 using testing_support::WriteFile;
 
-std::string ReceiptRef(std::int32_t serial, std::uint8_t digit) {
-    std::string block(13, '\0');
-    auto value = static_cast<std::uint32_t>(serial);
-    for (int i = 0; i < 4; ++i) block[8 + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-    block[12] = static_cast<char>(digit);
-    return block;
+// The Block of a sale reply: only the register's serial and message numbers count here.
+std::string ReceiptBlock(std::int32_t serial, std::uint8_t digit) {
+    return ReceiptRef{0, 0, serial, digit}.Encode();
 }
 
 class ClientMainWindowTest : public ::testing::Test {
@@ -169,11 +167,11 @@ TEST_F(ClientMainWindowTest, SellsAFileThroughTheEventLoop) {
     EXPECT_EQ(open.Payload, "login");
     Reply(1, 2, 0);
     EXPECT_EQ(Next().Payload, "1;5;2.00;");
-    Reply(160, 2, 0, ReceiptRef(77, 1));
+    Reply(160, 2, 0, ReceiptBlock(77, 1));
     EXPECT_EQ(Next().Command, 6);
-    Reply(4, 2, 0, ReceiptRef(77, 1));
-    Reply(160, 2, 0, ReceiptRef(78, 2));
-    Reply(6, 2, 0, ReceiptRef(78, 2));
+    Reply(4, 2, 0, ReceiptBlock(77, 1));
+    Reply(160, 2, 0, ReceiptBlock(78, 2));
+    Reply(6, 2, 0, ReceiptBlock(78, 2));
     ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(out_ + "day.OUT"); }));
     EXPECT_EQ(ReadFile(out_ + "day.OUT"), "S,2,000077,1,Ok;5;2.00;\r\nT,2,000078,2,Ok;\r\n");
     EXPECT_FALSE(std::filesystem::exists(in_ + "day.INP"));
@@ -215,9 +213,9 @@ TEST_F(ClientMainWindowTest, NotReadyDialogRetryAndAReplyClosesIt) {
     EXPECT_EQ(Window().Loop().NotReadyCounter(), 0);
     EXPECT_TRUE(Window().GeneralTimer().isActive());
     ASSERT_TRUE(WaitUntil([&] { return dialog.isVisible(); }, 15000));  // still no reply
-    Reply(160, 4, 0, ReceiptRef(5, 0));
+    Reply(160, 4, 0, ReceiptBlock(5, 0));
     ASSERT_TRUE(WaitUntil([&] { return !dialog.isVisible(); }));
-    Reply(4, 4, 0, ReceiptRef(5, 0));
+    Reply(4, 4, 0, ReceiptBlock(5, 0));
     ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(out_ + "late.OUT"); }));
     EXPECT_EQ(ReadFile(out_ + "late.OUT"), "S,4,000005,0,Ok;x;\n");
 }

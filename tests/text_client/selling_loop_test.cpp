@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "server/client_message.h"
+#include "server/receipt_ref.h"
 #include "tests/text_client/poll_loop.h"
 #include "tests/text_client/temp_folder.h"
 
@@ -67,12 +68,9 @@ private:
     PollLoop& loop_;
 };
 
-std::string ReceiptRef(std::int32_t serial, std::uint8_t digit) {
-    std::string block(13, '\0');
-    auto value = static_cast<std::uint32_t>(serial);
-    for (int i = 0; i < 4; ++i) block[8 + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-    block[12] = static_cast<char>(digit);
-    return block;
+// The Block of a sale reply: only the register's serial and message numbers count here.
+std::string ReceiptBlock(std::int32_t serial, std::uint8_t digit) {
+    return ReceiptRef{0, 0, serial, digit}.Encode();
 }
 
 class SellingLoopTest : public ::testing::Test {
@@ -222,17 +220,17 @@ TEST_F(SellingLoopTest, SellsAFileWithTwoLinesOutstanding) {
     EXPECT_EQ(sellingLoop_.HeldSetList(), std::set<std::string>{"1"});
 
     // The answer reached the register: the next line goes out before the sale's own reply.
-    Reply(160, 1, 0, ReceiptRef(1234, 0), "1;2;1.50;");
+    Reply(160, 1, 0, ReceiptBlock(1234, 0), "1;2;1.50;");
     ClientMessage totals = Next();
     EXPECT_EQ(totals.Command, 12);
     EXPECT_EQ(totals.Payload, "_;__;____;");
-    Reply(4, 1, 0, ReceiptRef(1234, 0), "1;2;1.50;");
-    Reply(12, 1, 0, ReceiptRef(1234, 3), "1234;3;2;15;42;");
+    Reply(4, 1, 0, ReceiptBlock(1234, 0), "1;2;1.50;");
+    Reply(12, 1, 0, ReceiptBlock(1234, 3), "1234;3;2;15;42;");
     ClientMessage print = Next();  // after a totals reply the next line follows
     EXPECT_EQ(print.Command, 5);
-    Reply(160, 1, 0, ReceiptRef(1235, 4));
+    Reply(160, 1, 0, ReceiptBlock(1235, 4));
     Settle();
-    Reply(5, 1, 22, ReceiptRef(1235, 4));
+    Reply(5, 1, 22, ReceiptBlock(1235, 4));
     ASSERT_TRUE(loop_.RunUntil([&] { return std::filesystem::exists(Out("day.OUT")); }));
     EXPECT_EQ(ReadFile(Out("day.OUT")),
               "S,1,001234,0,Ok;2;1.50;\r\n"
@@ -251,7 +249,7 @@ TEST_F(SellingLoopTest, RefusedOpeningOfTheNewerLineReachesItsOwnLine) {
     EXPECT_EQ(Next().Command, 1);
     Reply(1, 1, 0);
     EXPECT_EQ(Next().Payload, "1;a;");
-    Reply(160, 1, 0, ReceiptRef(10, 1));
+    Reply(160, 1, 0, ReceiptBlock(10, 1));
     ClientMessage openTwo = Next();
     EXPECT_EQ(openTwo.Command, 1);
     EXPECT_EQ(openTwo.LogNo, 2);
@@ -260,10 +258,10 @@ TEST_F(SellingLoopTest, RefusedOpeningOfTheNewerLineReachesItsOwnLine) {
     EXPECT_EQ(third.Command, 4);
     EXPECT_EQ(third.LogNo, 1);
     EXPECT_EQ(third.Payload, "1;c;");
-    Reply(160, 1, 0, ReceiptRef(11, 2));
+    Reply(160, 1, 0, ReceiptBlock(11, 2));
     Settle();
-    Reply(4, 1, 0, ReceiptRef(10, 1));
-    Reply(4, 1, 0, ReceiptRef(11, 2));
+    Reply(4, 1, 0, ReceiptBlock(10, 1));
+    Reply(4, 1, 0, ReceiptBlock(11, 2));
     ASSERT_TRUE(loop_.RunUntil([&] { return std::filesystem::exists(Out("day.OUT")); }));
     EXPECT_EQ(ReadFile(Out("day.OUT")),
               "S,1,000010,1,Ok;a;\n"
@@ -278,12 +276,12 @@ TEST_F(SellingLoopTest, RefusedOpeningOfTheLastLineWaitsForTheOlderReply) {
     Next();
     Reply(1, 1, 0);
     Next();
-    Reply(160, 1, 0, ReceiptRef(10, 1));
+    Reply(160, 1, 0, ReceiptBlock(10, 1));
     EXPECT_EQ(Next().LogNo, 2);
     Reply(1, 2, 2);
     Settle();
     EXPECT_FALSE(std::filesystem::exists(Out("day.OUT")));  // line 1 still waits
-    Reply(4, 1, 0, ReceiptRef(10, 1));
+    Reply(4, 1, 0, ReceiptBlock(10, 1));
     ASSERT_TRUE(loop_.RunUntil([&] { return std::filesystem::exists(Out("day.OUT")); }));
     EXPECT_EQ(ReadFile(Out("day.OUT")), "S,1,000010,1,Ok;a;\nS,2,000000,0,02;b;\n");
 }
