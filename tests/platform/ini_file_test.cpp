@@ -9,18 +9,16 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/temp_dir.h"
+
 namespace ecr {
 namespace {
 
 class IniFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "ini-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
         path_ = (dir_ / "client.ini").string();
     }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
 
     void Put(const std::string& content) { std::ofstream(path_, std::ios::binary) << content; }
     std::string Get() const {
@@ -30,7 +28,8 @@ protected:
         return out.str();
     }
 
-    std::filesystem::path dir_;
+    TempDir temp_;
+    std::filesystem::path dir_ = temp_.Path();
     std::string path_;
 };
 

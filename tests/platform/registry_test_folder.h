@@ -13,25 +13,18 @@
 #include <string_view>
 
 #include "platform/registry.h"
+#include "tests/support/temp_dir.h"
 
 namespace ecr::test {
 
 class RegistryTestFolder {
  public:
-  RegistryTestFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "ecr-registry-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    folder_ = pattern;
-  }
-  ~RegistryTestFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(folder_, ec);
-  }
+  RegistryTestFolder() = default;
   RegistryTestFolder(const RegistryTestFolder&) = delete;
   RegistryTestFolder& operator=(const RegistryTestFolder&) = delete;
 
-  const std::filesystem::path& Folder() const { return folder_; }
-  std::filesystem::path RegistryRoot() const { return folder_ / "registry"; }
+  const std::filesystem::path& Folder() const { return folder_.Path(); }
+  std::filesystem::path RegistryRoot() const { return Folder() / "registry"; }
   Registry MakeRegistry() const { return Registry(RegistryRoot()); }
   std::filesystem::path Machine() const { return RegistryRoot() / "HKEY_LOCAL_MACHINE"; }
 
@@ -57,7 +50,7 @@ class RegistryTestFolder {
   }
 
  private:
-  std::filesystem::path folder_;
+  TempDir folder_;
 };
 
 // Saves one environment variable and puts it back when the scope ends.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "server/store_settings_saver.h"
+#include "tests/support/temp_dir.h"
 
 namespace ecr {
 namespace {
@@ -110,9 +111,8 @@ TEST(ServerSettings, DamagedLengthByteReadsAsCapacity) {
 }
 
 TEST(ServerSettings, GoesThroughTheSettingsStoreWhole) {
-  char pattern[] = "/tmp/server_settings_XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::filesystem::path folder(pattern);
+  const TempDir temp;
+  const std::filesystem::path& folder = temp.Path();
   const std::string fileName = (folder / "harbendix.STG").string();
   {
     ServerSettings settings;

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "server/server_settings.h"
+#include "tests/support/temp_dir.h"
 
 extern char** environ;
 
@@ -73,14 +74,8 @@ inline std::string EncodeSettingsFile(const ServerSettings& settings) {
 class HarbendixFolder {
  public:
   HarbendixFolder() {
-    char pattern[] = "/tmp/harbendix-XXXXXX";
-    if (mkdtemp(pattern) != nullptr) dir_ = pattern;
     std::filesystem::copy_file(ECR_HARBENDIX_PATH, Program());
     std::filesystem::create_directories(Registry() / "HKEY_LOCAL_MACHINE" / "Enum");
-  }
-  ~HarbendixFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
   }
   HarbendixFolder(const HarbendixFolder&) = delete;
   HarbendixFolder& operator=(const HarbendixFolder&) = delete;
@@ -110,7 +105,8 @@ class HarbendixFolder {
   }
 
  private:
-  std::filesystem::path dir_;
+  TempDir folder_;
+  std::filesystem::path dir_ = folder_.Path();
 };
 
 // One run of the program in a folder; killed at destruction if still running.

@@ -23,6 +23,7 @@
 
 #include "server_app/menu_glyphs.h"
 #include "tests/server_app/loopback_ports.h"
+#include "tests/support/temp_dir.h"
 
 namespace ecr {
 namespace {
@@ -115,15 +116,11 @@ bool CanConnect(std::uint16_t port) {
 class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/main-window-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
     settings_.IPPort = 0;  // the socket server picks a free port
   }
   void TearDown() override {
     window_.reset();
     store_.reset();
-    std::filesystem::remove_all(dir_);
   }
 
   std::string StorePath() const { return dir_ + "/harbendix.STG"; }
@@ -167,7 +164,8 @@ class MainWindowTest : public ::testing::Test {
       EXPECT_TRUE(w.Menu().Item(item)->isEnabled());
   }
 
-  std::string dir_;
+  TempDir temp_;
+  std::string dir_ = temp_.Path().string();
   ServerSettings settings_;
   std::unique_ptr<TCodeStru> store_;
   FakeWindows windows_;

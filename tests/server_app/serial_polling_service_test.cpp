@@ -20,6 +20,7 @@
 #include "server/commands.h"
 #include "server/request_engine.h"
 #include "tests/support/register_emulator.h"
+#include "tests/support/temp_dir.h"
 
 namespace ecr {
 namespace {
@@ -50,15 +51,11 @@ class NoSaver : public SettingsSaver {
 class SerialPollingServiceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/polling-service-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
     std::filesystem::create_directories(dir_ + "/HKEY_LOCAL_MACHINE/Enum");
     setenv("ECR_REGISTRY", dir_.c_str(), 1);
   }
   void TearDown() override {
     unsetenv("ECR_REGISTRY");
-    std::filesystem::remove_all(dir_);
   }
   void MapPort(const std::string& name, const std::string& device) {
     const std::string key = dir_ + "/HKEY_LOCAL_MACHINE/Enum/Serial/" + name;
@@ -77,7 +74,8 @@ class SerialPollingServiceTest : public ::testing::Test {
     return "(no failure)";
   }
 
-  std::string dir_;
+  TempDir temp_;
+  std::string dir_ = temp_.Path().string();
   ServerSettings settings_;
   NoSaver saver_;
   RequestEngine engine_{settings_, saver_, "v1.0.21.1"};

@@ -13,6 +13,7 @@
 #include "foundation/param_list.h"
 #include "server_app/server_options.h"
 #include "server_app/user_language_id.h"
+#include "tests/support/temp_dir.h"
 
 namespace ecr {
 namespace {
@@ -54,12 +55,8 @@ TEST(ServerStartup, TitleAndPriorityLogLine) {
 class ServerOptionsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/server-options-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
     path_ = dir_ + "/harbendix.INI";
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
   void Write(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
   std::string Read() const {
     std::ifstream in(path_, std::ios::binary);
@@ -68,7 +65,8 @@ class ServerOptionsTest : public ::testing::Test {
     return all.str();
   }
 
-  std::string dir_;
+  TempDir temp_;
+  std::string dir_ = temp_.Path().string();
   std::string path_;
 };
 

@@ -3,29 +3,18 @@
 // A temporary folder for one test, removed with everything in it.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "tests/support/temp_dir.h"
+
 namespace ecr::testing_support {
 
 class TempFolder {
 public:
-    TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "wx-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern + "/";
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
     // The folder, ending with "/".
     const std::string& Path() const { return path_; }
 
@@ -35,7 +24,8 @@ public:
     }
 
 private:
-    std::string path_;
+    TempDir folder_;
+    std::string path_ = folder_.Path().string() + "/";
 };
 
 inline void WriteFile(const std::string& path, const std::string& content) {
