@@ -166,6 +166,10 @@ void ControllerEmulator::Write(std::string_view bytes) {
     sent_.append(bytes);
     Changed();
   }
+  WriteToDevice(bytes);
+}
+
+void ControllerEmulator::WriteToDevice(std::string_view bytes) {
   // Bytes the terminal cannot take (nobody reads the device side) are lost, as on a wire.
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -300,7 +304,6 @@ void ControllerEmulator::Feed(std::uint8_t byte, std::vector<TimedCommand>& done
     default: text = "STRAY " + Hex2(first); break;
   }
   done.push_back({now, partial_, text});
-  commands_.push_back(done.back());
   partial_.clear();
 }
 
@@ -384,9 +387,15 @@ void ControllerEmulator::Run() {
       done.clear();
       for (ssize_t i = 0; i < n; ++i) Feed(buffer[i], done, now);
       for (const TimedCommand& command : done) replies += Reply(command);
-      Changed();
     }
-    if (!replies.empty()) Write(replies);
+    // A command shows only once its reply is on the wire: a test that waits for the command and
+    // then clears the record or reopens the port never meets the reply arriving late.
+    const std::lock_guard writing(write_lock_);
+    WriteToDevice(replies);
+    const std::lock_guard lock(lock_);
+    sent_ += replies;
+    commands_.insert(commands_.end(), done.begin(), done.end());
+    Changed();
   }
 }
 

@@ -107,6 +107,7 @@ class ControllerEmulator {
   std::string Reply(const TimedCommand& command);
   std::string FrameLocked(std::uint8_t code, std::uint8_t status, std::uint8_t ack, std::string_view prefix) const;
   void Write(std::string_view bytes);
+  void WriteToDevice(std::string_view bytes);  // under write_lock_
   void Changed();  // under lock_
   static void CheckEcr(int ecr);
 
