@@ -20,6 +20,8 @@
 #include <vector>
 
 #include "netcontroller/requests/controller_commands.h"
+#include "netcontroller/requests/ecr_session.h"
+#include "netcontroller/requests/nc_exchange_context.h"
 #include "netcontroller/server/nc_server_settings.h"
 #include "server/client_sender.h"
 
@@ -83,6 +85,13 @@ class NcRequestEngine {
   // Main thread: reads or changes the settings record under the engine's lock.
   void WithSettings(const std::function<void(NcServerSettings&)>& change);
   void SaveSettings();
+
+  // Any thread: copies taken under the lock, for views and tests. ecr 1..16 (another number
+  // gives an empty session and "Other state").
+  EcrSession SessionSnapshot(int ecr) const;
+  PendingExchange PendingExchangeSnapshot() const;
+  ReplyContext ReplyContextSnapshot() const;
+  std::string ExchangeStateName(int ecr) const;
 
  private:
   struct State;

@@ -1,0 +1,129 @@
+#include "netcontroller/requests/nc_exchange_context.h"
+
+#include <exception>
+#include <utility>
+
+#include "foundation/log_file.h"
+#include "netcontroller/nc_message_header.h"
+
+namespace ecr::nc {
+
+NcExchangeContext::NcExchangeContext(ClientSender& server, ControllerCommands& controller,
+                                     NcServerSettings& settings, std::function<void()> saveSettings,
+                                     LogFile& log, std::function<std::uint32_t()> tickCount)
+    : server_(server),
+      controller_(controller),
+      settings_(settings),
+      save_settings_(std::move(saveSettings)),
+      log_(log),
+      tick_count_(std::move(tickCount)) {}
+
+void NcExchangeContext::SendToClient(std::int16_t clientId, std::string_view message) {
+  if (clientId <= 0) return;
+  try {
+    server_.SendData(static_cast<std::uint16_t>(clientId), message);
+  } catch (const std::exception& error) {
+    Log(error.what());
+  }
+}
+
+void NcExchangeContext::Reply(std::int16_t clientId, std::uint8_t setNo, std::uint8_t command, std::uint8_t logNo,
+                              std::uint8_t errorCode, std::string_view payload) {
+  SendToClient(clientId, PackReplyHeader(setNo, command, 0, logNo, errorCode, payload));
+}
+
+void NcExchangeContext::ReplyWithMonitorCopy(std::int16_t clientId, std::uint8_t setNo, std::uint8_t command,
+                                             std::uint8_t logNo, std::uint8_t errorCode, std::string_view payload) {
+  const std::string message = PackReplyHeader(setNo, command, 0, logNo, errorCode, payload);
+  SendToClient(clientId, message);
+  if (setNo % 2 == 1 && setNo < kSessionSetCount && IsSessionEcr(logNo)) {
+    SendToClient(Slot(logNo, setNo + 1).ClientId, message);
+  }
+}
+
+void NcExchangeContext::SendNotification(std::uint8_t setNo, std::uint8_t command, std::string_view payload,
+                                         int ecr) {
+  if (!IsSessionEcr(ecr) || !IsSessionSet(setNo)) return;
+  const std::string message = PackReplyHeader(setNo, command, 0, static_cast<std::uint8_t>(ecr), 0, payload);
+  SendToClient(Slot(ecr, setNo).ClientId, message);
+  if (setNo < kSessionSetCount) SendToClient(Slot(ecr, setNo + 1).ClientId, message);
+}
+
+void NcExchangeContext::SetPendingExchange(int ecr, int setNo) {
+  Pending.Ecr = static_cast<std::uint8_t>(ecr);
+  Pending.Set = static_cast<std::uint8_t>(setNo);
+}
+
+void NcExchangeContext::SetReplyContext(std::uint8_t setNo, std::uint8_t command, int ecr, std::string payload,
+                                        bool slotHoldsRequest) {
+  Deferred.Set = setNo;
+  Deferred.Command = command;
+  Deferred.Ecr = static_cast<std::uint8_t>(ecr);
+  Deferred.Payload = std::move(payload);
+  Deferred.ClientId = IsSessionEcr(ecr) && IsSessionSet(setNo) ? Slot(ecr, setNo).ClientId : std::int16_t{0};
+  Deferred.SlotHoldsRequest = slotHoldsRequest;
+}
+
+std::uint8_t NcExchangeContext::CopReplySet(int ecr) const { return Session(ecr).Slot(3).ClientId != 0 ? 3 : 13; }
+
+void NcExchangeContext::SendPendingReply(std::uint8_t errorCode) {
+  if (Deferred.Set == 0) return;
+  const ReplyContext owed = std::exchange(Deferred, ReplyContext{});
+  if (!IsSessionEcr(owed.Ecr) || !IsSessionSet(owed.Set)) return;
+  SetSlot& slot = Slot(owed.Ecr, owed.Set);
+  std::uint8_t setNo = owed.Set;
+  if (setNo == 13) setNo = CopReplySet(owed.Ecr);
+  const std::string message = PackReplyHeader(setNo, owed.Command, 0, owed.Ecr, errorCode, owed.Payload);
+  // A SET that changed hands meanwhile belongs to a client who did not make the request.
+  if (!owed.OwnerLeft && slot.ClientId == owed.ClientId) {
+    if (owed.SlotHoldsRequest) {
+      slot.Command = 0;
+      slot.State = 0;
+    }
+    SendToClient(slot.ClientId, message);
+  }
+  // The copy goes to the monitor of the slot that held the request: SET 14 for an
+  // operation on the shared SET 3/13 slot, whichever SetNo the reply carries.
+  if (owed.Set % 2 == 1) SendToClient(Slot(owed.Ecr, owed.Set + 1).ClientId, message);
+}
+
+void NcExchangeContext::ForgetReplyOwner(std::int16_t clientId) {
+  if (Deferred.Set != 0 && Deferred.ClientId == clientId) Deferred.OwnerLeft = true;
+}
+
+bool NcExchangeContext::ReplyOwedTo(int ecr, int setNo) const {
+  return Deferred.Set == setNo && Deferred.Ecr == ecr && !Deferred.OwnerLeft &&
+         Deferred.ClientId == Session(ecr).Slot(setNo).ClientId;
+}
+
+void NcExchangeContext::EcrUseInc(int ecr) {
+  EcrSession& session = Session(ecr);
+  if (session.UseCount == 0) controller_.AddEcr(ecr);
+  if (!ControllerStarted) {
+    controller_.SendStart();
+    controller_.SendReset();
+    ControllerStarted = true;
+  }
+  ++session.UseCount;
+}
+
+void NcExchangeContext::EcrUseDec(int ecr) {
+  EcrSession& session = Session(ecr);
+  if (session.UseCount == 0) return;
+  --session.UseCount;
+  if (session.UseCount != 0) return;
+  controller_.RemoveEcr(ecr);
+  for (int other = 1; other <= kSessionEcrCount; ++other) {
+    if (Session(other).UseCount > 0) return;
+  }
+  ControllerStarted = false;
+  controller_.SendStop();
+}
+
+void NcExchangeContext::SaveSettings() {
+  if (save_settings_) save_settings_();
+}
+
+void NcExchangeContext::Log(const std::string& text) { log_.Write(text); }
+
+}  // namespace ecr::nc

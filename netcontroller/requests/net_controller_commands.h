@@ -1,0 +1,30 @@
+#pragma once
+// The controller commands of the request processing carried out by the server's controller
+// link. Threads: as TNetController's commands, any thread (the link writes each command
+// whole under its own lock).
+
+#include "netcontroller/requests/controller_commands.h"
+
+namespace ecr {
+class TNetController;
+}
+
+namespace ecr::nc {
+
+class NetControllerCommands : public ControllerCommands {
+ public:
+  explicit NetControllerCommands(TNetController& controller) : controller_(controller) {}
+
+  bool AddEcr(int ecr) override;
+  bool RemoveEcr(int ecr) override;
+  void SendStart() override;
+  void SendStop() override;
+  int SendReset() override;
+  int SendOnlAnswer(std::string_view text) override;
+  int SendInlData(std::string_view text) override;
+
+ private:
+  TNetController& controller_;
+};
+
+}  // namespace ecr::nc
