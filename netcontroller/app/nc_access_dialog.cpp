@@ -1,0 +1,130 @@
+#include "netcontroller/app/nc_access_dialog.h"
+
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "foundation/widgets/modal_result.h"
+#include "foundation/widgets/msg_box.h"
+#include "netcontroller/server/nc_server_settings.h"
+
+namespace ecr::nc {
+namespace {
+
+QLineEdit* PasswordEdit(const char* name, int maxLength, QWidget* parent) {
+  auto* edit = new QLineEdit(parent);
+  edit->setObjectName(QString::fromLatin1(name));
+  edit->setMaxLength(maxLength);
+  edit->setEchoMode(QLineEdit::Password);
+  return edit;
+}
+
+QPushButton* Button(const QString& text, const char* name, QWidget* parent) {
+  auto* button = new QPushButton(text, parent);
+  button->setObjectName(QString::fromLatin1(name));
+  // Enter in an edit does what that edit says; it never presses a button of its own.
+  button->setAutoDefault(false);
+  return button;
+}
+
+}  // namespace
+
+std::string CutPassword(const QString& text) {
+  std::string cut;
+  for (const QChar* c = text.constBegin(); c != text.constEnd(); ++c) {
+    const int units = c->isHighSurrogate() && c + 1 != text.constEnd() ? 2 : 1;
+    const std::string bytes = QString(c, units).toStdString();
+    if (cut.size() + bytes.size() > kNcPasswordCapacity) break;
+    cut += bytes;
+    c += units - 1;
+  }
+  return cut;
+}
+
+TfmAccess::TfmAccess(ApplySetPassword applySetPassword, QWidget* parent)
+    : QDialog(parent), applySetPassword_(std::move(applySetPassword)) {
+  setObjectName(QStringLiteral("fmAccess"));
+  setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+
+  auto* serverPanel = new QGroupBox(this);
+  eNewPW = PasswordEdit("eNewPW", kServerPasswordEditMax, serverPanel);
+  eVerify = PasswordEdit("eVerify", kServerPasswordEditMax, serverPanel);
+  BitBtnOK = Button(tr("OK"), "BitBtnOK", serverPanel);
+  BitBtnCancel = Button(tr("Cancel"), "BitBtnCancel", serverPanel);
+  auto* serverForm = new QFormLayout;
+  serverForm->addRow(tr("Server Password:"), eNewPW);
+  serverForm->addRow(tr("Verification:"), eVerify);
+  auto* serverButtons = new QHBoxLayout;
+  serverButtons->addStretch(1);
+  serverButtons->addWidget(BitBtnOK);
+  serverButtons->addWidget(BitBtnCancel);
+  auto* serverColumn = new QVBoxLayout(serverPanel);
+  serverColumn->addLayout(serverForm);
+  serverColumn->addLayout(serverButtons);
+
+  auto* setPanel = new QGroupBox(this);
+  cbSetNo = new QComboBox(setPanel);
+  cbSetNo->setObjectName(QStringLiteral("cbSetNo"));
+  for (int set = 1; set <= kNcSetCount; ++set) cbSetNo->addItem(QString::number(set));
+  cbSetNo->setCurrentIndex(0);
+  eSetPW = PasswordEdit("eSetPW", kSetPasswordEditMax, setPanel);
+  BitBtnSetPWOK = Button(tr("OK"), "BitBtnSetPWOK", setPanel);
+  BitBtnPWCancel = Button(tr("Cancel"), "BitBtnPWCancel", setPanel);
+  auto* setForm = new QFormLayout;
+  setForm->addRow(tr("Set No:"), cbSetNo);
+  setForm->addRow(tr("Set Password:"), eSetPW);
+  auto* setButtons = new QHBoxLayout;
+  setButtons->addStretch(1);
+  setButtons->addWidget(BitBtnSetPWOK);
+  setButtons->addWidget(BitBtnPWCancel);
+  auto* setColumn = new QVBoxLayout(setPanel);
+  setColumn->addLayout(setForm);
+  setColumn->addLayout(setButtons);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(serverPanel);
+  layout->addWidget(setPanel);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+
+  connect(eNewPW, &QLineEdit::returnPressed, this, [this] { eVerify->setFocus(); });
+  connect(eVerify, &QLineEdit::returnPressed, this, [this] { BitBtnOK->setFocus(); });
+  connect(eSetPW, &QLineEdit::returnPressed, this, &TfmAccess::ApplySetPasswordClick);
+  connect(BitBtnOK, &QPushButton::clicked, this, &TfmAccess::Confirm);
+  connect(BitBtnCancel, &QPushButton::clicked, this, &QDialog::reject);
+  connect(BitBtnSetPWOK, &QPushButton::clicked, this, &TfmAccess::ApplySetPasswordClick);
+  connect(BitBtnPWCancel, &QPushButton::clicked, eSetPW, &QLineEdit::clear);
+  connect(cbSetNo, &QComboBox::currentIndexChanged, eSetPW, &QLineEdit::clear);
+}
+
+int TfmAccess::Execute() {
+  setWindowTitle(ApplicationTitle());
+  return exec() == QDialog::Accepted ? mrOk : mrCancel;
+}
+
+void TfmAccess::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  eNewPW->clear();
+  eVerify->clear();
+  eNewPW->setFocus();
+}
+
+void TfmAccess::Confirm() {
+  if (eNewPW->text() != eVerify->text()) {
+    ShowMsgBox(this, tr("Bad verification!"), kMsgError, QMessageBox::Ok);
+    eNewPW->setFocus();
+    return;
+  }
+  accept();
+}
+
+void TfmAccess::ApplySetPasswordClick() {
+  const int setNo = cbSetNo->currentIndex() + 1;
+  if (setNo < 1 || setNo > kNcSetCount || !applySetPassword_) return;
+  applySetPassword_(setNo, CutPassword(eSetPW->text()));
+}
+
+}  // namespace ecr::nc
