@@ -14,6 +14,7 @@
 
 #include "foundation/widgets/modal_result.h"
 #include "foundation/widgets/msg_box.h"
+#include "foundation/widgets/utf8_cut.h"
 #include "server/commands.h"
 #include "server/server_settings.h"
 
@@ -39,18 +40,7 @@ void OnEnter(QLineEdit* edit, QObject* context, std::function<void()> action) {
 
 }  // namespace
 
-std::string CutPassword(const QString& text) {
-  // The record keeps bytes: a character that would not fit whole is left out with the rest.
-  std::string cut;
-  for (const QChar* c = text.constBegin(); c != text.constEnd(); ++c) {
-    const int units = c->isHighSurrogate() && c + 1 != text.constEnd() ? 2 : 1;
-    const std::string bytes = QString(c, units).toStdString();
-    if (cut.size() + bytes.size() > kPasswordCapacity) break;
-    cut += bytes;
-    c += units - 1;
-  }
-  return cut;
-}
+std::string CutPassword(const QString& text) { return CutToUtf8Bytes(text, kPasswordCapacity); }
 
 TfmAccess::TfmAccess(ServerSettings& settings, QWidget* parent) : QDialog(parent), settings_(settings) {
   setObjectName("fmAccess");

@@ -10,6 +10,7 @@
 
 #include "foundation/widgets/modal_result.h"
 #include "foundation/widgets/msg_box.h"
+#include "foundation/widgets/utf8_cut.h"
 #include "netcontroller/server/nc_server_settings.h"
 
 namespace ecr::nc {
@@ -33,17 +34,7 @@ QPushButton* Button(const QString& text, const char* name, QWidget* parent) {
 
 }  // namespace
 
-std::string CutPassword(const QString& text) {
-  std::string cut;
-  for (const QChar* c = text.constBegin(); c != text.constEnd(); ++c) {
-    const int units = c->isHighSurrogate() && c + 1 != text.constEnd() ? 2 : 1;
-    const std::string bytes = QString(c, units).toStdString();
-    if (cut.size() + bytes.size() > kNcPasswordCapacity) break;
-    cut += bytes;
-    c += units - 1;
-  }
-  return cut;
-}
+std::string CutPassword(const QString& text) { return CutToUtf8Bytes(text, kNcPasswordCapacity); }
 
 TfmAccess::TfmAccess(ApplySetPassword applySetPassword, QWidget* parent)
     : QDialog(parent), applySetPassword_(std::move(applySetPassword)) {

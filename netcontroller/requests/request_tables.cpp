@@ -42,24 +42,6 @@ const DispatchRows RequestDispatchTable = {{
   {{OpC, ClC, Can, Cop, Cop, Cop, Sta, Cop, Cop, Cop, Cop, Cop}},  // SET 13
   {{OpM, ClM, Ign, Ign, Ign, Ign, Ign, Ign, Ign, Ign, Ign, Ign}},  // SET 14
 }};
-
-const ExclusionRows SetExclusionTable = {{
-  // 1  2  3  4  5  6  7  8  9 10 11 12 13 14
-  {{1, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0}},  // SET 1
-  {{0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},  // SET 2
-  {{1, 0, 1, 0, 0, 0, 1, 0, 1, 0, 1, 0, 1, 0}},  // SET 3
-  {{0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},  // SET 4
-  {{0, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0}},  // SET 5
-  {{0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0}},  // SET 6
-  {{1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 0, 0}},  // SET 7
-  {{0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0}},  // SET 8
-  {{0, 0, 1, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0}},  // SET 9
-  {{0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0}},  // SET 10
-  {{0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}},  // SET 11
-  {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0}},  // SET 12
-  {{0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0}},  // SET 13
-  {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}},  // SET 14
-}};
 // clang-format on
 
 NcHandler DispatchHandler(int setNo, int command) {
@@ -67,10 +49,7 @@ NcHandler DispatchHandler(int setNo, int command) {
   return RequestDispatchTable[static_cast<std::size_t>(setNo - 1)][static_cast<std::size_t>(command - 1)];
 }
 
-bool SetsExclude(int setNo, int otherSetNo) {
-  if (setNo < 1 || setNo > 14 || otherSetNo < 1 || otherSetNo > 14) return false;
-  return SetExclusionTable[static_cast<std::size_t>(setNo - 1)][static_cast<std::size_t>(otherSetNo - 1)] != 0;
-}
+bool SetsExclude(int setNo, int otherSetNo) { return SetsConflict(setNo, otherSetNo); }
 
 char InLineLetter(int command) {
   switch (command) {

@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 
+#include "server/handler_table.h"
+
 namespace ecr::nc {
 
 inline constexpr int kDispatchCommandCount = 12;
@@ -32,9 +34,10 @@ using DispatchRows = std::array<std::array<NcHandler, kDispatchCommandCount>, 14
 extern const DispatchRows RequestDispatchTable;
 
 // SetExclusionTable[s - 1][i - 1] is 1 when SET s cannot be opened while SET i of the same
-// register has an owner (the diagonal included).
-using ExclusionRows = std::array<std::array<std::uint8_t, 14>, 14>;
-extern const ExclusionRows SetExclusionTable;
+// register has an owner (the diagonal included). The SETs exclude each other as they do on
+// the register server: it is that server's table.
+using ExclusionRows = ConflictRows;
+inline const ExclusionRows& SetExclusionTable = ConflictMatrix;
 
 // Lookups with the protocol's 1-based numbers; outside the tables IgnoreRequest / false.
 NcHandler DispatchHandler(int setNo, int command);

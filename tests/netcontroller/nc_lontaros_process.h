@@ -5,11 +5,7 @@
 // application on a real TCP connection. Every wait is bounded.
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,28 +16,19 @@
 #include <fstream>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "foundation/settings_store.h"
 #include "netcontroller/server/nc_server_settings.h"
 #include "platform/program_path.h"
+#include "tests/support/child_process.h"
+#include "tests/support/frame_client.h"
 #include "tests/support/temp_dir.h"
-
-extern char** environ;
+#include "tests/support/wait_until.h"
 
 namespace ecr::nc::test {
 
-// Waits, checking every 20 ms, until condition holds or timeout passes.
-template <typename Condition>
-bool WaitUntil(Condition condition, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
+using support::WaitUntil;
 
 // The program of this build: named by the build, else found beside the tests' folder.
 inline std::filesystem::path LontarosProgram() {
@@ -104,130 +91,21 @@ class LontarosFolder {
   TempDir folder_;
 };
 
-// One run of the program in a folder; killed at destruction if still running.
-class LontarosProcess {
+// One run of the program in its folder, offscreen, in the C locale, with the folder's
+// registry and its instance sockets in the folder; killed at destruction if still running.
+// Wait gives the wait status.
+class LontarosProcess : public ChildProcess {
  public:
   LontarosProcess(const LontarosFolder& folder, const std::vector<std::string>& arguments,
                   const std::string& outputName = "output.txt")
-      : outputPath_(folder.Dir() / outputName) {
-    std::vector<std::string> env;
-    const auto replaced = [](const std::string& entry) {
-      for (const char* name : {"QT_QPA_PLATFORM=", "ECR_REGISTRY=", "XDG_RUNTIME_DIR=", "LC_ALL=", "LANG="}) {
-        if (entry.rfind(name, 0) == 0) return true;
-      }
-      return false;
-    };
-    for (char** e = environ; *e != nullptr; ++e) {
-      if (!replaced(*e)) env.emplace_back(*e);
-    }
-    env.push_back("QT_QPA_PLATFORM=offscreen");
-    env.push_back("ECR_REGISTRY=" + folder.Registry().string());
-    env.push_back("XDG_RUNTIME_DIR=" + folder.Dir().string());
-    env.push_back("LANG=C");
-    std::vector<std::string> args{folder.Program().string()};
-    args.insert(args.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (std::string& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outputPath_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    posix_spawn_file_actions_addchdir_np(&actions, folder.Dir().c_str());
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~LontarosProcess() {
-    if (Running()) {
-      kill(pid_, SIGKILL);
-      Wait(std::chrono::seconds(10));
-    }
-  }
-  LontarosProcess(const LontarosProcess&) = delete;
-  LontarosProcess& operator=(const LontarosProcess&) = delete;
-
-  bool Started() const { return pid_ > 0; }
-  bool Running() { return pid_ > 0 && !Poll(); }
-  // The wait status once the process has ended within timeout (nullopt: still running).
-  std::optional<int> Wait(std::chrono::milliseconds timeout) {
-    WaitUntil([&] { return Poll(); }, timeout);
-    return status_;
-  }
-  std::string Output() const { return ReadWholeFile(outputPath_); }
-
- private:
-  bool Poll() {
-    if (status_ || pid_ <= 0) return true;
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) status_ = status;
-    return status_.has_value();
-  }
-
-  std::filesystem::path outputPath_;
-  pid_t pid_ = -1;
-  std::optional<int> status_;
+      : ChildProcess(folder.Program().string(), arguments,
+                     {.workingFolder = folder.Dir(),
+                      .environment = {"QT_QPA_PLATFORM=offscreen", "ECR_REGISTRY=" + folder.Registry().string(),
+                                      "XDG_RUNTIME_DIR=" + folder.Dir().string(), "LC_ALL", "LANG=C"},
+                      .outputFile = folder.Dir() / outputName}) {}
 };
 
 // A client application on one TCP connection, sending and receiving whole frames.
-class BlockingClient {
- public:
-  // Connects to 127.0.0.1:port, retrying until timeout (the server may still be starting).
-  explicit BlockingClient(std::uint16_t port, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
-    WaitUntil(
-        [&] {
-          fd_ = socket(AF_INET, SOCK_STREAM, 0);
-          sockaddr_in address{};
-          address.sin_family = AF_INET;
-          address.sin_port = htons(port);
-          address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-          if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) return true;
-          close(fd_);
-          fd_ = -1;
-          return false;
-        },
-        timeout);
-  }
-  ~BlockingClient() {
-    if (fd_ >= 0) close(fd_);
-  }
-  BlockingClient(const BlockingClient&) = delete;
-  BlockingClient& operator=(const BlockingClient&) = delete;
-
-  bool Connected() const { return fd_ >= 0; }
-  bool Send(const std::string& message) {
-    std::string frame(1, static_cast<char>(message.size()));
-    frame += message;
-    return ::send(fd_, frame.data(), frame.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(frame.size());
-  }
-  // The next whole message, or nullopt when none arrived within timeout.
-  std::optional<std::string> Receive(std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (true) {
-      if (!buffer_.empty() && buffer_.size() >= 1u + static_cast<unsigned char>(buffer_[0])) {
-        const std::size_t length = static_cast<unsigned char>(buffer_[0]);
-        std::string message = buffer_.substr(1, length);
-        buffer_.erase(0, 1 + length);
-        return message;
-      }
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return std::nullopt;
-      pollfd p{fd_, POLLIN, 0};
-      if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-      char chunk[512];
-      const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-      if (n <= 0) return std::nullopt;
-      buffer_.append(chunk, static_cast<std::size_t>(n));
-    }
-  }
-
- private:
-  int fd_ = -1;
-  std::string buffer_;
-};
+using BlockingClient = FrameClient;
 
 }  // namespace ecr::nc::test

@@ -1,26 +1,19 @@
 // The real drovak executable, run as a process against a registry tree of the test's own.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
-
-#include <fcntl.h>
 
 #include <cerrno>
 #include <chrono>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/serial_port.h"
 #include "platform/serial_port_names.h"
 #include "tests/platform/registry_test_folder.h"
+#include "tests/support/child_process.h"
 #include "tests/support/register_emulator.h"
-
-extern char** environ;
+#include "tests/support/temp_dir.h"
 
 namespace ecr {
 namespace {
@@ -39,80 +32,19 @@ enum class Output { Read, ClosedBeforeStart };
 // Output::ClosedBeforeStart nobody reads its output: writing it fails with a broken pipe.
 ProcessResult RunDrovak(const std::vector<std::string>& arguments, const fs::path& registry_root,
                         Output output_end = Output::Read) {
-  std::vector<std::string> environment;
-  for (char** entry = environ; *entry; ++entry) {
-    if (std::string_view(*entry).starts_with("ECR_REGISTRY=")) continue;
-    environment.emplace_back(*entry);
-  }
-  environment.push_back("ECR_REGISTRY=" + registry_root.string());
-  std::vector<char*> envp;
-  for (std::string& entry : environment) envp.push_back(entry.data());
-  envp.push_back(nullptr);
-
-  std::string program = DROVAK_EXECUTABLE;
-  std::vector<std::string> args_storage = arguments;
-  std::vector<char*> argv{program.data()};
-  for (std::string& argument : args_storage) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-
-  int pipe_fds[2];
-  if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return {};
-  if (output_end == Output::ClosedBeforeStart) {
-    ::close(pipe_fds[0]);
-    pipe_fds[0] = -1;
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDERR_FILENO);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  // The program starts with the default action for a broken pipe, whatever this process does.
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t default_signals;
-  sigemptyset(&default_signals);
-  sigaddset(&default_signals, SIGPIPE);
-  posix_spawnattr_setsigdefault(&attributes, &default_signals);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-  pid_t pid = -1;
-  const int spawn_error =
-      ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
-  posix_spawnattr_destroy(&attributes);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(pipe_fds[1]);
+  const TempDir output_folder;
+  ChildProcess drovak(DROVAK_EXECUTABLE, arguments,
+                      {.environment = {"ECR_REGISTRY=" + registry_root.string()},
+                       .outputFile = output_folder.Path() / "output.txt",
+                       .outputClosed = output_end == Output::ClosedBeforeStart});
   ProcessResult result;
-  if (spawn_error != 0) {
-    if (pipe_fds[0] >= 0) ::close(pipe_fds[0]);
-    ADD_FAILURE() << "cannot start " << program;
-    return result;
-  }
-
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (pipe_fds[0] >= 0) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) break;
-    pollfd readable{pipe_fds[0], POLLIN, 0};
-    if (::poll(&readable, 1, static_cast<int>(left.count())) <= 0) break;
-    char buffer[4096];
-    const ssize_t got = ::read(pipe_fds[0], buffer, sizeof buffer);
-    if (got <= 0) break;
-    result.output.append(buffer, static_cast<std::size_t>(got));
-  }
-  if (pipe_fds[0] >= 0) ::close(pipe_fds[0]);
-  // Its output is closed; the process itself may take a moment longer to end.
-  int status = 0;
-  pid_t ended = 0;
-  while ((ended = ::waitpid(pid, &status, WNOHANG)) == 0 &&
-         std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  if (ended == 0) {
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
+  const std::optional<int> status = drovak.Wait(std::chrono::seconds(30));
+  result.output = drovak.Output();
+  if (!status) {
     ADD_FAILURE() << "drovak did not end";
     return result;
   }
-  if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+  if (WIFEXITED(*status)) result.exit_code = WEXITSTATUS(*status);
   return result;
 }
 
