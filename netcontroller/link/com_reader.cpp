@@ -45,6 +45,32 @@ std::size_t TComReader::FrameEnd() const {
     return zero == end ? kRxBufferSize : static_cast<std::size_t>(zero - begin);
 }
 
+std::size_t TComReader::ReadyFrameLength(std::uint32_t& waitMs) {
+    waitMs = 0;
+    const std::size_t p = FrameEnd();
+    if (p == kRxBufferSize) return 0;
+    constexpr std::size_t kFlagAt = 6;
+    constexpr std::size_t kAfterFlagAt = 7;
+    constexpr std::size_t kCodeAt = 8;
+    constexpr std::size_t kLength = TNetController::kIdentifyReplyLength;
+    if ((p == kFlagAt || p == kAfterFlagAt) && controller_.IdentifyReplyDue()) {
+        if (rx_count_ >= kLength) {
+            const bool identifyReply = rx_buffer_[kCodeAt] == 0x0C && rx_buffer_[kLength - 1] == 0;
+            return identifyReply ? kLength : p + 1;
+        }
+        if (!awaiting_identify_rest_) {
+            awaiting_identify_rest_ = true;
+            identify_rest_base_ = TickCount();
+        }
+        const std::uint32_t waited = TicksSince(identify_rest_base_);
+        if (waited < kIdentifyRestWaitMs) {
+            waitMs = kIdentifyRestWaitMs - waited;
+            return 0;
+        }
+    }
+    return p + 1;
+}
+
 void TComReader::Execute() {
     while (!Stopping()) {
         try {
@@ -63,10 +89,13 @@ void TComReader::Execute() {
 void TComReader::Pass() {
     // A complete frame already held is handled without waiting; otherwise sleep until bytes
     // come, a keep-alive is due, or 100 ms pass (so that a stop is seen).
-    if (FrameEnd() == kRxBufferSize) {
+    std::uint32_t identifyRestMs = 0;
+    if (ReadyFrameLength(identifyRestMs) == 0) {
         const std::uint32_t silent = TicksSince(silence_base_);
         const std::uint32_t untilKeepAlive = silent >= kKeepAliveMs ? 1 : kKeepAliveMs - silent + 1;
-        controller_.WaitForInput(static_cast<int>(std::min<std::uint32_t>(untilKeepAlive, kIdleWaitMs)));
+        std::uint32_t wait = std::min<std::uint32_t>(untilKeepAlive, kIdleWaitMs);
+        if (identifyRestMs > 0) wait = std::min(wait, identifyRestMs);
+        controller_.WaitForInput(static_cast<int>(wait));
     }
     const std::size_t got = controller_.ReadQueued(rx_buffer_.data() + rx_count_, kRxBufferSize - rx_count_);
     if (got > 0) {
@@ -80,15 +109,16 @@ void TComReader::Pass() {
     }
     if (rx_count_ == 0) return;
 
-    const std::size_t p = FrameEnd();
-    if (p == kRxBufferSize) {
+    const std::size_t length = ReadyFrameLength(identifyRestMs);
+    if (length == 0) {
         // A full buffer without any end byte can never complete a frame: drop it and go on.
-        if (rx_count_ == kRxBufferSize) rx_count_ = 0;
+        if (rx_count_ == kRxBufferSize && FrameEnd() == kRxBufferSize) rx_count_ = 0;
         return;
     }
-    const std::string frame(reinterpret_cast<const char*>(rx_buffer_.data()), p + 1);
-    std::memmove(rx_buffer_.data(), rx_buffer_.data() + p + 1, rx_count_ - (p + 1));
-    rx_count_ -= p + 1;
+    awaiting_identify_rest_ = false;
+    const std::string frame(reinterpret_cast<const char*>(rx_buffer_.data()), length);
+    std::memmove(rx_buffer_.data(), rx_buffer_.data() + length, rx_count_ - length);
+    rx_count_ -= length;
     controller_.HandleReply(frame);
 }
 

@@ -7,6 +7,14 @@
 // without a byte from the controller it writes the identify command as a keep-alive and
 // lowers the link state one step.
 //
+// The identify reply is the one frame of fixed length (12 bytes, ending 0C, status, ack,
+// 00), and its flag byte or the byte after it may be 0x00 themselves. While an identify
+// reply is due, bytes whose first 0x00 falls on one of those two places are read as that
+// reply once its 12 bytes are there and end as it does; the rest of it is awaited at most
+// kIdentifyRestWaitMs, after which the bytes are cut at their first 0x00 as usual. Cut
+// short, the reply's first piece would read as a frame of an unknown code and reset the
+// register exchange under way at every keep-alive.
+//
 // It sleeps in the port's wait for input (at most 100 ms at a time, so that a stop is seen
 // soon) and never spins. An error inside a pass is logged as "Reader Exception: " and the
 // message; the thread then pauses 1000 ms and goes on.
@@ -31,6 +39,7 @@ class TComReader {
     static constexpr std::uint32_t kKeepAliveMs = 5000;
     static constexpr int kIdleWaitMs = 100;
     static constexpr int kErrorPauseMs = 1000;
+    static constexpr std::uint32_t kIdentifyRestWaitMs = 50;
 
     explicit TComReader(TNetController& controller);
     ~TComReader();  // stops
@@ -49,11 +58,16 @@ class TComReader {
     bool Stopping();
     // Index of the first 0x00 among the held bytes, or kRxBufferSize when there is none.
     std::size_t FrameEnd() const;
+    // Length of the frame to cut now, 0 when no frame is complete yet; `waitMs` gets how
+    // long the rest of an identify reply may still be awaited (0 when none is).
+    std::size_t ReadyFrameLength(std::uint32_t& waitMs);
 
     TNetController& controller_;
     std::array<std::uint8_t, kRxBufferSize> rx_buffer_;
     std::size_t rx_count_ = 0;
     std::uint32_t silence_base_ = 0;
+    bool awaiting_identify_rest_ = false;
+    std::uint32_t identify_rest_base_ = 0;
     std::string last_error_;  // the last logged error, so that a dead port logs once
 
     std::mutex stop_lock_;

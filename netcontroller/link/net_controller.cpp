@@ -29,6 +29,7 @@ constexpr std::uint8_t kIdentifyCode = 0x0C;
 constexpr std::uint8_t kFirstEcrCode = 0x81;
 constexpr std::uint8_t kLastEcrCode = 0x90;
 constexpr std::uint8_t kFlagAskingReset = 0xFF;
+constexpr int kIdentifyRepliesCounted = 3;
 
 std::string OneByte(std::uint8_t command) { return std::string(1, static_cast<char>(command)); }
 
@@ -68,6 +69,7 @@ void TNetController::FindController() {
     const std::lock_guard lock(lock_);
     com_ = 0;
     id_.clear();
+    identify_replies_due_.store(0);
     for (int n = kFirstPort; n <= kLastPort; ++n) {
         port_.Close();
         if (!port_.Open("COM" + std::to_string(n))) continue;
@@ -187,6 +189,10 @@ void TNetController::SendStop() {
 void TNetController::SendIdentify() {
     const std::lock_guard lock(lock_);
     WriteLocked(OneByte(ncIdentify));
+    // Counted up to a few: replies that never came must not make the reader wait forever.
+    int due = identify_replies_due_.load();
+    while (due < kIdentifyRepliesCounted && !identify_replies_due_.compare_exchange_weak(due, due + 1)) {
+    }
 }
 
 int TNetController::SendReset() {
@@ -308,9 +314,13 @@ void TNetController::HandleReply(std::string_view frame) {
             case ncStop:
             case ncReset:
                 return;
-            case kIdentifyCode:
+            case kIdentifyCode: {
+                int due = identify_replies_due_.load();
+                while (due > 0 && !identify_replies_due_.compare_exchange_weak(due, due - 1)) {
+                }
                 if (p >= 5 && byte(p - 5) == kFlagAskingReset) ResetLocked();
                 return;
+            }
             case ncOnlAnswer:
                 notice.ecr = current_ecr_;
                 if (ack) {

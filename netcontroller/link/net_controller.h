@@ -138,6 +138,9 @@ class TNetController {
     std::size_t ReadQueued(std::uint8_t* into, std::size_t max);
     void LinkAlive();
     void KeepAlive();
+    // Identify commands whose replies have not come yet (the reader reads such a reply
+    // whole, see TComReader).
+    bool IdentifyReplyDue() const { return identify_replies_due_.load() > 0; }
     void HandleReply(std::string_view frame);
     void Log(const std::string& text);
 
@@ -148,6 +151,7 @@ class TNetController {
     std::string id_;
     std::atomic<int> speed_{4800};
     std::atomic<std::uint8_t> link_state_{2};
+    std::atomic<int> identify_replies_due_{0};
 
     mutable std::mutex lock_;
     SerialPort port_;

@@ -119,6 +119,45 @@ TEST_F(NcLinkCommands, SilenceSendsAKeepAliveEvery5000MsAndLosesTheLink) {
   EXPECT_TRUE(WaitUntil([&] { return controller_.LinkState() == 0; }, 5s));
 }
 
+// The identify reply's flag (and the byte after it) may be 0x00, which also ends frames: the
+// reply is still read whole, however it is cut on the wire, and nothing of it reads as a
+// frame of an unknown code that would reset the exchange under way.
+TEST_F(NcLinkCommands, AnIdentifyReplyWithZeroBytesInsideIsReadWhole) {
+  nc_.SetSilent(true);
+  const std::string zeroFlag = "NC0001\x00\x01\x0C\x01\x06\x00"s;
+  const std::string zeroAfterFlag = "NC0001\x05\x00\x0C\x01\x06\x00"s;
+  struct Case {
+    const char* name;
+    std::string reply;
+    std::size_t cut;  // bytes of the first write; the rest follows 20 ms later
+  };
+  const Case cases[] = {
+      {"zero flag in one write", zeroFlag, 12},
+      {"zero flag cut after the flag", zeroFlag, 7},
+      {"zero flag cut before the code", zeroFlag, 8},
+      {"zero after the flag cut after it", zeroAfterFlag, 8},
+  };
+  int ecr = 1;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    nc_.ClearRecord();
+    events_.Clear();
+    controller_.SendIdentify();
+    ASSERT_TRUE(nc_.WaitForCommands("IDENTIFY", 1, 5s));
+    nc_.SendRaw(c.reply.substr(0, c.cut));
+    if (c.cut < c.reply.size()) {
+      std::this_thread::sleep_for(20ms);
+      nc_.SendRaw(c.reply.substr(c.cut));
+    }
+    // The next frame shows the reader went on; nothing came before it.
+    nc_.SendEcrBlock(ecr, "1234567");
+    ASSERT_TRUE(events_.WaitForCount(1, 5s));
+    EXPECT_EQ(events_.Lines(), Commands{"EcrInLine " + std::to_string(ecr) + " 1234567 0"});
+    EXPECT_EQ(nc_.ReceivedCommands(), Commands{"IDENTIFY"});
+    ++ecr;
+  }
+}
+
 // A handler that throws, assigned with the others before the reader starts.
 class NcLinkThrowingHandler : public NcLinkCommands {
  protected:
