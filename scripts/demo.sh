@@ -6,7 +6,10 @@
 # notification, a SET 5 command reaching the register and its answer coming back, and a
 # sale through the register's question with its two-step reply. At the end the text-file
 # selling client, wexhaven, sells a small input file through harbendix to the register and
-# writes the results into its lines. Everything printed comes from the running programs.
+# writes the results into its lines. Then the network-controller server, lontaros, serves a
+# register behind an emulated network controller that a registry of its own maps as COM1:
+# a plain notification, a question answered by the client, and a sale line queued on SET 13
+# that the register fetches. Everything printed comes from the running programs.
 # Loopback only; everything is stopped and removed at the end.
 #
 # Usage (as root on a fresh Debian machine, from the top of a clone):
@@ -50,13 +53,18 @@ harbendix="$build/server_app/harbendix"
 emulator="$build/tests/support/register_emulator"
 client="$build/tests/support/demo_client"
 wexhaven="$build/text_client/wexhaven"
+lontaros="$build/netcontroller/app/lontaros"
+controller="$build/tests/support/controller_emulator"
+nc_client="$build/tests/support/nc_demo_client"
+targets="harbendix register_emulator demo_client wexhaven lontaros controller_emulator nc_demo_client"
 if [ "$compile" = 1 ]; then
-  say "Building harbendix, the register emulator, the demonstration client and wexhaven in $build"
+  say "Building harbendix, the register emulator, the demonstration clients, wexhaven, lontaros and the controller emulator in $build"
   cmake -S "$here" -B "$build" -G Ninja >/dev/null || fail "cmake could not configure $build"
-  cmake --build "$build" --target harbendix register_emulator demo_client wexhaven -j "$(nproc)" >/dev/null ||
-    fail "the build failed (run: cmake --build $build --target harbendix register_emulator demo_client wexhaven)"
+  # shellcheck disable=SC2086
+  cmake --build "$build" --target $targets -j "$(nproc)" >/dev/null ||
+    fail "the build failed (run: cmake --build $build --target $targets)"
 fi
-for program in "$harbendix" "$emulator" "$client" "$wexhaven"; do
+for program in "$harbendix" "$emulator" "$client" "$wexhaven" "$lontaros" "$controller" "$nc_client"; do
   [ -x "$program" ] || fail "$program is missing (build it, or leave out --no-build)"
 done
 
@@ -70,8 +78,10 @@ work=$(mktemp -d /tmp/ecr-demo.XXXXXX)
 emulator_pid=""
 server_pid=""
 wexhaven_pid=""
+nc_server_pid=""
+controller_pid=""
 cleanup() {
-  for pid in $wexhaven_pid $server_pid $emulator_pid; do
+  for pid in $nc_server_pid $controller_pid $wexhaven_pid $server_pid $emulator_pid; do
     if kill -0 "$pid" 2>/dev/null; then
       kill -TERM "$pid" 2>/dev/null || true
       for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
@@ -79,6 +89,7 @@ cleanup() {
     fi
   done
   exec 3>&- 2>/dev/null || true
+  exec 4>&- 2>/dev/null || true
   if [ "$keep" = 1 ]; then
     echo "demo: the temporary folder is kept: $work"
   else
@@ -238,6 +249,99 @@ grep -q '^S,7,123456,[0-9],Ok;' "$work/wexhaven/out/day.OUT" && ! grep -qF '____
 [ "$closed" = 1 ] || fail "harbendix did not close on the close request"
 grep -qF " closed by user." "$log" || fail "the server's log has no close line"
 if grep -q "Sanitizer" "$work/harbendix-output.txt" "$work/emulator.txt" "$work/wexhaven-output.txt"; then
+  fail "a sanitizer reported a fault (above)"
+fi
+
+# The network-controller server takes the same TCP port, now that harbendix has let it go.
+say "Starting the controller emulator: a network controller with registers 1..16 behind it"
+# The emulator reads "N BLOCK" lines from this FIFO: the client's session tells register 2
+# when to send its blocks. The demo holds the FIFO open so the emulator never sees its end.
+mkfifo "$work/controller-input"
+exec 4<>"$work/controller-input"
+"$controller" --link "$work/ttyNC" <"$work/controller-input" >"$work/controller.txt" 2>&1 &
+controller_pid=$!
+wait_for_text "$work/controller.txt" 10 "Controller on " ||
+  fail "the controller emulator did not start: $(cat "$work/controller.txt")"
+nc_terminal=$(sed -n 's/^Controller on \([^ ]*\).*/\1/p' "$work/controller.txt" | head -n 1)
+echo "The controller answers on the pseudo-terminal $nc_terminal (linked as $work/ttyNC)."
+
+say "Mapping COM1 to the controller in a registry of lontaros's own"
+nc_key="$work/nc-registry/HKEY_LOCAL_MACHINE/Enum/Serial/ttyNC"
+mkdir -p "$nc_key"
+printf '%s' COM1 >"$nc_key/PORTNAME"
+printf '%s' "$work/ttyNC" >"$nc_key/DeviceNode"
+printf 'ECR_REGISTRY=%s: device key Enum\\Serial\\ttyNC, PORTNAME COM1, DeviceNode %s\n' "$work/nc-registry" "$work/ttyNC"
+
+port_free=0
+for _ in $(seq 100); do
+  if ! (exec 5<>/dev/tcp/127.0.0.1/4999) 2>/dev/null; then port_free=1; break; fi
+  sleep 0.1
+done
+if [ "$port_free" = 0 ]; then
+  echo "demo: TCP port 4999 is in use on this machine; stop what listens there and try again" >&2
+  exit 77
+fi
+
+say "Starting lontaros from a folder of its own (no settings file: it finds the controller on COM1, TCP port 4999)"
+mkdir "$work/lontaros"
+cp "$lontaros" "$work/lontaros/lontaros"
+nc_log="$work/lontaros/lontaros.log"
+(
+  cd "$work/lontaros"
+  exec env QT_QPA_PLATFORM=offscreen ECR_REGISTRY="$work/nc-registry" XDG_RUNTIME_DIR="$work" LANG=C ./lontaros
+) >"$work/lontaros-output.txt" 2>&1 &
+nc_server_pid=$!
+if ! wait_for_text "$nc_log" 30 " started on COM 1."; then
+  cat "$nc_log" "$work/lontaros-output.txt" 2>/dev/null || true
+  fail "lontaros did not find the controller on COM1 within 30 s"
+fi
+echo "lontaros runs (process $nc_server_pid); its log: $nc_log"
+
+say "A client application's session with lontaros over TCP (127.0.0.1:4999), register 2"
+set +e
+timeout 90 "$nc_client" --port 4999 --register 2 --controller-input "$work/controller-input" --wait-seconds 15
+nc_session=$?
+set -e
+
+say "Closing lontaros the way a second start does: -Q: with the server password (empty here)"
+(
+  cd "$work/lontaros"
+  env QT_QPA_PLATFORM=offscreen ECR_REGISTRY="$work/nc-registry" XDG_RUNTIME_DIR="$work" LANG=C timeout 20 ./lontaros -Q:
+) >>"$work/lontaros-output.txt" 2>&1 || true
+nc_closed=0
+for _ in $(seq 100); do
+  kill -0 "$nc_server_pid" 2>/dev/null || { nc_closed=1; break; }
+  sleep 0.1
+done
+[ "$nc_closed" = 1 ] && echo "lontaros has ended." || echo "lontaros did not end by itself; it is stopped now."
+
+# The emulator prints its last lines when it is stopped.
+kill -TERM "$controller_pid" 2>/dev/null || true
+controller_ended=0
+for _ in $(seq 50); do
+  kill -0 "$controller_pid" 2>/dev/null || { controller_ended=1; break; }
+  sleep 0.1
+done
+
+say "What the controller saw on the line (PC = lontaros's commands, NC = the controller's replies, ECR = the registers' blocks)"
+sed '1d; s/^/    /' "$work/controller.txt"
+
+say "lontaros's log ($nc_log)"
+cat "$nc_log"
+if [ -s "$work/lontaros-output.txt" ]; then
+  say "What lontaros wrote to its output"
+  cat "$work/lontaros-output.txt"
+fi
+
+[ "$nc_session" = 0 ] || fail "the client's session with lontaros did not go as expected (exit status $nc_session)"
+grep -qF 'PC      OnLine answer for ECR 2 "42;BREAD;1.20;1.000;' "$work/controller.txt" ||
+  fail "register 2 did not receive the client's answer to its question"
+grep -qF 'PC      OnLine answer for ECR 2 "1;X;1.50;2.000;1;1;1;0;0;"' "$work/controller.txt" ||
+  fail "register 2 did not receive the sale line"
+[ "$nc_closed" = 1 ] || fail "lontaros did not close on the close request"
+grep -qF " closed by user." "$nc_log" || fail "lontaros's log has no close line"
+[ "$controller_ended" = 1 ] || fail "the controller emulator did not end on its stop signal"
+if grep -q "Sanitizer" "$work/lontaros-output.txt" "$work/controller.txt"; then
   fail "a sanitizer reported a fault (above)"
 fi
 say "Done: the demonstration went as expected"
