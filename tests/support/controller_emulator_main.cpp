@@ -13,11 +13,6 @@
 //
 // Runs until SIGINT or SIGTERM.
 
-#include <poll.h>
-#include <signal.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <charconv>
@@ -34,31 +29,19 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/console_lines.h"
 #include "tests/support/controller_emulator.h"
+#include "tests/support/printable_bytes.h"
+#include "tests/support/terminal_link.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using ecr::support::Printable;
 
 constexpr std::uint8_t kFirstEcrCode = 0x81;
 constexpr std::uint8_t kLastEcrCode = 0x90;
 constexpr std::uint8_t kTextStart = 0x0A;
-
-// Bytes outside printable ASCII are shown as \xNN.
-std::string Printable(std::string_view bytes) {
-  std::string text;
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte < 0x7F) {
-      text.push_back(c);
-    } else {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-      text += escaped;
-    }
-  }
-  return text;
-}
 
 std::string EcrHead(int ecr) {
   char head[16];
@@ -240,66 +223,32 @@ int main(int argc, char** argv) {
     }
   }
 
-  // Signals are taken through a descriptor, before any thread starts, so every thread
-  // inherits the mask.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  const int signalFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
-  if (signalFd < 0) {
-    std::cerr << "no signal descriptor\n";
-    return 1;
-  }
-
+  std::optional<ecr::support::ConsoleLines> console;
   std::optional<ecr::ControllerEmulator> playing;
   try {
+    console.emplace();  // before the emulator's threads start, so that they inherit its signal mask
     playing.emplace();
   } catch (const std::exception& error) {
     std::cerr << error.what() << "\n";
     return 1;
   }
   ecr::ControllerEmulator& emulator = *playing;
-  if (!link.empty()) {
-    ::unlink(link.c_str());
-    if (::symlink(emulator.PortPath().c_str(), link.c_str()) != 0) {
-      std::cerr << "cannot create the link " << link << "\n";
-      link.clear();
-    }
-  }
+  const ecr::support::TerminalLink terminalLink(link, emulator.PortPath());
   LinePrinter printer(emulator);
-  printer.Print("Controller on " + emulator.PortPath() + (link.empty() ? "" : " (" + link + ")"));
+  printer.Print("Controller on " + emulator.PortPath() +
+                (terminalLink.Path().empty() ? "" : " (" + terminalLink.Path() + ")"));
   std::thread printing([&printer] { printer.Run(); });
 
-  bool readStdin = true;
-  std::string pending;
-  for (;;) {
-    pollfd entries[2] = {{signalFd, POLLIN, 0}, {readStdin ? STDIN_FILENO : -1, POLLIN, 0}};
-    if (::poll(entries, 2, -1) < 0) continue;
-    if (entries[0].revents != 0) break;
-    if (entries[1].revents == 0) continue;
-    char buffer[512];
-    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-    if (n <= 0) {
-      readStdin = false;  // without input the controller plays on until a signal
-      continue;
+  console->ReadUntilStopSignal([&printer](std::string_view line) {
+    int ecr = 0;
+    std::string block;
+    if (ParseBlockLine(line, ecr, block)) {
+      printer.SendBlock(ecr, block);
+    } else {
+      printer.Print("expected: N BLOCK, with N 1..16");
     }
-    pending.append(buffer, static_cast<std::size_t>(n));
-    for (std::size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
-      const std::string_view line = std::string_view(pending).substr(0, end);
-      int ecr = 0;
-      std::string block;
-      if (ParseBlockLine(line, ecr, block)) {
-        printer.SendBlock(ecr, block);
-      } else {
-        printer.Print("expected: N BLOCK, with N 1..16");
-      }
-    }
-  }
+  });
   printer.Stop();
   printing.join();
-  ::close(signalFd);
-  if (!link.empty()) ::unlink(link.c_str());
   return 0;
 }

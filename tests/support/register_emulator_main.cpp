@@ -17,27 +17,26 @@
 //
 // Runs until SIGINT or SIGTERM.
 
-#include <poll.h>
-#include <signal.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <charconv>
 #include <chrono>
-#include <cstdio>
+#include <cstdint>
 #include <cstdlib>
+#include <exception>
 #include <iostream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
-#include "tests/support/register_emulator.h"
 #include "tests/support/asking_register.h"
+#include "tests/support/console_lines.h"
+#include "tests/support/register_emulator.h"
+#include "tests/support/terminal_link.h"
 
 namespace {
 
@@ -132,14 +131,13 @@ int main(int argc, char** argv) {
   }
   if (numbers.empty()) return Usage();
 
-  // Signals are taken through a descriptor, before any thread starts, so every thread
-  // inherits the mask.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  const int signalFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
+  std::optional<ecr::support::ConsoleLines> console;
+  try {
+    console.emplace();  // before the emulator's threads start, so that they inherit its signal mask
+  } catch (const std::exception& error) {
+    std::cerr << error.what() << "\n";
+    return 1;
+  }
 
   ecr::RegisterEmulator emulator;
   std::mutex printLock;
@@ -152,49 +150,27 @@ int main(int argc, char** argv) {
   for (const NumberedText& s : statuses) emulator.AddRegister(s.number).SetStatus(s.text);
   for (const NumberedText& m : messages) emulator.AddRegister(m.number).QueueOnLineMessage(m.text);
 
-  if (!link.empty()) {
-    ::unlink(link.c_str());
-    if (::symlink(emulator.PortPath().c_str(), link.c_str()) != 0) {
-      std::cerr << "cannot create the link " << link << "\n";
-      link.clear();
-    }
-  }
+  const ecr::support::TerminalLink terminalLink(link, emulator.PortPath());
   {
     const std::lock_guard lock(printLock);
-    std::cout << "Registers on " << emulator.PortPath() << (link.empty() ? "" : " (" + link + ")") << std::endl;
+    std::cout << "Registers on " << emulator.PortPath()
+              << (terminalLink.Path().empty() ? "" : " (" + terminalLink.Path() + ")") << std::endl;
   }
 
   AskingRegisters asking(emulator);
-  bool readStdin = true;
-  std::string pending;
-  for (;;) {
-    pollfd entries[2] = {{signalFd, POLLIN, 0}, {readStdin ? STDIN_FILENO : -1, POLLIN, 0}};
-    if (::poll(entries, 2, -1) < 0) continue;
-    if (entries[0].revents != 0) break;
-    if (entries[1].revents == 0) continue;
-    char buffer[512];
-    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-    if (n <= 0) {
-      readStdin = false;  // without input the registers play on until a signal
-      continue;
+  console->ReadUntilStopSignal([&](std::string_view line) {
+    NumberedText item;
+    if (ParseAsk(line, item)) {
+      const bool started = asking.Start(item.number, item.text);
+      const std::lock_guard lock(printLock);
+      std::cout << "Register " << item.number
+                << (started ? " asks for its receipt lines from now on" : " asks already") << std::endl;
+    } else if (ParseNumberedText(line, ' ', item)) {
+      emulator.AddRegister(item.number).QueueOnLineMessage(item.text);
+    } else {
+      const std::lock_guard lock(printLock);
+      std::cout << "expected: N TEXT, or ask N SERIAL" << std::endl;
     }
-    pending.append(buffer, static_cast<std::size_t>(n));
-    for (std::size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
-      const std::string_view line = std::string_view(pending).substr(0, end);
-      NumberedText item;
-      if (ParseAsk(line, item)) {
-        const bool started = asking.Start(item.number, item.text);
-        const std::lock_guard lock(printLock);
-        std::cout << "Register " << item.number
-                  << (started ? " asks for its receipt lines from now on" : " asks already") << std::endl;
-      } else if (ParseNumberedText(line, ' ', item)) {
-        emulator.AddRegister(item.number).QueueOnLineMessage(item.text);
-      } else {
-        const std::lock_guard lock(printLock);
-        std::cout << "expected: N TEXT, or ask N SERIAL" << std::endl;
-      }
-    }
-  }
-  if (!link.empty()) ::unlink(link.c_str());
+  });
   return 0;
 }
