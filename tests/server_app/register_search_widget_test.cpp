@@ -102,8 +102,10 @@ TEST_F(RegisterSearchTest, FindsInLineAndOnLineRegistersAndNoneForSilentNumbers)
   EXPECT_EQ(Row(0).mid(0, 1), QStringList({"2"}));
   EXPECT_EQ(Row(0).mid(2), QStringList({"InLine", "1234"}));
   EXPECT_EQ(Row(1).mid(2), QStringList({"OnLine", "5678"}));
-  // The newest line is in view.
+  // The newest line is in view (the memo lays its lines out in the event loop, which a
+  // loaded machine may not have reached yet).
   const QScrollBar* memoBar = dialog.mActions->verticalScrollBar();
+  WaitUntil([&] { return memoBar->maximum() > 0 && memoBar->value() == memoBar->maximum(); }, 5s);
   EXPECT_GT(memoBar->maximum(), 0);
   EXPECT_EQ(memoBar->value(), memoBar->maximum());
   window_test::SavePicture(dialog, "register_search");
