@@ -73,8 +73,7 @@ ControllerEmulator::ControllerEmulator() {
 ControllerEmulator::~ControllerEmulator() {
   {
     const std::lock_guard lock(lock_);
-    stopping_ = true;
-    Changed();
+    changes_.Stop();
   }
   const char wake = 1;
   (void)!::write(wake_write_fd_, &wake, 1);
@@ -246,21 +245,7 @@ void ControllerEmulator::ClearRecord() {
 }
 
 bool ControllerEmulator::WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) const {
-  const auto deadline = Clock::now() + timeout;
-  for (;;) {
-    std::uint64_t seen = 0;
-    {
-      const std::lock_guard lock(lock_);
-      seen = version_;
-    }
-    if (condition()) return true;
-    std::unique_lock lock(lock_);
-    if (!changed_.wait_until(lock, deadline, [&] { return version_ != seen || stopping_; })) {
-      lock.unlock();
-      return condition();
-    }
-    if (stopping_) return false;
-  }
+  return changes_.WaitFor(lock_, condition, timeout);
 }
 
 bool ControllerEmulator::WaitForCommands(const std::string& text, std::size_t count,
@@ -276,8 +261,7 @@ bool ControllerEmulator::WaitForCommands(const std::string& text, std::size_t co
 }
 
 void ControllerEmulator::Changed() {
-  ++version_;
-  changed_.notify_all();
+  changes_.Changed();
 }
 
 void ControllerEmulator::Feed(std::uint8_t byte, std::vector<TimedCommand>& done, Clock::time_point now) {
@@ -377,7 +361,7 @@ void ControllerEmulator::Run() {
     if (n <= 0) {
       // Nothing after all, or the device side hung up: wait a moment (or the stop), never spin.
       std::unique_lock lock(lock_);
-      if (changed_.wait_for(lock, std::chrono::milliseconds(10), [this] { return stopping_; })) return;
+      if (!changes_.Sleep(lock, std::chrono::milliseconds(10))) return;
       continue;
     }
     const auto now = Clock::now();

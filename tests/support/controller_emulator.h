@@ -24,7 +24,6 @@
 // own thread; SendEcrBlock, SendFrame and SendRaw write at once from the caller's.
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -33,6 +32,8 @@
 #include <string_view>
 #include <thread>
 #include <vector>
+
+#include "tests/support/record_changes.h"
 
 namespace ecr {
 
@@ -118,9 +119,7 @@ class ControllerEmulator {
   std::string port_path_;
 
   mutable std::mutex lock_;
-  mutable std::condition_variable changed_;
-  std::uint64_t version_ = 0;
-  bool stopping_ = false;
+  RecordChanges changes_;
   std::string identity_ = std::string("NC0001");
   std::uint8_t flag_ = 0;
   std::string identify_reply_;  // empty: made from identity_ and flag_

@@ -77,9 +77,8 @@ RegisterEmulator::RegisterEmulator() {
 RegisterEmulator::~RegisterEmulator() {
   {
     const std::lock_guard lock(lock_);
-    stopping_ = true;
+    changes_.Stop();
   }
-  changed_.notify_all();
   const char wake = 1;
   (void)!::write(wake_write_fd_, &wake, 1);
   thread_.join();
@@ -163,25 +162,7 @@ void RegisterEmulator::ClearRecord() {
 }
 
 bool RegisterEmulator::WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) const {
-  const auto deadline = Clock::now() + timeout;
-  for (;;) {
-    std::uint64_t seen = 0;
-    {
-      const std::lock_guard lock(lock_);
-      seen = version_;
-    }
-    if (condition()) return true;
-    std::unique_lock lock(lock_);
-    if (!changed_.wait_until(lock, deadline, [&] { return version_ != seen || stopping_; })) {
-      lock.unlock();
-      return condition();
-    }
-    // A stopping emulator changes no more: waiting on would only spin until the deadline.
-    if (stopping_) {
-      lock.unlock();
-      return condition();
-    }
-  }
+  return changes_.WaitFor(lock_, condition, timeout);
 }
 
 bool RegisterEmulator::WaitForFrames(const std::string& frame, int count, std::chrono::milliseconds timeout) const {
@@ -196,8 +177,7 @@ bool RegisterEmulator::WaitForFrames(const std::string& frame, int count, std::c
 }
 
 void RegisterEmulator::Changed() {
-  ++version_;
-  changed_.notify_all();
+  changes_.Changed();
 }
 
 void RegisterEmulator::Trace(const std::string& line) {
@@ -211,7 +191,7 @@ void RegisterEmulator::Trace(const std::string& line) {
 
 bool RegisterEmulator::Sleep(std::chrono::microseconds span) {
   std::unique_lock lock(lock_);
-  return !changed_.wait_for(lock, span, [this] { return stopping_; });
+  return changes_.Sleep(lock, span);
 }
 
 void RegisterEmulator::Run() {
@@ -248,7 +228,7 @@ void RegisterEmulator::Run() {
       Trace("PC      " + frame.Describe());
       HandleFrame(frame);
       const std::lock_guard lock(lock_);
-      if (stopping_) return;
+      if (changes_.Stopping()) return;
     }
   }
 }

@@ -22,7 +22,6 @@
 // emulator's own thread; the trace sink runs there too.
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -36,6 +35,7 @@
 
 #include "tests/support/emulated_register.h"
 #include "tests/support/pc_frame_parser.h"
+#include "tests/support/record_changes.h"
 
 namespace ecr {
 
@@ -110,9 +110,7 @@ class RegisterEmulator {
   std::string port_path_;
 
   mutable std::mutex lock_;
-  mutable std::condition_variable changed_;
-  std::uint64_t version_ = 0;
-  bool stopping_ = false;
+  RecordChanges changes_;
   std::map<int, std::unique_ptr<EmulatedRegister>> registers_;
   std::vector<std::unique_ptr<EmulatedRegister>> retired_;  // removed, still referenced
   std::uint32_t pacing_baud_ = 0;
