@@ -2,81 +2,94 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <functional>
+#include <iomanip>
+#include <map>
+#include <numeric>
+#include <sstream>
+#include <string>
+#include <vector>
+
 namespace ecr {
 namespace {
 
-struct BytePair {
-  int row;
-  bool fromEcr;  // true: register byte -> Windows byte; false: Windows byte -> register byte
-  std::uint8_t in, out;
-};
+// The reference tables of code_tables_reference.txt: program ("server" or "controller")
+// to its rows, in order.
+using ReferenceRows = std::map<std::string, std::vector<CodeTable>>;
 
-constexpr bool F = true;   // FromEcr
-constexpr bool T = false;  // ToEcr
-
-// Pairs taken from the base tables and each row's exceptions.
-const BytePair kServerPairs[] = {
-    // 1 Bulgarian (base C)
-    {1, F, 0x26, 0xB9}, {1, F, 0x41, 0x41}, {1, F, 0x60, 0xC0}, {1, F, 0x7A, 0xDA}, {1, F, 0x7B, 0xDC},
-    {1, F, 0x7F, 0xDD}, {1, T, 0x26, 0x26}, {1, T, 0x61, 0x41}, {1, T, 0x60, 0x20}, {1, T, 0x7B, 0x5B},
-    {1, T, 0x80, 0x20}, {1, T, 0xC0, 0x60}, {1, T, 0xE0, 0x60}, {1, T, 0xDB, 0x7E}, {1, T, 0xFB, 0x7E},
-    {1, T, 0xDF, 0x7D}, {1, T, 0xFF, 0x7D},
-    // 2 Lithuanian (base C)
-    {2, F, 0x24, 0xC0}, {2, F, 0x3F, 0xD8}, {2, F, 0x5F, 0xDE}, {2, F, 0x60, 0xC0}, {2, T, 0x28, 0x3C},
-    {2, T, 0x93, 0x22}, {2, T, 0x94, 0x22}, {2, T, 0xC0, 0x24}, {2, T, 0xE0, 0x24}, {2, T, 0xFE, 0x5F},
-    {2, T, 0xC2, 0x62},
-    // 3 Polish (base L)
-    {3, F, 0x24, 0xA5}, {3, F, 0x5E, 0x8C}, {3, F, 0x60, 0x20}, {3, F, 0x7F, 0x20}, {3, F, 0x41, 0x41},
-    {3, T, 0x24, 0x20}, {3, T, 0x27, 0x20}, {3, T, 0x28, 0x20}, {3, T, 0x29, 0x20}, {3, T, 0xA5, 0x24},
-    {3, T, 0xF3, 0x5D}, {3, T, 0x61, 0x41}, {3, T, 0x80, 0x20},
-    // 4 Macedonian (base C)
-    {4, F, 0x24, 0x81}, {4, F, 0x7E, 0xA3}, {4, F, 0x7F, 0xBD}, {4, F, 0x60, 0xC0}, {4, T, 0x81, 0x24},
-    {4, T, 0xBE, 0x7F}, {4, T, 0xA3, 0x7E}, {4, T, 0xE0, 0x60},
-    // 5 Serbian (Cyrillic) (base C)
-    {5, F, 0x69, 0xA3}, {5, F, 0x7E, 0xBC}, {5, F, 0x60, 0xC0}, {5, T, 0x7B, 0x28}, {5, T, 0x90, 0x79},
-    {5, T, 0xBC, 0x7E}, {5, T, 0xC0, 0x60},
-    // 6 Serbian (Latin) (base L)
-    {6, F, 0x60, 0xC0}, {6, F, 0x68, 0xC8}, {6, F, 0x6A, 0xCA}, {6, F, 0x78, 0xD8}, {6, F, 0x7E, 0x6A},
-    {6, T, 0x6A, 0x7E}, {6, T, 0x9E, 0x7F}, {6, T, 0xE8, 0x5C}, {6, T, 0x61, 0x41}, {6, T, 0xC0, 0x20},
-    // 7 Estonian (base L)
-    {7, F, 0x60, 0x40}, {7, F, 0x7A, 0x5A}, {7, F, 0x7B, 0xC4}, {7, F, 0x7F, 0x5F}, {7, T, 0x7D, 0x29},
-    {7, T, 0xC4, 0x5B}, {7, T, 0xFC, 0x5D},
-    // 8 Swedish (base L)
-    {8, F, 0x5E, 0x5F}, {8, F, 0x60, 0x40}, {8, F, 0x7B, 0xC5}, {8, T, 0xC4, 0x5C}, {8, T, 0xF6, 0x5D},
-    {8, T, 0x61, 0x41},
-    // 9 Mongolian (base C)
-    {9, F, 0x5B, 0x5F}, {9, F, 0x5D, 0xA8}, {9, F, 0x60, 0xC0}, {9, T, 0xA8, 0x5D}, {9, T, 0xC0, 0x60},
-    // 10 Czech (base L)
-    {10, F, 0x60, 0xDD}, {10, F, 0x61, 0x20}, {10, F, 0x6E, 0x8A}, {10, F, 0x73, 0x20}, {10, F, 0x7F, 0x20},
-    {10, T, 0x8A, 0x6E}, {10, T, 0xFD, 0x60}, {10, T, 0xD9, 0x71},
-    // 11 Slovak (base L)
-    {11, F, 0x61, 0xC4}, {11, F, 0x73, 0xBC}, {11, F, 0x74, 0x20}, {11, T, 0xBC, 0x73}, {11, T, 0xBE, 0x73},
-    {11, T, 0xE0, 0x6D},
-    // 12 Romanian (base L)
-    {12, F, 0x5B, 0xC3}, {12, F, 0x60, 0x20}, {12, F, 0x7F, 0x20}, {12, T, 0x5B, 0x20}, {12, T, 0x5F, 0x20},
-    {12, T, 0x7B, 0x20}, {12, T, 0xFE, 0x5F}, {12, T, 0x61, 0x41},
-    // 13 Greek (base C)
-    {13, F, 0x24, 0x80}, {13, F, 0x60, 0x60}, {13, F, 0x61, 0xC1}, {13, F, 0x71, 0xD1}, {13, F, 0x72, 0xD3},
-    {13, F, 0x78, 0xD9}, {13, F, 0x79, 0x20}, {13, F, 0x7F, 0x20}, {13, T, 0x24, 0x20}, {13, T, 0x60, 0x60},
-    {13, T, 0x80, 0x24}, {13, T, 0xC0, 0x20}, {13, T, 0xC1, 0x61}, {13, T, 0xE1, 0x61}, {13, T, 0xD3, 0x72},
-    {13, T, 0xF9, 0x78}, {13, T, 0xDA, 0x20}, {13, T, 0xFF, 0x20},
-};
-
-// The controller server's own Polish row (base C).
-const BytePair kControllerPolishPairs[] = {
-    {3, F, 0x26, 0xB9}, {3, F, 0x27, 0x8E}, {3, F, 0x5F, 0xAF}, {3, F, 0x60, 0xC0},
-    {3, T, 0x8E, 0x27}, {3, T, 0xAF, 0x5F}, {3, T, 0xBF, 0x5F}, {3, T, 0xE0, 0x60},
-};
-
-void ExpectPairs(const CodeTableSet& set, std::span<const BytePair> pairs) {
-  for (const auto& p : pairs) {
-    const CodeTable& table = set.Table(p.row);
-    const std::uint8_t got = p.fromEcr ? FromEcr(table, p.in) : ToEcr(table, p.in);
-    EXPECT_EQ(got, p.out) << "row " << p.row << (p.fromEcr ? " FromEcr " : " ToEcr ") << std::hex << int(p.in);
+ReferenceRows ReadReference() {
+  std::ifstream file(ECR_CODE_TABLES_REFERENCE);
+  EXPECT_TRUE(file.is_open()) << ECR_CODE_TABLES_REFERENCE;
+  ReferenceRows rows;
+  CodeTable* row = nullptr;
+  std::size_t filled = 0;
+  std::string line;
+  while (std::getline(file, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream in(line);
+    if (line[0] == '[') {
+      EXPECT_TRUE(row == nullptr || filled == row->size()) << "short row before: " << line;
+      std::string program;
+      std::size_t index = 0;
+      in.ignore(1) >> program >> index;
+      std::vector<CodeTable>& list = rows[program];
+      EXPECT_EQ(index, list.size() + 1) << line;
+      row = &list.emplace_back();
+      filled = 0;
+      continue;
+    }
+    unsigned offset = 0;
+    in >> std::hex >> offset;
+    in.ignore(1);  // the ':'
+    EXPECT_TRUE(row != nullptr && offset == filled) << line;
+    if (row == nullptr || offset != filled) break;
+    unsigned value = 0;
+    while (in >> value) {
+      EXPECT_LT(filled, row->size()) << line;
+      if (filled == row->size()) break;
+      (*row)[filled++] = static_cast<std::uint8_t>(value);
+    }
   }
+  EXPECT_TRUE(row != nullptr && filled == row->size()) << "the last row is short";
+  return rows;
 }
 
-TEST(CodeTables, EveryRowOfTheRegisterServerTranslatesBothWays) { ExpectPairs(HarbendixCodeTables(), kServerPairs); }
+// Where a byte of a table is read: FromEcr for 000-0FF, ToEcr for 080-17F.
+std::string WindowsOf(std::size_t offset) {
+  std::ostringstream text;
+  text << std::hex << std::uppercase << std::setfill('0');
+  if (offset < 0x80) text << "FromEcr(" << std::setw(2) << offset << ")";
+  else if (offset < 0x100) text << "FromEcr(" << std::setw(2) << offset << ") = ToEcr(" << std::setw(2) << offset - 0x80 << ")";
+  else text << "ToEcr(" << std::setw(2) << offset - 0x80 << ")";
+  return text.str();
+}
+
+TEST(CodeTables, EveryByteOfEveryRowOfBothServersEqualsTheReference) {
+  const ReferenceRows reference = ReadReference();
+  const std::pair<std::string, const CodeTableSet*> programs[] = {{"server", &HarbendixCodeTables()},
+                                                                   {"controller", &LontarosCodeTables()}};
+  ASSERT_EQ(reference.size(), std::size(programs));
+  for (const auto& [program, set] : programs) {
+    ASSERT_EQ(reference.count(program), 1u) << program;
+    const std::vector<CodeTable>& rows = reference.at(program);
+    ASSERT_EQ(static_cast<int>(rows.size()), set->Count()) << program;
+    for (int index = 1; index <= set->Count(); ++index) {
+      const CodeTable& expected = rows[static_cast<std::size_t>(index - 1)];
+      const CodeTable& actual = set->Table(index);
+      const auto [at, _] = std::mismatch(expected.begin(), expected.end(), actual.begin());
+      if (at == expected.end()) continue;
+      const auto offset = static_cast<std::size_t>(at - expected.begin());
+      const auto differing = std::inner_product(expected.begin(), expected.end(), actual.begin(), 0, std::plus<>(),
+                                                std::not_equal_to<>());
+      ADD_FAILURE() << program << " row " << index << " (" << GetCodeTableName(index, *set) << "): byte 0x"
+                    << std::hex << std::uppercase << offset << ", " << WindowsOf(offset) << ", is 0x"
+                    << int(actual[offset]) << ", the reference has 0x" << int(expected[offset]) << std::dec
+                    << " (bytes of the row that differ: " << differing << ")";
+    }
+  }
+}
 
 TEST(CodeTables, TheFirstRowInFull) {
   const CodeTable& t = HarbendixCodeTables().Table(1);
@@ -102,7 +115,6 @@ TEST(CodeTables, TheControllerServerHasSixRowsAndAPolishTableOfItsOwn) {
   const CodeTableSet& server = HarbendixCodeTables();
   ASSERT_EQ(server.Count(), 13);
   ASSERT_EQ(controller.Count(), 6);
-  ExpectPairs(controller, kControllerPolishPairs);
   for (const int row : {1, 2, 4, 5, 6}) EXPECT_EQ(controller.Table(row), server.Table(row)) << row;
   EXPECT_NE(controller.Table(3), server.Table(3));
   const std::uint32_t langIds[] = {0x0402, 0x0427, 0x0415, 0xFFFF, 0x0C1A, 0x081A};

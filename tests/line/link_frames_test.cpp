@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "line/block_receiver.h"
@@ -25,28 +26,57 @@ TEST(LinkFrames, TakeFrameWritesTheLogicalNumberAsTwoDigits) {
   EXPECT_EQ(TakeFrame(123), Bytes({0x11, 0x11, 0x32, 0x33}));  // tens digit modulo 10
 }
 
-TEST(LinkFrames, FreeFrameAndDataBlockCarryTheFillCountOfEverySpeed) {
-  for (const LinkSpeed& speed : SpeedTable) {
-    SCOPED_TRACE(speed.Speed);
-    const auto n = static_cast<std::size_t>(speed.FillCount);
-    EXPECT_EQ(FillCountOf(speed.Speed), speed.FillCount);
-    EXPECT_EQ(FreeFrame(speed.FillCount), std::string(n, '\xFF') + "\x13\x13\x13" + std::string(n, '\xFF'));
-    const std::string block = PcDataBlock("ABCDE", speed.FillCount);
-    ASSERT_EQ(block.size(), n + 5 + 4);
-    EXPECT_EQ(block.substr(0, n + 7), std::string(n, '\xFF') + "\nABCDE\r");
-    const std::uint16_t crc = LinkCrc16("ABCDE\r");
-    EXPECT_EQ(static_cast<std::uint8_t>(block[n + 7]), crc >> 8);
-    EXPECT_EQ(static_cast<std::uint8_t>(block[n + 8]), crc & 0xFF);
+// "FF 13 13 13" as bytes.
+std::string Hex(std::string_view text) {
+  std::string out;
+  for (std::size_t at = 0; at + 1 < text.size(); at += 3) {
+    out += static_cast<char>(std::stoi(std::string(text.substr(at, 2)), nullptr, 16));
   }
-  EXPECT_EQ(FreeFrame(9).size(), 21u);
-  EXPECT_EQ(PcDataBlock("12345", 9).size(), 18u);
+  return out;
 }
 
-TEST(LinkFrames, SpeedTableRowsAndUnlistedSpeeds) {
-  const std::vector<std::pair<std::uint32_t, int>> rows = {
-      {1200, 0}, {2400, 1}, {4800, 2}, {9600, 3}, {14400, 4}, {19200, 5}, {28800, 6}, {38400, 7}, {57600, -1}, {0, -1}};
-  for (const auto& [speed, index] : rows) EXPECT_EQ(FindSpeedIndex(speed), index) << speed;
-  for (const LinkSpeed& row : SpeedTable) EXPECT_EQ(row.ByteTime, 100'000'000u / row.Speed);
+TEST(LinkFrames, EverySpeedSendsItsOwnFillBytes) {
+  struct Row {
+    int index;
+    std::uint32_t speed;
+    int fillCount;
+    std::uint32_t byteTime;
+    std::string_view fill;  // the fill bytes on one side of a frame, as sent
+  };
+  // The registers' own figures: the counts do not grow with the speed.
+  const Row rows[] = {
+      {0, 1200, 1, 83333, "FF"},
+      {1, 2400, 2, 41666, "FF FF"},
+      {2, 4800, 4, 20833, "FF FF FF FF"},
+      {3, 9600, 9, 10416, "FF FF FF FF FF FF FF FF FF"},
+      {4, 14400, 4, 6944, "FF FF FF FF"},
+      {5, 19200, 7, 5208, "FF FF FF FF FF FF FF"},
+      {6, 28800, 9, 3472, "FF FF FF FF FF FF FF FF FF"},
+      {7, 38400, 15, 2604, "FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF"},
+  };
+  ASSERT_EQ(SpeedTable.size(), std::size(rows));
+  // The block of the five data bytes ABCDE after its fill: LF, data, CR, CRC 0x4896.
+  const std::string abcde = Hex("0A 41 42 43 44 45 0D 48 96");
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.speed);
+    const std::string fill = Hex(row.fill);
+    ASSERT_EQ(fill.size(), static_cast<std::size_t>(row.fillCount));
+    const LinkSpeed& listed = SpeedTable[static_cast<std::size_t>(row.index)];
+    EXPECT_EQ(listed.Speed, row.speed);
+    EXPECT_EQ(listed.FillCount, row.fillCount);
+    EXPECT_EQ(listed.ByteTime, row.byteTime);
+    EXPECT_EQ(FindSpeedIndex(row.speed), row.index);
+    const int n = FillCountOf(row.speed);
+    EXPECT_EQ(FreeFrame(n), fill + Hex("13 13 13") + fill);
+    EXPECT_EQ(PcDataBlock("ABCDE", n), fill + abcde);
+  }
+  // At 9600 bit/s: 21 bytes free a register, 18 carry a block of five data bytes.
+  EXPECT_EQ(FreeFrame(FillCountOf(9600)).size(), 21u);
+  EXPECT_EQ(PcDataBlock("12345", FillCountOf(9600)).size(), 18u);
+}
+
+TEST(LinkFrames, UnlistedSpeedsHaveNoRow) {
+  for (const std::uint32_t speed : {0u, 300u, 4801u, 57600u, 115200u}) EXPECT_EQ(FindSpeedIndex(speed), -1) << speed;
   EXPECT_THROW(FillCountOf(57600), std::out_of_range);
 }
 
