@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -122,6 +124,107 @@ TEST(AskExchanges, EveryCopInEveryQuestion) {
     EXPECT_EQ(road.OwnerOf(road.Message("123456;5;0;N;")), c.atNextMessage);
     EXPECT_EQ(road.Set(13).State, c.stateAfter);
     EXPECT_EQ(road.log, c.logLine.empty() ? Lines{} : Lines{c.logLine});
+  }
+}
+
+// The error code and the receipt reference ("ref id/sequence/serial/message", or "no ref")
+// of a reply as the fixture describes it.
+int ErrorOf(const std::string& reply) { return std::stoi(reply.substr(reply.find(" err ") + 5)); }
+std::string ReferenceOf(const std::string& reply) {
+  const std::size_t at = reply.find(" ref ");
+  return at == std::string::npos ? "no ref" : reply.substr(at + 1, reply.find(" [", at) - at - 1);
+}
+
+// Whether each question, with each request pending, takes the register's sequence number
+// or only reads it, and keeps its notification id or closes it (a new id, the sequence back
+// to 1, the settings saved). The register starts with id 3 and sequence 5, the next id is 9.
+TEST(AskExchanges, EveryCopTakesOrReadsTheSequenceAndKeepsOrClosesTheId) {
+  enum Seq { kNoSeq, kTaken, kRead };
+  enum Id { kNoId, kKept, kClosed };
+  struct Cell {
+    std::string outcome;  // "release", "reject n" or "answer " + the register's answer
+    Seq seq;
+    Id id;
+  };
+  const Cell release{"release", kNoSeq, kNoId};
+  const Cell syntax{"reject 5", kRead, kKept};
+  const Cell unknown{"reject 14", kRead, kKept};
+  const auto answer = [](const std::string& text, Seq seq, Id id) { return Cell{"answer " + text, seq, id}; };
+  struct Row {
+    int cop;
+    std::string P;
+    Cell sell, print, receipt;  // the questions "5", "6" and "A"
+  };
+  const Row rows[] = {
+      {0, "p;", release, release, release},
+      {1, "p;", unknown, unknown, unknown},
+      {2, "p;", unknown, unknown, unknown},
+      {3, "p;", unknown, unknown, unknown},
+      {4, "p;", answer("p;", kTaken, kKept), release, answer("L;p;", kTaken, kKept)},
+      {5, "p;", release, answer("p;", kTaken, kKept), answer("X;p;", kTaken, kKept)},
+      {6, "p;", answer("0;;;;;;2;0;0;", kTaken, kClosed), release, answer("E;p;", kTaken, kKept)},
+      {6, "", answer("0;;;;;;2;0;0;", kTaken, kClosed), release, answer("E;0;;;;;", kTaken, kClosed)},
+      {7, "p;", unknown, unknown, unknown},
+      {8, "p;", syntax, syntax, answer("C;p;", kTaken, kKept)},
+      {9, "p;", syntax, syntax, answer("I;p;", kTaken, kKept)},
+      {10, "p;", syntax, syntax, answer("H;;;;;;", kRead, kKept)},
+      {11, "p;", syntax, syntax, answer("F;;;;;;", kRead, kKept)},
+      {12, "p;", syntax, syntax, answer("F;;;;;;", kRead, kKept)},
+      {13, "p;", syntax, syntax, answer("Z;p;", kTaken, kKept)},
+      {14, "p;", syntax, syntax, answer("A;p;", kTaken, kKept)},
+      {15, "p;", syntax, syntax, answer("Y;p;", kTaken, kKept)},
+      {16, "p;", unknown, unknown, unknown},
+      {255, "p;", unknown, unknown, unknown},
+  };
+  // What a cell leaves: its replies name the id in force (or the one it closes) and the
+  // sequence as it stood, whether it was taken or read; a release leaves the request queued.
+  const auto expected = [](const Cell& cell, int cop) {
+    const bool released = cell.outcome == "release";
+    const bool closed = cell.id == kClosed;
+    return cell.outcome + (released ? " | no reply" : " | ref 3/5/123456/4") + " | sequence " +
+           (closed ? "1" : cell.seq == kTaken ? "6" : "5") + ", id " + (closed ? "9" : "3") + ", next id " +
+           (closed ? "10" : "9") + ", saved " + (closed ? "1" : "0") + " | pending " + (released && cop != 0 ? "101" : "0");
+  };
+  const std::pair<char, std::string> questions[] = {{'5', "AskFPSell"}, {'6', "AskFPPrint"}, {'A', "AskRec"}};
+  for (const Row& row : rows) {
+    for (const auto& [code, name] : questions) {
+      const Cell& cell = code == '5' ? row.sell : code == '6' ? row.print : row.receipt;
+      SCOPED_TRACE(name + " with COP " + std::to_string(row.cop) + " [" + row.P + "]");
+      Asked road(false);
+      road.settings.Ecr(7).NotifyId = 3;
+      road.settings.Ecr(7).Sequence = 5;
+      road.settings.NextNotifyId = 9;
+      road.engine.WithContext([&](ExchangeContext& context) {
+        TSetDescr& set = context.EcrTable.At(7).Set(13);
+        set.Command = static_cast<std::uint8_t>(row.cop);
+        set.State = row.cop == 0 ? kStateNone : kStateQueued;
+        set.Payload = row.P;
+      });
+      Lines replies = road.OwnerOf(road.Message(std::string("123456;4;") + code + ";0;"));
+      const Lines calls = road.Calls();
+      std::string seen;
+      if (calls == Lines{"CancelExchange"}) {
+        seen = replies.empty() ? "release" : "reject " + std::to_string(ErrorOf(replies[0]));
+      } else {
+        ASSERT_EQ(calls.size(), 1u);
+        seen = "answer " + calls[0].substr(calls[0].find(' ') + 1);
+        road.engine.OnOnlineAnswerSent(road.sender, &road.poller, 7, 0);
+        for (const std::string& reply : road.OwnerSent()) replies.push_back(reply);
+      }
+      std::set<std::string> references;
+      for (const std::string& reply : replies) references.insert(ReferenceOf(reply));
+      seen += " |";
+      for (const std::string& reference : references) seen += " " + reference;
+      if (references.empty()) seen += " no reply";
+      const EcrSettings& counters = road.settings.Ecr(7);
+      seen += " | sequence " + std::to_string(counters.Sequence) + ", id " + std::to_string(counters.NotifyId) +
+              ", next id " + std::to_string(road.settings.NextNotifyId) + ", saved " +
+              std::to_string(road.saver.saves) + " | pending " + std::to_string(road.Set(13).State);
+      EXPECT_EQ(seen, expected(cell, row.cop));
+      char hex[3];
+      std::snprintf(hex, sizeof hex, "%02X", row.cop);
+      EXPECT_EQ(road.log, cell.outcome == "reject 14" ? Lines{name + ": Unknown COP: $" + hex} : Lines{});
+    }
   }
 }
 
