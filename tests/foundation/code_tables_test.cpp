@@ -47,7 +47,7 @@ ReferenceRows ReadReference() {
     if (row == nullptr || offset != filled) break;
     unsigned value = 0;
     while (in >> value) {
-      EXPECT_LT(filled, row->size()) << line;
+      EXPECT_TRUE(filled < row->size() && value <= 0xFF) << line;
       if (filled == row->size()) break;
       (*row)[filled++] = static_cast<std::uint8_t>(value);
     }
@@ -60,9 +60,9 @@ ReferenceRows ReadReference() {
 std::string WindowsOf(std::size_t offset) {
   std::ostringstream text;
   text << std::hex << std::uppercase << std::setfill('0');
-  if (offset < 0x80) text << "FromEcr(" << std::setw(2) << offset << ")";
-  else if (offset < 0x100) text << "FromEcr(" << std::setw(2) << offset << ") = ToEcr(" << std::setw(2) << offset - 0x80 << ")";
-  else text << "ToEcr(" << std::setw(2) << offset - 0x80 << ")";
+  if (offset < 0x100) text << "FromEcr(" << std::setw(2) << offset << ")";
+  if (offset >= 0x80 && offset < 0x100) text << " = ";
+  if (offset >= 0x80) text << "ToEcr(" << std::setw(2) << offset - 0x80 << ")";
   return text.str();
 }
 

@@ -183,7 +183,8 @@ TEST(AskExchanges, EveryCopTakesOrReadsTheSequenceAndKeepsOrClosesTheId) {
     const bool closed = cell.id == kClosed;
     return cell.outcome + (released ? " | no reply" : " | ref 3/5/123456/4") + " | sequence " +
            (closed ? "1" : cell.seq == kTaken ? "6" : "5") + ", id " + (closed ? "9" : "3") + ", next id " +
-           (closed ? "10" : "9") + ", saved " + (closed ? "1" : "0") + " | pending " + (released && cop != 0 ? "101" : "0");
+           (closed ? "10" : "9") + ", saved " + (closed ? "1" : "0") + " | pending " +
+           (released && cop != 0 ? "101" : "0");
   };
   const std::pair<char, std::string> questions[] = {{'5', "AskFPSell"}, {'6', "AskFPPrint"}, {'A', "AskRec"}};
   for (const Row& row : rows) {

@@ -17,11 +17,6 @@
 namespace ecr {
 namespace {
 
-using testing_support::CountingSaver;
-using testing_support::Describe;
-using testing_support::RecordingPoller;
-using testing_support::RecordingSender;
-
 // The dispatch table, one row per SET 1..14, one column per Command 1..15; "-" is an
 // empty cell, answered "Unknown command".
 // clang-format off
@@ -55,9 +50,9 @@ constexpr std::uint16_t kNextOwner = 2;  // holds the SET after it
 // and the SET's record and the register's use count afterwards.
 std::string Observe(int setNo, int command) {
   ServerSettings settings;
-  CountingSaver saver;
-  RecordingSender sender;
-  RecordingPoller poller;
+  testing_support::CountingSaver saver;
+  testing_support::RecordingSender sender;
+  testing_support::RecordingPoller poller;
   RequestEngine engine{settings, saver, "v1.0.0.1"};
   // The requester holds the SET with a command pending, the SET after it has an owner, and
   // the register's OnLine exchange waits on this SET: every handler leaves its own trace.
@@ -76,7 +71,7 @@ std::string Observe(int setNo, int command) {
                          BuildClientMessage(static_cast<std::uint8_t>(setNo), static_cast<std::uint8_t>(command),
                                             kEcr, 0, {}, "pw"));
   std::ostringstream seen;
-  for (const std::string& line : Describe(sender.Take())) seen << line << "; ";
+  for (const std::string& line : testing_support::Describe(sender.Take())) seen << line << "; ";
   seen << "| ";
   for (const std::string& call : poller.Take()) seen << call << "; ";
   const TEcr ecr = engine.EcrSnapshot(kEcr);
