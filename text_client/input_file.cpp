@@ -11,6 +11,7 @@
 
 #include "netcontroller/nc_fields.h"
 #include "platform/dir_search.h"
+#include "text_client/output_target.h"
 
 namespace ecr {
 namespace {
@@ -75,12 +76,6 @@ bool ReadWhole(int fd, std::string& content) {
 bool FileExists(const std::string& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0;
-}
-
-std::string WithExtension(std::string_view name, std::string_view extension) {
-    std::size_t dot = name.rfind('.');
-    std::string base(dot == std::string_view::npos ? name : name.substr(0, dot));
-    return base + "." + std::string(extension);
 }
 
 }  // namespace
@@ -232,7 +227,7 @@ void InputFile::Log(const std::string& text) const {
 bool InputFile::OpenNextInputFile() {
     file_ = ExclusiveFile();
     outstanding_.clear();
-    auto names = FindMatchingFiles(settings_.InputPath, "*." + settings_.InputExt);
+    auto names = FindMatchingFiles(settings_.InputPath, InputFilePattern(settings_));
     if (names.empty()) return false;
     std::string path = settings_.InputPath + names.front();
     ExclusiveFile opened(path, O_RDWR);
@@ -242,6 +237,7 @@ bool InputFile::OpenNextInputFile() {
     }
     file_ = std::move(opened);
     fileName_ = path;
+    newestRegister_ = 0;
     endOfFile_ = false;
     position_ = 0;
     buffer_.clear();
@@ -300,6 +296,7 @@ bool InputFile::ParseNextInputLine() {
             OutstandingLine accepted;
             static_cast<RequestLine&>(accepted) = std::move(*request);
             accepted.Id = nextId_++;
+            newestRegister_ = accepted.RegisterNumber;
             outstanding_.push_back(std::move(accepted));
             return true;
         }
@@ -363,38 +360,47 @@ std::string InputFile::MakeUniqueOutputName(const std::string& path, std::string
     return name;
 }
 
-void InputFile::FinishInputFile() {
-    if (!file_.IsOpen()) return;
+FinishOutcome InputFile::FinishInputFile() {
+    if (!file_.IsOpen()) return FinishOutcome::NothingOpen;
     file_.Close();
     outstanding_.clear();
-    ApplyOutputAction(fileName_);
+    return ApplyOutputAction(fileName_);
 }
 
-void InputFile::ApplyOutputAction(const std::string& inputFile) {
+FinishOutcome InputFile::ApplyOutputAction(const std::string& inputFile) {
     const std::string& action = settings_.Action;
+    if (!OutputActionWritesFile(action)) {
+        if (::unlink(inputFile.c_str()) != 0) Log(ErrnoText(("Cannot delete " + inputFile).c_str()));
+        return FinishOutcome::ActionApplied;
+    }
     const std::string name(inputFile.substr(inputFile.rfind('/') + 1));
-    if (action == "REPLACE") {
-        std::string target = settings_.OutputPath + WithExtension(name, settings_.OutputExt);
-        if (FileExists(target)) ::unlink(target.c_str());
-        if (!MoveFileTo(inputFile, target)) Log(ErrnoText(("Cannot move " + inputFile).c_str()));
-    } else if (action == "APPEND") {
-        std::string target = settings_.OutputPath + WithExtension(name, settings_.OutputExt);
+    const std::string outputName =
+        action == "UNIQUE"
+            ? MakeUniqueOutputName(settings_.OutputPath, kUniqueNamePrefix, settings_.OutputExt)
+            : WithExtension(name, settings_.OutputExt);
+    const std::string target = settings_.OutputPath + outputName;
+    if (OutputNameIsInputFile(settings_, outputName)) {
+        // REPLACE would delete the input before moving it, and any output there would be
+        // finished again at the next tick: the file stays until the settings are mended.
+        Log("Cannot finish " + inputFile + ": its output " + target +
+            " would be an input file; the file is kept");
+        return FinishOutcome::KeptOutputNamesInput;
+    }
+    if (action == "APPEND") {
         std::string error;
         if (!AppendFileToFile(target, inputFile, error)) {
             // Keep the input: it is appended at the next try, once the output can be written.
             Log("Cannot append " + inputFile + " to " + target + ": " + error);
-            return;
+            return FinishOutcome::ActionApplied;
         }
         if (FileExists(inputFile) && ::unlink(inputFile.c_str()) != 0) {
             Log(ErrnoText(("Cannot delete " + inputFile).c_str()));
         }
-    } else if (action == "UNIQUE") {
-        std::string target =
-            settings_.OutputPath + MakeUniqueOutputName(settings_.OutputPath, "Wx", settings_.OutputExt);
-        if (!MoveFileTo(inputFile, target)) Log(ErrnoText(("Cannot move " + inputFile).c_str()));
-    } else if (::unlink(inputFile.c_str()) != 0) {
-        Log(ErrnoText(("Cannot delete " + inputFile).c_str()));
+        return FinishOutcome::ActionApplied;
     }
+    if (action == "REPLACE" && FileExists(target)) ::unlink(target.c_str());
+    if (!MoveFileTo(inputFile, target)) Log(ErrnoText(("Cannot move " + inputFile).c_str()));
+    return FinishOutcome::ActionApplied;
 }
 
 }  // namespace ecr

@@ -79,6 +79,17 @@ bool AppendFileToFile(const std::string& target, const std::string& source, std:
 // to the target followed by deleting the source.
 bool MoveFileTo(const std::string& source, const std::string& target);
 
+// What finishing a file did.
+enum class FinishOutcome {
+    NothingOpen,
+    // The output action ran. A move, append or delete that failed is logged and leaves the
+    // file in the input folder, to be finished again at the next try.
+    ActionApplied,
+    // The output file would be found as an input file (see output_target.h): the file stays
+    // where it is, logged, and finishing it again gives the same until the settings change.
+    KeptOutputNamesInput,
+};
+
 class InputFile {
 public:
     using LogSink = std::function<void(const std::string& text)>;
@@ -104,7 +115,7 @@ public:
                                    std::string_view payload, std::uint8_t code);
 
     // Closes the file and applies the output action. Does nothing with no file open.
-    void FinishInputFile();
+    FinishOutcome FinishInputFile();
 
     bool IsOpen() const { return file_.IsOpen(); }
     const std::string& FileName() const { return fileName_; }  // with its folder
@@ -113,6 +124,9 @@ public:
     const std::deque<OutstandingLine>& Outstanding() const { return outstanding_; }
     const OutstandingLine* NewestLine() const;
     const OutstandingLine* FindLine(std::uint64_t id) const;
+    // The register of the newest accepted line of the file in work, kept after its result
+    // is written; 0 before the file's first line is accepted.
+    int NewestRegisterNumber() const { return newestRegister_; }
 
     // "Wx" + eight random digits + "." + extension, drawn again while it exists in `path`.
     std::string MakeUniqueOutputName(const std::string& path, std::string_view prefix,
@@ -128,7 +142,7 @@ private:
     };
     LineRead ReadInputLine();
     bool WriteAt(std::uint64_t id, const std::string& bytes);
-    void ApplyOutputAction(const std::string& inputFile);
+    FinishOutcome ApplyOutputAction(const std::string& inputFile);
     void Log(const std::string& text) const;
 
     const ClientSettings& settings_;
@@ -143,6 +157,7 @@ private:
     std::uint32_t bufferStart_ = 0;
     std::deque<OutstandingLine> outstanding_;
     std::uint64_t nextId_ = 1;
+    int newestRegister_ = 0;
 };
 
 }  // namespace ecr

@@ -2,7 +2,11 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <vector>
 
@@ -146,6 +150,8 @@ protected:
     }
     std::string In(const std::string& name) const { return settings_.InputPath + name; }
     std::string Out(const std::string& name) const { return settings_.OutputPath + name; }
+    void FinishAndCheck(const char* action, const std::string& outputFolder,
+                        std::optional<rlim_t> roomForBytes, bool moved);
 
     TempFolder folder_;
     ClientSettings settings_;
@@ -297,6 +303,164 @@ TEST_F(InputFileTest, FailedAppendKeepsTheInputAndLogsIt) {
     EXPECT_FALSE(std::filesystem::exists(In("day.inp")));
 }
 
+// The names in `folder`.
+std::vector<std::string> NamesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    return names;
+}
+
+// A folder on a file system of its own (tmpfs under /dev/shm), removed with its content;
+// Path() is empty when there is none, or when it lies on the file system of `besides`.
+class OtherFileSystemFolder {
+public:
+    explicit OtherFileSystemFolder(const std::string& besides) {
+        char pattern[] = "/dev/shm/wexhaven-test-XXXXXX";
+        if (::mkdtemp(pattern) == nullptr) return;
+        made_ = pattern;
+        struct stat mine {};
+        struct stat theirs {};
+        if (::stat(made_.c_str(), &mine) == 0 && ::stat(besides.c_str(), &theirs) == 0 &&
+            mine.st_dev != theirs.st_dev) {
+            path_ = made_ + "/";
+        }
+    }
+    ~OtherFileSystemFolder() {
+        std::error_code ignored;
+        if (!made_.empty()) std::filesystem::remove_all(made_, ignored);
+    }
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string made_;
+    std::string path_;
+};
+
+// While it lives, files this process writes cannot grow past `bytes`, as on a full disk:
+// a write beyond fails with EFBIG (the signal it would raise is ignored meanwhile).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &previous_);
+        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = previous_;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &previous_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
+
+private:
+    rlimit previous_{};
+    void (*previousHandler_)(int) = SIG_DFL;
+};
+
+// Finishes "day.inp" of `content` with `action` into `outputFolder`; `roomForBytes` limits
+// the files written meanwhile. Then checks that the file was moved whole into the output
+// folder as its only file, or else kept whole with "Cannot move" logged.
+void InputFileTest::FinishAndCheck(const char* action, const std::string& outputFolder,
+                                   std::optional<rlim_t> roomForBytes, bool moved) {
+    const std::string content = "S,1,001234,0,Ok;" + std::string(200, 'x') + "\n";
+    const std::string name = std::string(action) + " into " + outputFolder;
+    settings_.Action = action;
+    settings_.OutputPath = outputFolder;
+    log_.clear();
+    WriteFile(In("day.inp"), content);
+    InputFile input = MakeInput();
+    ASSERT_TRUE(input.OpenNextInputFile()) << name;
+    {
+        std::optional<FileSizeLimit> full;
+        if (roomForBytes) full.emplace(*roomForBytes);
+        EXPECT_EQ(input.FinishInputFile(), FinishOutcome::ActionApplied) << name;
+    }
+    if (moved) {
+        EXPECT_FALSE(std::filesystem::exists(In("day.inp"))) << name;
+        const std::vector<std::string> written = NamesIn(outputFolder);
+        ASSERT_EQ(written.size(), 1u) << name;
+        EXPECT_EQ(ReadFile(outputFolder + written[0]), content) << name;
+        EXPECT_TRUE(log_.empty()) << name;
+        std::filesystem::remove(outputFolder + written[0]);
+    } else {
+        EXPECT_EQ(ReadFile(In("day.inp")), content) << name;
+        if (std::filesystem::exists(outputFolder)) {
+            EXPECT_TRUE(NamesIn(outputFolder).empty()) << name;
+        }
+        ASSERT_EQ(log_.size(), 1u) << name;
+        EXPECT_EQ(log_[0].rfind("Cannot move " + In("day.inp"), 0), 0u) << log_[0];
+    }
+}
+
+TEST_F(InputFileTest, FailedMoveToAMissingOutputFolderKeepsTheInput) {
+    for (const char* action : {"REPLACE", "UNIQUE"}) {
+        FinishAndCheck(action, folder_.Path() + "missing/", std::nullopt, false);
+    }
+}
+
+TEST_F(InputFileTest, MoveAcrossFileSystemsCopiesAndDeletesOrKeepsTheInput) {
+    OtherFileSystemFolder other(folder_.Path());
+    if (other.Path().empty()) {
+        GTEST_SKIP() << "/dev/shm is missing or on the file system of " << folder_.Path()
+                     << ": no move across file systems to test";
+    }
+    for (const char* action : {"REPLACE", "UNIQUE"}) {
+        FinishAndCheck(action, other.Path(), std::nullopt, true);
+        // The copy runs out of room: the part copied goes, the input stays.
+        FinishAndCheck(action, other.Path(), 16, false);
+    }
+}
+
+TEST_F(InputFileTest, OutputThatWouldBeAnInputFileKeepsTheFile) {
+    const std::string content = "S,1,001234,0,Ok;x;\n";
+    struct Case {
+        const char* action;
+        const char* outputExt;
+        const char* outputFolder;  // below the test's folder; "in" is the input folder
+    };
+    const Case cases[] = {
+        {"REPLACE", "INP", "in/"},       // the target is the input file itself
+        {"REPLACE", "inp", "in/"},       // another name, but an input file too
+        {"REPLACE", "Inp", "in/./"},
+        {"REPLACE", "INP", "in-link/"},  // a symbolic link to the input folder
+        {"REPLACE", "INP", "out/../in/"},
+        {"APPEND", "INP", "in/"},
+        {"APPEND", "inp", "in/"},
+        {"UNIQUE", "inp", "in/"},
+    };
+    for (const Case& c : cases) {
+        const std::string name = std::string(c.action) + " " + c.outputExt + " " + c.outputFolder;
+        TempFolder folder;
+        folder.Sub("out");
+        settings_.Action = c.action;
+        settings_.InputPath = folder.Sub("in");
+        settings_.OutputPath = folder.Path() + c.outputFolder;
+        settings_.OutputExt = c.outputExt;
+        std::filesystem::create_directory_symlink(settings_.InputPath, folder.Path() + "in-link");
+        log_.clear();
+        WriteFile(In("day.INP"), content);
+        InputFile input = MakeInput();
+        ASSERT_TRUE(input.OpenNextInputFile()) << name;
+        EXPECT_EQ(input.FinishInputFile(), FinishOutcome::KeptOutputNamesInput) << name;
+        EXPECT_EQ(NamesIn(settings_.InputPath), std::vector<std::string>{"day.INP"}) << name;
+        EXPECT_EQ(ReadFile(In("day.INP")), content) << name;
+        ASSERT_EQ(log_.size(), 1u) << name;
+        EXPECT_EQ(log_[0].rfind("Cannot finish " + In("day.INP") + ": its output ", 0), 0u) << log_[0];
+        EXPECT_NE(log_[0].find("would be an input file; the file is kept"), std::string::npos) << log_[0];
+
+        // Finished again, it stays again; with another output folder it goes there.
+        ASSERT_TRUE(input.OpenNextInputFile());
+        EXPECT_EQ(input.FinishInputFile(), FinishOutcome::KeptOutputNamesInput) << name;
+        settings_.OutputPath = folder.Path() + "out/";
+        ASSERT_TRUE(input.OpenNextInputFile());
+        EXPECT_EQ(input.FinishInputFile(), FinishOutcome::ActionApplied) << name;
+        EXPECT_TRUE(NamesIn(settings_.InputPath).empty()) << name;
+        ASSERT_EQ(NamesIn(settings_.OutputPath).size(), 1u) << name;
+    }
+}
+
 TEST_F(InputFileTest, UniqueNamesAvoidExistingFiles) {
     InputFile first = MakeInput();
     std::string name = first.MakeUniqueOutputName(settings_.OutputPath, "Wxyz", "OUT");
@@ -312,7 +476,7 @@ TEST_F(InputFileTest, NothingHappensWithoutAFile) {
     EXPECT_FALSE(input.ParseNextInputLine());
     EXPECT_TRUE(input.EndOfFile());
     EXPECT_FALSE(input.WriteLineResult(1, 0, 0, 0));
-    input.FinishInputFile();
+    EXPECT_EQ(input.FinishInputFile(), FinishOutcome::NothingOpen);
     EXPECT_FALSE(input.OpenNextInputFile());
 }
 
