@@ -85,6 +85,7 @@ void SellingLoop::Send(std::uint8_t setNo, std::uint8_t command, std::uint8_t lo
 
 void SellingLoop::ConnectToServer() {
     serverVersionText_ = "unknown";
+    stopReason_.clear();
     socket_.RemoteHost = settings_.Address;
     socket_.RemotePort = static_cast<std::uint16_t>(settings_.Port);
     try {
@@ -124,10 +125,13 @@ void SellingLoop::StopProcessing() {
     showsStart_ = true;
     host_.ShowStartStopItem(true);
     host_.EnableConfigure(true);
+    // Stopped before the file is finished: the not-ready dialog that finishing closes must
+    // not start the tick again.
+    processState_ = 0;
+    CloseNotReadyWithRetry();
     host_.StopTimer();
     heldSets_.clear();
     FinishInputFile();
-    processState_ = 0;
     host_.ShowRunning(false);
     host_.RefreshStatusIfShown();
 }
@@ -307,11 +311,20 @@ void SellingLoop::FinishWhenDone() {
 
 void SellingLoop::FinishInputFile() {
     if (!input_.IsOpen()) return;
-    input_.FinishInputFile();
+    const FinishOutcome outcome = input_.FinishInputFile();
     progress_.clear();
     notReadyCounter_ = 0;
     CloseNotReadyWithRetry();
     if (processState_ != 0) processState_ = 1;
+    if (outcome == FinishOutcome::KeptOutputNamesInput) {
+        // The next tick would find the same file and meet the same target: stop until the
+        // settings are mended and the loop started again.
+        stopReason_ = kStopOutputNamesInput;
+        if (processState_ != 0) {
+            Log(std::string("Selling stopped: ") + kStopOutputNamesInput);
+            StopProcessing();
+        }
+    }
 }
 
 void SellingLoop::ProcessingTick() {
@@ -331,10 +344,10 @@ void SellingLoop::ProcessingTick() {
         ++notReadyCounter_;
         if (notReadyShown_ || notReadyCounter_ < 2 * settings_.TimeOut) return;
         host_.StopTimer();
-        const OutstandingLine* newest = input_.NewestLine();
         notReadyShown_ = true;
-        host_.ShowNotReadyDialog("Cash Register " +
-                                 std::to_string(newest ? newest->RegisterNumber : 0) +
+        // The newest accepted line's register, also when its result is written already (a
+        // final reply without the early one leaves no line outstanding).
+        host_.ShowNotReadyDialog("Cash Register " + std::to_string(input_.NewestRegisterNumber()) +
                                  " not ready.\r\nFile: " + FileNameOnly(input_.FileName()));
     }
 }
@@ -344,9 +357,9 @@ void SellingLoop::NotReadyDialogClosed(NotReadyAnswer answer) {
     notReadyShown_ = false;
     Guarded([&] {
         if (answer == NotReadyAnswer::Cancel) {
-            const OutstandingLine* newest = input_.NewestLine();
-            if (notReadyCounter_ >= settings_.TimeOut && newest) {
-                Send(kSellingSet, cmdCancelSet, static_cast<std::uint8_t>(newest->RegisterNumber), "");
+            const int logNo = input_.NewestRegisterNumber();
+            if (notReadyCounter_ >= settings_.TimeOut && logNo != 0) {
+                Send(kSellingSet, cmdCancelSet, static_cast<std::uint8_t>(logNo), "");
             }
         } else {
             notReadyCounter_ = 0;

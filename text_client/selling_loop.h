@@ -44,6 +44,10 @@ inline constexpr int kIdentificationDeadlineMs = 1000;
 inline constexpr int kProcessingTickMs = 500;
 inline constexpr int kMaxLineResends = 20;
 
+// Why the loop stopped by itself when a finished file could not go out (shown by the
+// status window until the next start).
+inline constexpr char kStopOutputNamesInput[] = "the output folder and extension name the input files";
+
 class SellingLoop {
 public:
     using LogSink = std::function<void(const std::string& text)>;
@@ -65,7 +69,10 @@ public:
     bool CloseQuery();  // true: the main window may close
     void OnQuitRequest(int messageId, const std::string& text, bool loopedBack);
 
+    // A start clears the reason of an earlier stop.
     void ConnectToServer();
+    // Stops the loop and finishes the file in work; the timer stays off, also when the
+    // not-ready dialog was open.
     void StopProcessing();
 
     // The system password question of the main window (Stop, Configure, Exit): true at once
@@ -76,6 +83,8 @@ public:
 
     int ProcessState() const { return processState_; }
     const std::string& ServerVersionText() const { return serverVersionText_; }
+    // Why the loop stopped by itself, or "" (see kStopOutputNamesInput).
+    const std::string& StopReason() const { return stopReason_; }
     bool StartStopShowsStart() const { return showsStart_; }
     bool QuitFlag() const { return quit_; }
     int NotReadyCounter() const { return notReadyCounter_; }
@@ -128,6 +137,7 @@ private:
     std::set<std::string> heldSets_;
     int notReadyCounter_ = 0;
     std::string serverVersionText_ = "unknown";
+    std::string stopReason_;
     bool quit_ = false;
     bool showsStart_ = false;
     bool notReadyShown_ = false;

@@ -220,6 +220,54 @@ TEST_F(ClientMainWindowTest, NotReadyDialogRetryAndAReplyClosesIt) {
     EXPECT_EQ(ReadFile(out_ + "late.OUT"), "S,4,000005,0,Ok;x;\n");
 }
 
+TEST_F(ClientMainWindowTest, StopWhileTheNotReadyDialogIsShownLeavesTheTimerOff) {
+    WriteFile(in_ + "late.INP", "S,4,______,_,__;x;\n");
+    Identify();
+    Next();
+    TfmTimeOut& dialog = Window().NotReadyDialog();
+    ASSERT_TRUE(WaitUntil([&] { return dialog.isVisible(); }, 15000));
+    AnswerPassword(QStringLiteral("secret"));
+    Window().miStartStopClick();
+    EXPECT_EQ(Window().Loop().ProcessState(), 0);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_FALSE(Window().GeneralTimer().isActive());
+    EXPECT_EQ(ReadFile(out_ + "late.OUT"), "S,4,______,_,__;x;\n");
+}
+
+TEST_F(ClientMainWindowTest, OutputThatWouldBeAnInputFileStopsAndTheStatusWindowSaysWhy) {
+    // Written by hand: the output folder is the input folder, the extension differs in case only.
+    WriteFile(folder_.Path() + "wexhaven.ini",
+              "[Server]\nAddress=127.0.0.1\nPort=" + std::to_string(server_.Port()) +
+                  "\nTimeOut=1\n[Directories]\nInputPath=" + in_ + "\nInputExt=INP\nOutputPath=" +
+                  in_ + "\nOutputExt=inp\n");
+    WriteFile(in_ + "day.INP", "S,2,______,_,__;x;\n");
+    Identify();
+    TfmMain& window = Window();
+    window.TrayIconDblClick();
+    EXPECT_EQ(window.StatusWindow().eState->text(), "Started");
+    Next();
+    Reply(1, 2, 0);
+    Next();
+    Reply(160, 2, 0, ReceiptBlock(9, 1));
+    Reply(4, 2, 0, ReceiptBlock(9, 1));
+    ASSERT_TRUE(WaitUntil([&] { return window.Loop().ProcessState() == 0; }));
+    EXPECT_EQ(ReadFile(in_ + "day.INP"), "S,2,000009,1,Ok;x;\n");
+    EXPECT_EQ(window.StatusWindow().eState->text(),
+              "Stopped: the output folder and extension name the input files");
+    EXPECT_EQ(window.miStartStop->text(), "&Start");
+    EXPECT_TRUE(window.miConfigure->isEnabled());
+    EXPECT_EQ(window.Tray().Image(), kTrayImageStopped);
+    EXPECT_FALSE(window.GeneralTimer().isActive());
+    EXPECT_TRUE(boxTexts_.empty());
+
+    // A start clears the reason.
+    window.miStartStopClick();
+    ASSERT_TRUE(server_.Accept());
+    ASSERT_TRUE(WaitUntil([&] { return window.Loop().ProcessState() == 3; }));
+    window.RefreshStatusIfShown();
+    EXPECT_EQ(window.StatusWindow().eState->text(), "Started");
+}
+
 TEST_F(ClientMainWindowTest, StopAndConfigureBehindTheSystemPassword) {
     Identify();
     TfmMain& window = Window();

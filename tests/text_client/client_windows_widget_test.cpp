@@ -235,7 +235,7 @@ TEST_F(SettingsDialogTest, BrowseButtonsPickTheFolderOfTheChosenFile) {
 }
 
 TEST(StatusWindow, RowsAndColours) {
-    ClientStatus status{true, "127.0.0.1", 4999, "v1.0.21.1", true, "/data/in/"};
+    ClientStatus status{true, "127.0.0.1", 4999, "v1.0.21.1", true, "/data/in/", ""};
     TfmStatus window([&] { return status; });
     window.show();
     EXPECT_EQ(window.eState->text(), "Started");
@@ -256,6 +256,15 @@ TEST(StatusWindow, RowsAndColours) {
     EXPECT_EQ(window.eState->palette().color(QPalette::Text), red);
     EXPECT_EQ(window.eServer->palette().color(QPalette::Text), red);
     EXPECT_EQ(window.eServer->text(), "IP: 127.0.0.1  Port: 4999  ver.: unknown");
+
+    // Stopped by itself: the row says why.
+    status.stopReason = "the output folder and extension name the input files";
+    window.RefreshStatusIfShown();
+    EXPECT_EQ(window.eState->text(), "Stopped: the output folder and extension name the input files");
+    EXPECT_EQ(window.eState->palette().color(QPalette::Text), red);
+    status.stopReason.clear();
+    window.RefreshStatusIfShown();
+    EXPECT_EQ(window.eState->text(), "Stopped");
 
     window.hide();
     status.started = true;

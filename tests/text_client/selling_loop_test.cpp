@@ -102,6 +102,15 @@ protected:
         ASSERT_TRUE(loop_.RunUntil([&] { return sellingLoop_.ProcessState() != 3; }));
     }
 
+    // Identifies the server, answers the SET opening of register `logNo` and returns the
+    // request of the file's first line.
+    ClientMessage SellFirstLine(std::uint8_t logNo) {
+        Identify("1.0.20.0");
+        EXPECT_EQ(Next().Command, 1);
+        Reply(1, logNo, 0);
+        return Next();
+    }
+
     // The next request of the client, parsed.
     ClientMessage Next(int timeoutMs = 5000) {
         std::optional<std::string> message;
@@ -272,10 +281,7 @@ TEST_F(SellingLoopTest, RefusedOpeningOfTheNewerLineReachesItsOwnLine) {
 TEST_F(SellingLoopTest, RefusedOpeningOfTheLastLineWaitsForTheOlderReply) {
     settings_.Action = "REPLACE";
     WriteFile(In("day.inp"), "S,1,______,_,__;a;\nS,2,______,_,__;b;\n");
-    Identify("1.0.20.0");
-    Next();
-    Reply(1, 1, 0);
-    Next();
+    SellFirstLine(1);
     Reply(160, 1, 0, ReceiptBlock(10, 1));
     EXPECT_EQ(Next().LogNo, 2);
     Reply(1, 2, 2);
@@ -313,10 +319,7 @@ TEST_F(SellingLoopTest, LinkErrorsResendTwentyTimesThenWriteTheLastError) {
 TEST_F(SellingLoopTest, NotExecutedWithoutLinkErrorsWritesErAndSendsNothingMore) {
     settings_.Action = "REPLACE";
     WriteFile(In("day.inp"), "S,1,______,_,__;x;\n");
-    Identify("1.0.20.0");
-    Next();
-    Reply(1, 1, 0);
-    Next();
+    SellFirstLine(1);
     Reply(160, 1, 0);
     Reply(4, 1, 22);
     ASSERT_TRUE(loop_.RunUntil([&] { return std::filesystem::exists(Out("day.OUT")); }));
@@ -327,10 +330,7 @@ TEST_F(SellingLoopTest, NotExecutedWithoutLinkErrorsWritesErAndSendsNothingMore)
 TEST_F(SellingLoopTest, NotReadyDialogCancelAbandonsTheFile) {
     settings_.Action = "NO_OUTPUT";
     WriteFile(In("day.inp"), "S,4,______,_,__;x;\nS,4,______,_,__;y;\n");
-    Identify("1.0.20.0");
-    Next();
-    Reply(1, 4, 0);
-    Next();
+    SellFirstLine(4);
     // TimeOut 1 s: the dialog after two ticks without a reply.
     ASSERT_TRUE(loop_.RunUntil([&] { return host_.dialogShown; }, 10000));
     EXPECT_EQ(host_.notReady[0], "Cash Register 4 not ready.\r\nFile: day.inp");
@@ -352,6 +352,97 @@ TEST_F(SellingLoopTest, NotReadyDialogCancelAbandonsTheFile) {
     EXPECT_EQ(loop_.Timer(), LoopTimer::ProcessingTick);
 }
 
+TEST_F(SellingLoopTest, NotReadyDialogCancelAfterTheLastResultWasWritten) {
+    // A final reply without the early one (a server in its old fiscal-printer mode) writes
+    // the result and leaves no line outstanding; the file waits for a reply that never comes.
+    settings_.Action = "NO_OUTPUT";
+    WriteFile(In("day.inp"), "S,4,______,_,__;x;\nS,4,______,_,__;y;\n");
+    SellFirstLine(4);
+    Reply(4, 4, 0, ReceiptBlock(12, 1));
+    ASSERT_TRUE(loop_.RunUntil([&] { return host_.dialogShown; }, 10000));
+    EXPECT_EQ(sellingLoop_.Input().OutstandingLines(), 0);
+    EXPECT_EQ(host_.notReady[0], "Cash Register 4 not ready.\r\nFile: day.inp");
+
+    Answer(NotReadyAnswer::Cancel);
+    ClientMessage cancel = Next();
+    EXPECT_EQ(cancel.SetNo, 13);
+    EXPECT_EQ(cancel.Command, 3);
+    EXPECT_EQ(cancel.LogNo, 4);
+    Reply(3, 4, 0);
+    ASSERT_TRUE(loop_.RunUntil([&] { return !std::filesystem::exists(In("day.inp")); }));
+    EXPECT_FALSE(host_.dialogShown);
+    EXPECT_EQ(sellingLoop_.ProcessState(), 1);
+}
+
+TEST_F(SellingLoopTest, StopWhileTheNotReadyDialogIsShownLeavesTheTimerOff) {
+    struct Case {
+        const char* name;
+        std::function<void()> stop;
+    };
+    const Case cases[] = {
+        {"menu", [&] { host_.typedPassword = "secret"; sellingLoop_.StartStopClicked(); }},
+        {"server", [&] { server_.DropClient(); }},
+    };
+    for (const Case& c : cases) {
+        WriteFile(In("day.inp"), "S,4,______,_,__;x;\n");
+        Identify("1.0.20.0");
+        Next();
+        ASSERT_TRUE(loop_.RunUntil([&] { return host_.dialogShown; }, 10000)) << c.name;
+        c.stop();
+        ASSERT_TRUE(loop_.RunUntil([&] { return !std::filesystem::exists(In("day.inp")); })) << c.name;
+        EXPECT_FALSE(host_.dialogShown) << c.name;
+        EXPECT_FALSE(loop_.Timer().has_value()) << c.name;
+        loop_.RunFor(700);  // a tick would have come by now
+        EXPECT_FALSE(host_.dialogShown) << c.name;
+        EXPECT_EQ(host_.notReady.size(), 1u) << c.name;
+        EXPECT_EQ(sellingLoop_.ProcessState(), 0) << c.name;
+        ASSERT_TRUE(loop_.RunUntil([&] { return !socket_.HasSocket(); })) << c.name;
+        host_.notReady.clear();
+    }
+}
+
+TEST_F(SellingLoopTest, OutputThatWouldBeAnInputFileStopsSelling) {
+    settings_.Action = "REPLACE";
+    settings_.OutputPath = settings_.InputPath;
+    settings_.OutputExt = "inp";  // "day.INP" would become "day.inp", an input file too
+    WriteFile(In("day.INP"), "S,1,______,_,__;x;\n");
+    SellFirstLine(1);
+    Reply(160, 1, 0, ReceiptBlock(7, 1));
+    Reply(4, 1, 0, ReceiptBlock(7, 1));
+    ASSERT_TRUE(loop_.RunUntil([&] { return sellingLoop_.ProcessState() == 0; }));
+    EXPECT_EQ(ReadFile(In("day.INP")), "S,1,000007,1,Ok;x;\n");
+    EXPECT_FALSE(std::filesystem::exists(In("day.inp")));
+    EXPECT_EQ(sellingLoop_.StopReason(), kStopOutputNamesInput);
+    EXPECT_NE(std::find(log_.begin(), log_.end(),
+                        "Selling stopped: the output folder and extension name the input files"),
+              log_.end());
+    EXPECT_TRUE(host_.startItem);
+    EXPECT_TRUE(host_.configureEnabled);
+    EXPECT_FALSE(host_.running);
+    EXPECT_FALSE(loop_.Timer().has_value());
+    EXPECT_TRUE(host_.errors.empty());
+    ASSERT_TRUE(loop_.RunUntil([&] { return !socket_.HasSocket(); }));
+
+    // Started again unmended, the file is found again and the loop stops again.
+    server_.DropClient();
+    Identify("1.0.20.0");
+    EXPECT_TRUE(sellingLoop_.StopReason().empty());
+    ASSERT_TRUE(loop_.RunUntil([&] { return sellingLoop_.ProcessState() == 0; }));
+    EXPECT_EQ(sellingLoop_.StopReason(), kStopOutputNamesInput);
+    EXPECT_EQ(ReadFile(In("day.INP")), "S,1,000007,1,Ok;x;\n");
+    ASSERT_TRUE(loop_.RunUntil([&] { return !socket_.HasSocket(); }));
+
+    // Mended, the next start finishes it into the output folder.
+    settings_.OutputPath = folder_.Sub("out");
+    server_.DropClient();
+    Identify("1.0.20.0");
+    ASSERT_TRUE(loop_.RunUntil([&] { return std::filesystem::exists(Out("day.inp")); }));
+    EXPECT_EQ(ReadFile(Out("day.inp")), "S,1,000007,1,Ok;x;\n");
+    EXPECT_FALSE(std::filesystem::exists(In("day.INP")));
+    EXPECT_EQ(sellingLoop_.ProcessState(), 1);
+    EXPECT_TRUE(sellingLoop_.StopReason().empty());
+}
+
 TEST_F(SellingLoopTest, NotReadyDialogRetryWaitsAgain) {
     WriteFile(In("day.inp"), "S,4,______,_,__;x;\n");
     Identify("1.0.20.0");
@@ -366,10 +457,7 @@ TEST_F(SellingLoopTest, NotReadyDialogRetryWaitsAgain) {
 TEST_F(SellingLoopTest, StopInTheMiddleAppliesTheOutputAction) {
     settings_.Action = "REPLACE";
     WriteFile(In("day.inp"), "S,1,______,_,__;x;\nS,1,______,_,__;y;\n");
-    Identify("1.0.20.0");
-    Next();
-    Reply(1, 1, 0);
-    Next();
+    SellFirstLine(1);
     host_.typedPassword = "wrong";
     sellingLoop_.StartStopClicked();
     EXPECT_EQ(sellingLoop_.ProcessState(), 2);

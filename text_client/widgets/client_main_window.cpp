@@ -87,6 +87,7 @@ void TfmMain::FormCreate() {
 ClientStatus TfmMain::CurrentStatus() const {
     ClientStatus status;
     status.started = !loop_->StartStopShowsStart();
+    status.stopReason = loop_->StopReason();
     status.address = settings_.Address;
     status.port = settings_.Port;
     status.serverVersion = loop_->ServerVersionText();

@@ -29,6 +29,11 @@ QLineEdit* ReadOnlyField(const char* name, QWidget* parent) {
 
 }  // namespace
 
+std::string StateStatusText(const ClientStatus& status) {
+    if (status.started) return "Started";
+    return status.stopReason.empty() ? "Stopped" : "Stopped: " + status.stopReason;
+}
+
 std::string ServerStatusText(const ClientStatus& status) {
     return "IP: " + status.address + "  Port: " + std::to_string(status.port) +
            "  ver.: " + status.serverVersion;
@@ -58,7 +63,7 @@ TfmStatus::TfmStatus(Source source, QWidget* parent) : QDialog(parent), source_(
 void TfmStatus::RefreshStatus() {
     setWindowTitle(ApplicationTitle());
     const ClientStatus status = source_ ? source_() : ClientStatus{};
-    Paint(eState, status.started ? "Started" : "Stopped", status.started);
+    Paint(eState, StateStatusText(status), status.started);
     Paint(eServer, ServerStatusText(status), status.connected);
     Paint(ePath, status.inputPath, true);
     pnlStatus->setFocus();

@@ -1,9 +1,10 @@
 #pragma once
 
-// TfmStatus, the status window of the selling client: whether the loop runs, the server
-// it talks to (address, port, the version it reported) and the input folder. The window
-// asks its source for the values each time it refreshes. Escape closes it;
-// Ctrl+Shift+Alt+F7 raises a test exception that the application's error box shows.
+// TfmStatus, the status window of the selling client: whether the loop runs (and why it
+// stopped, when it stopped by itself), the server it talks to (address, port, the version
+// it reported) and the input folder. The window asks its source for the values each time
+// it refreshes. Escape closes it; Ctrl+Shift+Alt+F7 raises a test exception that the
+// application's error box shows.
 //
 // Threads: main thread only.
 
@@ -27,7 +28,11 @@ struct ClientStatus {
     std::string serverVersion;
     bool connected = false;
     std::string inputPath;
+    std::string stopReason;  // why the loop stopped by itself, or ""
 };
+
+// The text of the status row: "Started", "Stopped", or "Stopped: " and the reason.
+std::string StateStatusText(const ClientStatus& status);
 
 // The text of the server row: "IP: %s  Port: %d  ver.: %s".
 std::string ServerStatusText(const ClientStatus& status);
