@@ -207,6 +207,59 @@ TEST_F(SettingsDialogTest, FoldersGetAFinalSlashAndMustNotBeEmpty) {
     EXPECT_EQ(dialog_.eInpP->text(), "/data/in/");  // the field shows it too
 }
 
+TEST_F(SettingsDialogTest, OutputFolderAndExtensionThatNameTheInputFilesAreRefused) {
+    const std::string in = folder_.Sub("in");
+    const std::string out = folder_.Sub("out");
+    struct Case {
+        std::string outputFolder;
+        const char* outputExt;
+        int action;  // 0 replace, 1 append, 2 unique, 3 no output
+        bool refused;
+    };
+    const Case cases[] = {
+        {in, "inp", 0, true},
+        {folder_.Path() + "in", "INP", 1, true},  // typed without the final "/"
+        {out + "../in/", "Inp", 2, true},
+        {in, "OUT", 0, false},
+        {out, "INP", 0, false},
+        {in, "INP", 3, false},  // no output: nothing is written there
+    };
+    for (const Case& c : cases) {
+        const std::string name = c.outputFolder + " " + c.outputExt + " " + std::to_string(c.action);
+        settings_ = DefaultClientSettings(folder_.Path());
+        settings_.TimeOut = 25;
+        boxes_.texts.clear();
+        Reopen();
+        Type(dialog_.eTO, "30");
+        Type(dialog_.eInpP, QString::fromStdString(in));
+        Type(dialog_.eInpE, "INP");
+        Type(dialog_.eOutP, QString::fromStdString(c.outputFolder));
+        Type(dialog_.eOutE, c.outputExt);
+        dialog_.rgAction->button(c.action)->setChecked(true);
+        dialog_.PageControl->setCurrentIndex(2);
+        dialog_.BitBtnOk->click();
+        if (c.refused) {
+            EXPECT_TRUE(StillOpen()) << name;
+            ASSERT_EQ(boxes_.texts.size(), 1u) << name;
+            EXPECT_EQ(boxes_.texts[0],
+                      "Invalid output folder or extension !\r\n"
+                      "The output files would be taken as input files.\r\n"
+                      "Please enter another output folder or extension.");
+            EXPECT_EQ(dialog_.PageControl->currentIndex(), 1) << name;
+            // Nothing of the directories or actions is taken over.
+            EXPECT_EQ(settings_.InputPath, folder_.Path()) << name;
+            EXPECT_EQ(settings_.OutputExt, "OUT") << name;
+            EXPECT_EQ(settings_.Action, "REPLACE") << name;
+            EXPECT_EQ(settings_.TimeOut, 30) << name;
+        } else {
+            EXPECT_EQ(dialog_.result(), QDialog::Accepted) << name;
+            EXPECT_TRUE(boxes_.texts.empty()) << name;
+            EXPECT_EQ(settings_.InputPath, in) << name;
+            EXPECT_EQ(settings_.OutputExt, c.outputExt) << name;
+        }
+    }
+}
+
 TEST_F(SettingsDialogTest, HelpContextFollowsThePage) {
     const int expected[] = {kServerPageHelpContext, kDirectoriesPageHelpContext,
                             kEncodingPageHelpContext, 0};

@@ -21,6 +21,7 @@
 #include "foundation/widgets/msg_box.h"
 #include "platform/ini_file.h"
 #include "text_client/client_startup.h"
+#include "text_client/output_target.h"
 
 namespace ecr {
 namespace {
@@ -230,15 +231,24 @@ void TfmAllCfg::BitBtnOkClick() {
     for (QLineEdit* folder : {eInpP, eOutP}) {
         if (!folder->text().endsWith(QLatin1Char('/'))) folder->setText(folder->text() + QLatin1Char('/'));
     }
-    settings_.InputPath = WithFinalSlash(FieldBytes(eInpP));
-    settings_.InputExt = FieldBytes(eInpE);
-    settings_.OutputPath = WithFinalSlash(FieldBytes(eOutP));
-    settings_.OutputExt = FieldBytes(eOutE);
-    settings_.Encoding = rgEncoding->checkedId() == 0 ? TextEncoding::Dos : TextEncoding::Windows;
+    ClientSettings taken = settings_;
+    taken.InputPath = WithFinalSlash(FieldBytes(eInpP));
+    taken.InputExt = FieldBytes(eInpE);
+    taken.OutputPath = WithFinalSlash(FieldBytes(eOutP));
+    taken.OutputExt = FieldBytes(eOutE);
+    taken.Encoding = rgEncoding->checkedId() == 0 ? TextEncoding::Dos : TextEncoding::Windows;
     static const char* const kActions[] = {"REPLACE", "APPEND", "UNIQUE", "NO_OUTPUT"};
     const int action = rgAction->checkedId();
-    settings_.Action = kActions[action >= 0 && action <= 3 ? action : 3];
-    settings_.SELL_WITH_EXT_PLU = cbSELL_with_PLU->isChecked();
+    taken.Action = kActions[action >= 0 && action <= 3 ? action : 3];
+    taken.SELL_WITH_EXT_PLU = cbSELL_with_PLU->isChecked();
+    if (OutputNamesInputFiles(taken)) {
+        Refuse(directoriesPage, eOutE,
+               QStringLiteral("Invalid output folder or extension !\r\n"
+                              "The output files would be taken as input files.\r\n"
+                              "Please enter another output folder or extension."));
+        return;
+    }
+    settings_ = std::move(taken);
     accept();
 }
 

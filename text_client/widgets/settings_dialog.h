@@ -5,7 +5,10 @@
 // OK takes them over with these checks, each of which keeps the dialog open with an error box:
 // - a port outside 0..65535 is not taken over;
 // - a timeout outside 1..10000 seconds is not taken over;
-// - an empty input or output folder is not taken over.
+// - an empty input or output folder is not taken over;
+// - an output folder and extension under which the output action's files would be found as
+//   input files (the same folder, and names matching "*." + the input extension) are not
+//   taken over.
 // The address, the port and the passwords are taken over before the checks, so that they
 // stay in force when the dialog is then left with Cancel; nothing after the timeout is
 // taken over until every check passes.
