@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <memory>
+#include <utility>
 
 namespace ecr {
 
@@ -21,6 +22,13 @@ struct KeepAwake::Functions {
 };
 
 namespace {
+
+// The inhibitor logind is asked for. "idle" keeps the machine from going to sleep because
+// nobody uses it, which is what the request stands for; a suspend the user asks for (menu,
+// suspend key, lid) is not idle and goes ahead. A "sleep" inhibitor would refuse those too.
+constexpr char kInhibitWhat[] = "idle";
+constexpr char kInhibitMode[] = "block";
+constexpr char kInhibitWhy[] = "processing requests for cash registers";
 
 template <typename Pointer>
 bool Bind(void* library, const char* name, Pointer& pointer, std::string& missing) {
@@ -38,7 +46,11 @@ bool Bind(void* library, const char* name, Pointer& pointer, std::string& missin
 KeepAwake::KeepAwake(Reporter report, std::string who, std::string library)
     : who_(std::move(who)), functions_(std::make_unique<Functions>()) {
     library_ = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!library_ && report) report("Error loading " + library);
+    if (!library_) {
+        const char* reason = ::dlerror();
+        lastError_ = reason ? reason : "cannot load " + library;
+        if (report) report("Error loading " + library);
+    }
 
     std::string missing;
     bool all = true;
@@ -49,7 +61,12 @@ KeepAwake::KeepAwake(Reporter report, std::string who, std::string library)
     all &= Bind(library_, "sd_bus_flush_close_unref", functions_->busUnref, missing);
     all &= Bind(library_, "sd_bus_error_free", functions_->errorFree, missing);
     bound_ = all;
-    if (!bound_ && report) report("Function " + missing + " not defined");
+    if (!bound_) {
+        const std::string text = "Function " + missing + " not defined";
+        // The library's own reason says more than the function it would have had.
+        if (library_) lastError_ = text;
+        if (report) report(text);
+    }
 }
 
 KeepAwake::~KeepAwake() {
@@ -58,10 +75,7 @@ KeepAwake::~KeepAwake() {
 }
 
 std::uint32_t KeepAwake::SetThreadExecutionState(std::uint32_t flags) {
-    if (!bound_) {
-        lastError_ = "the keep-awake request is not available";
-        return 0;
-    }
+    if (!bound_) return 0;  // LastError() still says what is missing
     const std::uint32_t previous = state_;
     if ((flags & ES_CONTINUOUS) == 0) return previous;  // a one-off reset: nothing lasting
     if ((flags & ES_SYSTEM_REQUIRED) != 0) {
@@ -84,8 +98,8 @@ bool KeepAwake::TakeInhibitor() {
     sd_bus_message* reply = nullptr;
     result = functions_->callMethod(bus, "org.freedesktop.login1", "/org/freedesktop/login1",
                                     "org.freedesktop.login1.Manager", "Inhibit", &error, &reply,
-                                    "ssss", "sleep", who_.c_str(),
-                                    "processing requests for cash registers", "block");
+                                    "ssss", kInhibitWhat, who_.c_str(), kInhibitWhy,
+                                    kInhibitMode);
     if (result < 0) {
         lastError_ = std::string("Inhibit: ") +
                      (error.message ? error.message : std::strerror(-result));
@@ -109,6 +123,14 @@ bool KeepAwake::TakeInhibitor() {
 void KeepAwake::ReleaseInhibitor() {
     if (inhibitor_ >= 0) ::close(inhibitor_);
     inhibitor_ = -1;
+}
+
+std::optional<std::string> RequestKeepAwake(KeepAwake* keepAwake) {
+    if (keepAwake == nullptr) return std::nullopt;
+    if (keepAwake->IsBound() &&
+        keepAwake->SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED) != 0)
+        return std::nullopt;
+    return "Keep-awake request failed: " + keepAwake->LastError();
 }
 
 }  // namespace ecr

@@ -4,9 +4,11 @@
 //
 // The programs bind the call by name when they start, so that they still start on a system
 // that lacks it. Here the system library is libsystemd, loaded with dlopen, and the request
-// is a logind "sleep" inhibitor taken over the system bus with sd-bus. The inhibitor is a
-// descriptor: the machine stays awake while it is open, so the object holds it until it is
-// destroyed (for the program's life) or the request is withdrawn.
+// is a logind "idle" inhibitor in "block" mode, taken over the system bus with sd-bus: the
+// machine does not go to sleep because nobody uses it, while a suspend the user asks for
+// (menu, suspend key, lid) still happens. The inhibitor is a descriptor that counts while it
+// is open, so the object holds it until it is destroyed (for the program's life) or the
+// request is withdrawn.
 //
 // When the library or one of its functions is missing, the object says so once each through
 // the reporter given to it (the window code shows those texts in error boxes) and the
@@ -17,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -43,7 +46,8 @@ public:
     KeepAwake(const KeepAwake&) = delete;
     KeepAwake& operator=(const KeepAwake&) = delete;
 
-    // True when every function of the request was found.
+    // True when every function of the request was found. When not, LastError() says
+    // which part is missing.
     bool IsBound() const { return bound_; }
 
     // ES_CONTINUOUS with ES_SYSTEM_REQUIRED takes the inhibitor (once; later calls keep it);
@@ -69,5 +73,11 @@ private:
     std::uint32_t state_ = ES_CONTINUOUS;
     std::string lastError_;
 };
+
+// The request the programs make once, from their main window's creation:
+// ES_CONTINUOUS | ES_SYSTEM_REQUIRED through a bound entry (an unbound one is not called).
+// Returns the line to log when the machine is not kept awake, "Keep-awake request failed: "
+// and the reason; nothing when it is, or when the program has no entry at all.
+std::optional<std::string> RequestKeepAwake(KeepAwake* keepAwake);
 
 }  // namespace ecr

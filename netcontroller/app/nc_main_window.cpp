@@ -191,8 +191,7 @@ void TfmSelvaroNT::BuildMenus() {
 }
 
 bool TfmSelvaroNT::FormCreate() {
-  if (keepAwake_ != nullptr && keepAwake_->IsBound())
-    keepAwake_->SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+  if (const std::optional<std::string> failure = RequestKeepAwake(keepAwake_)) log_.Write(*failure);
   QGuiApplication::setApplicationDisplayName(title_);
   QApplication::setWindowIcon(ProgramIcon());
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {

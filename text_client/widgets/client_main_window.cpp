@@ -70,10 +70,7 @@ void TfmMain::BuildMenu() {
 }
 
 void TfmMain::FormCreate() {
-    if (parts_.keepAwake && parts_.keepAwake->IsBound() &&
-        parts_.keepAwake->SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED) == 0) {
-        Log("Keep-awake request failed: " + parts_.keepAwake->LastError());
-    }
+    if (const std::optional<std::string> failure = RequestKeepAwake(parts_.keepAwake)) Log(*failure);
     QGuiApplication::setApplicationDisplayName(title_);
     settings_ = LoadSettings(ini_, parts_.programFolder);
     parts_.store.Load();
