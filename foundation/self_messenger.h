@@ -1,9 +1,10 @@
 #pragma once
 // Messages between processes of one program: a second start hands a short text to the
-// copy that is already running. Processes meet by the instance-message name, which is
-// made from the executable's real path, so two copies installed in different folders
-// never see each other's messages. The only message in use is smQuit, a request to
-// close that carries a password.
+// copy that is already running. Processes of one user meet by the instance-message name,
+// which is made from the executable's real path and nothing in the environment, so a second
+// start from a terminal, ssh, cron or a service reaches the copy in the desktop session,
+// and two copies installed in different folders never see each other's messages. The only
+// message in use is smQuit, a request to close that carries a password.
 //
 // TSelfMessenger is plain C++: it exposes a descriptor that becomes readable while
 // messages wait, and Receive(), which the program's event loop calls when it is (the

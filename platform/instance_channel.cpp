@@ -174,14 +174,7 @@ std::string PrivateSocketFolder(std::string_view base) {
   return folder;
 }
 
-std::string InstanceSocketFolder() {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime != nullptr && runtime[0] == '/') {
-    struct stat info {};
-    if (stat(runtime, &info) == 0 && S_ISDIR(info.st_mode)) return runtime;
-  }
-  return PrivateSocketFolder("/tmp");
-}
+std::string InstanceSocketFolder() { return PrivateSocketFolder("/tmp"); }
 
 InstanceChannel::InstanceChannel(std::string_view name, std::string socketFolder)
     : baseName_(BaseNameOf(name)),

@@ -8,8 +8,11 @@
 // user id, so channels of different names (or users) never meet, whatever their length:
 //   shared memory  /ecr-im-<uid>-<hash>            (65,535 bytes, mode 0600)
 //   sockets        <folder>/ecr-im-<uid>-<hash>.<pid>.<serial>
-// The folder is $XDG_RUNTIME_DIR when set, else the private folder /tmp/ecr-im-<uid>
-// (created 0700; refused when it belongs to someone else or others may enter it).
+// The programs keep their sockets in InstanceSocketFolder(), the private folder
+// /tmp/ecr-im-<uid> (created 0700; refused when it belongs to someone else or others may
+// enter it). Every name here comes from the user and the name alone, never from the
+// environment, so that a start from a terminal, ssh, cron or a service reaches the copy
+// that runs in the desktop session, and the other way round.
 //
 // The section lives as long as one channel of its name is open: the last channel to
 // close removes it (an open-file-description lock counts the users). What a process
@@ -38,8 +41,9 @@ struct InstanceNotice {
   friend bool operator==(const InstanceNotice&, const InstanceNotice&) = default;
 };
 
-// $XDG_RUNTIME_DIR when it names a folder, else PrivateSocketFolder("/tmp"); empty when
-// neither can be used.
+// PrivateSocketFolder("/tmp"), whatever the environment says (the session's own
+// $XDG_RUNTIME_DIR or $TMPDIR differ between a desktop session and a start from ssh, cron
+// or a service); empty when it cannot be used.
 std::string InstanceSocketFolder();
 
 // `base`/ecr-im-<uid>, created with mode 0700 when missing. Empty when it cannot be

@@ -92,7 +92,7 @@ class LontarosFolder {
 };
 
 // One run of the program in its folder, offscreen, in the C locale, with the folder's
-// registry and its instance sockets in the folder; killed at destruction if still running.
+// registry and the folder as its runtime folder; killed at destruction if still running.
 // Wait gives the wait status.
 class LontarosProcess : public ChildProcess {
  public:

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/platform/registry_test_folder.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -235,6 +236,35 @@ TEST_F(InstanceChannelTest, PrivateSocketFolderIsTheUsersOwnAndClosedToOthers) {
   fs::create_directory_symlink(folder_ / "elsewhere", other / ("ecr-im-" + std::to_string(::geteuid())));
   fs::create_directory(folder_ / "elsewhere");
   EXPECT_EQ(PrivateSocketFolder(other.string()), "") << "a symbolic link is not our folder";
+}
+
+// A start from ssh, cron or a service has another runtime folder, or none, than the
+// desktop session's copy; both must still meet.
+TEST(InstanceSocketFolder, IsTheUsersPrivateFolderWhateverTheEnvironmentSays) {
+  const std::string expected = "/tmp/ecr-im-" + std::to_string(::geteuid());
+  const TempDir elsewhere;
+  const std::string other = elsewhere.Path().string();
+  const test::SavedEnvironment runtime("XDG_RUNTIME_DIR"), temporary("TMPDIR");
+  struct Case {
+    const char* what;
+    const char* runtimeFolder;
+    const char* temporaryFolder;
+  };
+  const Case cases[] = {
+      {"a session's runtime folder", other.c_str(), nullptr},
+      {"no session", nullptr, nullptr},
+      {"another temporary folder", nullptr, other.c_str()},
+  };
+  for (const Case& c : cases) {
+    runtime.Set(c.runtimeFolder);
+    temporary.Set(c.temporaryFolder);
+    EXPECT_EQ(InstanceSocketFolder(), expected) << c.what;
+  }
+  struct stat info {};
+  ASSERT_EQ(::lstat(expected.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISDIR(info.st_mode));
+  EXPECT_EQ(info.st_uid, ::geteuid());
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
 }
 
 }  // namespace

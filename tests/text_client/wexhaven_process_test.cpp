@@ -45,7 +45,7 @@ protected:
     }
 
     std::unique_ptr<ChildProcess> Start(const std::vector<std::string>& arguments = {}) {
-        // The instance sockets of this test's copies live in the test's folder.
+        // The test's folder is the copies' runtime folder, as a desktop session has one.
         return std::make_unique<ChildProcess>(
             program_, arguments,
             std::vector<std::string>{"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + folder_.Path()});

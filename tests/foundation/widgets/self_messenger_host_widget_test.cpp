@@ -162,8 +162,6 @@ class Probe {
 
 class SelfMessengerHostTest : public ::testing::Test {
  protected:
-  SelfMessengerHostTest() { fs::create_directory(folder_ / "run"); }
-
   // A copy of this test program installed in <temp>/<install>/.
   fs::path Install(const std::string& install) const {
     const fs::path target = folder_ / install / "probe";
@@ -172,10 +170,14 @@ class SelfMessengerHostTest : public ::testing::Test {
     return target;
   }
 
-  std::map<std::string, std::string> Environment(const std::string& role, const std::string& text = {}) const {
+  // Each start in a session of its own: the runtime folder of its session differs.
+  std::map<std::string, std::string> Environment(const std::string& role, const std::string& session,
+                                                 const std::string& text = {}) const {
+    const fs::path runtimeFolder = folder_ / "sessions" / session;
+    fs::create_directories(runtimeFolder);
     return {{kRoleVariable, role},
             {kTextVariable, text},
-            {"XDG_RUNTIME_DIR", (folder_ / "run").string()},
+            {"XDG_RUNTIME_DIR", runtimeFolder.string()},
             {"QT_QPA_PLATFORM", "offscreen"}};
   }
 
@@ -207,16 +209,17 @@ TEST_F(SelfMessengerHostTest, ASecondStartReachesTheRunningCopyOfItsFolderOnly) 
   for (int i = 0; i < 300; ++i) password += static_cast<char>('A' + i % 26);
   const std::string received = password.substr(0, 255);
 
-  Probe running(here, Environment("listen"));
+  Probe running(here, Environment("listen", "desktop"));
   ASSERT_EQ(running.NextProbeLine(), "ready");
 
-  // A copy installed elsewhere: it hears only itself.
-  Probe elsewhere(there, Environment("send", "from the other folder"));
+  // A copy installed elsewhere, started in the same session: it hears only itself.
+  Probe elsewhere(there, Environment("send", "desktop", "from the other folder"));
   EXPECT_EQ(elsewhere.NextProbeLine(), "message 2 1 from the other folder");
   EXPECT_EQ(elsewhere.Wait(), 0);
 
-  // A second start of the same program: it hears itself, the running copy hears it.
-  Probe second(here, Environment("send", password));
+  // A second start of the same program from another session (an ssh login): it hears
+  // itself, the running copy hears it.
+  Probe second(here, Environment("send", "ssh", password));
   EXPECT_EQ(second.NextProbeLine(), "message 2 1 " + received);
   EXPECT_EQ(second.Wait(), 0);
 
