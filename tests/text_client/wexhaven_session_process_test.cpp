@@ -1,0 +1,56 @@
+// The selling client as a process on a machine without a system bus, started by a service
+// (no session runtime folder): its failed keep-awake request is logged with the reason, and
+// a close request from a terminal of the desktop session still reaches it.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+
+#include "foundation/settings_store.h"
+#include "tests/support/child_process.h"
+#include "tests/support/wait_until.h"
+#include "tests/text_client/poll_loop.h"
+#include "tests/text_client/temp_folder.h"
+#include "text_client/client_settings.h"
+
+namespace ecr {
+namespace {
+
+using namespace std::chrono_literals;
+using testing_support::FakeServer;
+using testing_support::ReadFile;
+using testing_support::TempFolder;
+using testing_support::WriteFile;
+
+TEST(WexhavenSessionProcess, LogsItsFailedKeepAwakeAndClosesOnARequestFromTheDesktopSession) {
+    TempFolder folder;
+    FakeServer server;  // never answers: the client only waits for it
+    const std::string program = folder.Path() + "wexhaven";
+    std::filesystem::copy_file(ECR_WEXHAVEN_PROGRAM, program);
+    WriteFile(folder.Path() + "wexhaven.ini", "[Server]\nPort=" + std::to_string(server.Port()) +
+                                                  "\n[Directories]\nInputPath=" + folder.Sub("in") +
+                                                  "\nOutputPath=" + folder.Sub("out") + "\n");
+    ClientPasswords passwords;
+    passwords.SetSystemPassword("secret");
+    TCodeStru(folder.Path() + "wexhaven.stg", passwords).Save();
+    const std::string log = folder.Path() + "wexhaven.log";
+
+    ChildProcess service(program, {},
+                         {.environment = {"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR",
+                                          "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + folder.Path() + "no-system-bus"},
+                          .outputFile = folder.Path() + "service.txt"});
+    const std::string failure = "wexhaven: Keep-awake request failed: system bus: ";
+    // The line is written as the main window is created, after the close handler is bound.
+    ASSERT_TRUE(support::WaitUntil([&] { return ReadFile(log).find(failure) != std::string::npos; }, 30s))
+        << ReadFile(log) << service.Output();
+
+    const std::string desktop = folder.Sub("desktop");
+    ChildProcess request(program, {"-Q:secret"},
+                         {.environment = {"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + desktop},
+                          .outputFile = folder.Path() + "request.txt"});
+    EXPECT_EQ(request.WaitForExit(20s), 0);
+    EXPECT_EQ(service.WaitForExit(20s), 0) << "the running copy never heard the request\n" << ReadFile(log);
+}
+
+}  // namespace
+}  // namespace ecr
