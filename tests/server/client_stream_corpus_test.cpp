@@ -12,7 +12,7 @@ namespace ecr {
 namespace {
 
 TEST(ClientStreamCorpus, EveryStoredInputRunsWithoutHarm) {
-  const std::filesystem::path corpus = std::filesystem::path(__FILE__).parent_path() / "fuzz_corpus";
+  const std::filesystem::path corpus = std::filesystem::path(ECR_FUZZ_CORPUS_DIR);
   ASSERT_TRUE(std::filesystem::is_directory(corpus)) << corpus;
   bool any = false;
   for (const auto& entry : std::filesystem::directory_iterator(corpus)) {

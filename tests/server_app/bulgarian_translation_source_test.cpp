@@ -24,10 +24,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The repository: the test run's source folder, else the one this file was compiled from.
+// The repository: the test run's source folder, else the one the tests were built from.
 fs::path SourceRoot() {
   if (const char* root = std::getenv("ECR_TEST_SOURCE_DIR"); root != nullptr && *root != '\0') return root;
-  return fs::path(__FILE__).parent_path().parent_path().parent_path();
+  return ECR_SOURCE_DIR;
 }
 
 fs::path BulgarianSource() { return SourceRoot() / "server_app" / "translations" / "harbendix_BGR.ts"; }
