@@ -56,6 +56,9 @@ void NcExchangeContext::SetPendingExchange(int ecr, int setNo) {
 
 void NcExchangeContext::SetReplyContext(std::uint8_t setNo, std::uint8_t command, int ecr, std::string payload,
                                         bool slotHoldsRequest) {
+  // A new context replaces the old one whole: that an earlier owner left says nothing about
+  // the client of this one.
+  Deferred = ReplyContext{};
   Deferred.Set = setNo;
   Deferred.Command = command;
   Deferred.Ecr = static_cast<std::uint8_t>(ecr);

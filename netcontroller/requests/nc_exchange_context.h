@@ -84,7 +84,8 @@ class NcExchangeContext {
   void SetPendingExchange(int ecr, int setNo);
   void ClearPendingExchange() { Pending = {}; }
   bool IsPendingExchange(int ecr, int setNo) const { return Pending.Ecr == ecr && Pending.Set == setNo; }
-  // Records the owner of slot setNo with it (none for setNo 0).
+  // Replaces the context whole and records the owner of slot setNo with it (none for
+  // setNo 0); what befell an earlier context's owner does not carry over.
   void SetReplyContext(std::uint8_t setNo, std::uint8_t command, int ecr, std::string payload,
                        bool slotHoldsRequest);
   // The reply owed in the ReplyContext, with errorCode; nothing when none is owed. SET 13's

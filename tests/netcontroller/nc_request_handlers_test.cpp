@@ -272,6 +272,56 @@ TEST_F(NcHandlersTest, AReplyOwedToAClientThatLeftGoesToNoLaterOwnerOfItsSet) {
   EXPECT_EQ(Slot(3, 5).Command, 5);
 }
 
+// Client 5's answer on SET 11 goes out and client 5 leaves; the controller's error 169 only
+// resets, so the reply owed to client 5 is never used up. What is handed over next belongs to
+// another client, who gets the reply, and the register takes it once.
+class NcDepartedOwnerTest : public NcHandlersTest {
+ protected:
+  NcDepartedOwnerTest() {
+    Open(5, 11, 2);
+    Offer(11);
+    Send(5, 11, 4, 2, "ok;");
+    engine.ClientDisconnected(5);
+    engine.HandleControllerError(2, 169, 0);
+    EXPECT_EQ(engine.ReplyContextSnapshot().Set, 11);
+    Clear();
+  }
+};
+
+TEST_F(NcDepartedOwnerTest, TheNextSaleLineIsRepliedToItsClientAndSoldOnce) {
+  Open(7, 13, 2);
+  Open(8, 14, 2);
+  SetCounters(2, 5, 40);
+  Send(7, 13, 4, 2, "123;Bread;1.5;2;1;1;1;");
+  engine.HandleOnlineBlock(2, "77;9;5;x;");
+  EXPECT_EQ(Commands(), Lines{"ONL 123;Bread;1.50;2.000;1;1;1;0;0;"});
+  engine.HandleOnlSended(2, 0);
+  const std::string reply = "13/4/2 err 0 [123;Bread;1.50;2.000;1;1;1;77;9;5;40;]";
+  EXPECT_EQ(Replies(), (Lines{"to 7: " + reply, "to 8: " + reply}));
+  EXPECT_EQ(Slot(2, 13).Command, 0);
+  EXPECT_EQ(Slot(2, 13).State, 0);
+  // The register's next sale block finds nothing to sell.
+  engine.HandleOnlineBlock(2, "77;10;5;x;");
+  EXPECT_EQ(Commands(), (Lines{"RESET", "RESET"}));
+  EXPECT_EQ(Replies(), Lines{});
+}
+
+TEST_F(NcDepartedOwnerTest, TheNextInLineCommandIsRepliedToItsClientAndSentOnce) {
+  Open(7, 5, 2);
+  Open(8, 6, 2);
+  Send(7, 5, 4, 2, "q;");
+  engine.HandleEcrInLine(2, "1;");
+  engine.HandleInlSended(2, 0);
+  engine.HandleInlReceived(2, "OK;");
+  EXPECT_EQ(Commands(), (Lines{"INL Rq;", "RESET"}));
+  EXPECT_EQ(Replies(), (Lines{"to 7: 5/4/2 err 0 [OK;]", "to 8: 5/4/2 err 0 [OK;]"}));
+  EXPECT_EQ(Slot(2, 5).Command, 0);
+  // The register's next announcement finds nothing to send.
+  engine.HandleEcrInLine(2, "1;");
+  EXPECT_EQ(Commands(), Lines{"RESET"});
+  EXPECT_EQ(Replies(), Lines{});
+}
+
 TEST_F(NcHandlersTest, ARequestQueuedWhileAnAnswerIsUnderWayStaysQueued) {
   Open(5, 11, 2);
   Offer(11);
