@@ -28,10 +28,13 @@ class CopExchange {
 
   void Sale() {
     switch (slot_.Command) {
-      case 4:
+      case 4: {
+        // A sale line takes its sequence number whether the register gets it or not.
+        const std::string stamp = Stamp(Sequence::Next, Id::InForce);
         TakeExchangeNo();
         if (!SaleLineValid(slot_.Payload)) return Refuse(erSyntax, ref_);
-        return HandOver(slot_.Payload + "0;0;", Stamp(Sequence::Next, Id::InForce));
+        return HandOver(slot_.Payload + "0;0;", stamp);
+      }
       case 6: {
         const std::string stamp = Stamp(Sequence::Next, Id::Fresh);
         TakeExchangeNo();

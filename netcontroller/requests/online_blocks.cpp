@@ -150,9 +150,9 @@ class OnlineBlock {
     }
     const std::string subField = CutField(block_, 3);
     const char subType = subField.empty() ? '0' : subField.front();
-    const bool known = subType >= '0' && subType <= '6';
-    // The sequence counts forwarded messages: a sub-type that is not forwarded takes none.
-    if (known) block_ += std::to_string(context_.NextEcrSequence(ecr_)) + ";";
+    // Every fiscal event that is not a repeat takes a sequence number, also one of a sub-type
+    // that is not forwarded.
+    block_ += std::to_string(context_.NextEcrSequence(ecr_)) + ";";
     context_.ClearPendingExchange();
     std::optional<std::uint8_t> command;
     if (subType >= '0' && subType <= '3') {
@@ -174,7 +174,7 @@ class OnlineBlock {
         CutField(block_, 7);
         CutField(block_, 6);
       }
-    } else if (known) {
+    } else if (subType >= '4' && subType <= '6') {
       block_ += std::to_string(context_.NewEcrNotifyId(ecr_)) + ";";
       command = subType == '4' ? 137 : subType == '5' ? 142 : 143;
     }

@@ -135,7 +135,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         CopCase{'5', 4, kSale, "x;", {"ONL 123;Bread;1.50;2.000;1;1;1;0;0;"},
                 "13/4/2 err 0 [123;Bread;1.50;2.000;1;1;1;77;9;5;40;]", true, 6, 40},
-        CopCase{'5', 4, "123;Bread;0;2;1;1;1;", "x;", {"RESET"}, "13/4/2 err 5 [77;9;]", false, 5, 40},
+        // A refused sale line has used a sequence number all the same.
+        CopCase{'5', 4, "123;Bread;0;2;1;1;1;", "x;", {"RESET"}, "13/4/2 err 5 [77;9;]", false, 6, 40},
         CopCase{'5', 6, "", "x;", {"ONL 0;;;;;;2;0;0;"}, "13/6/2 err 0 [0;;77;9;5;40;]", true, 1, 100},
         CopCase{'5', 10, "", "x;", {"RESET"}, "13/10/2 err 0 [77;9;5;40;]", false, 5, 40},
         CopCase{'5', 8, "1;5;", "x;", {"RESET"}, "13/8/2 err 5 [77;9;5;40;]", false, 5, 40},

@@ -222,17 +222,21 @@ TEST_F(NcEventsTest, FiscalEventsAreNumberedByTheirSubType) {
   }
 }
 
-TEST_F(NcEventsTest, AFiscalSubTypeThatIsNotForwardedTakesNoSequence) {
+TEST_F(NcEventsTest, AFiscalSubTypeThatIsNotForwardedStillTakesASequenceNumber) {
   engine.HandleOnlineBlock(2, "90;4;3;9;x;");
   EXPECT_EQ(Replies(), Lines{});
   EXPECT_EQ(Commands(), Lines{"RESET"});
-  EXPECT_EQ(Counters(2).Sequence, 5);
-  // A repeated fiscal block is only acknowledged.
-  engine.HandleOnlineBlock(2, "90;4;3;4;x;");
+  EXPECT_EQ(Counters(2).Sequence, 6);
+  // The next forwarded message shows the gap.
+  engine.HandleOnlineBlock(2, "90;5;0;x;");
+  EXPECT_EQ(Replies().front(), "to 5: 1/128/2 err 0 [90;5;x;6;40;]");
+  // A repeated fiscal block is only acknowledged and takes no number.
+  engine.HandleOnlineBlock(2, "90;4;3;9;x;");
   Clear();
-  engine.HandleOnlineBlock(2, "90;4;3;4;x;");
+  engine.HandleOnlineBlock(2, "90;4;3;9;x;");
   EXPECT_EQ(Replies(), Lines{});
   EXPECT_EQ(Commands(), Lines{"RESET"});
+  EXPECT_EQ(Counters(2).Sequence, 8);
 }
 
 TEST_F(NcEventsTest, ANewNotificationIdIsSavedToTheSettingsFile) {
