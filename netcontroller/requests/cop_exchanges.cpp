@@ -121,13 +121,11 @@ class CopExchange {
   }
 
   // COP 12: field 3 of the block tells whether the receipt ends with ("H") or without ("F")
-  // its cut; the client's reply carries the block.
+  // its cut; the client's reply carries the block, with that field as the number it was read
+  // as (a block without it gains a "0").
   void CloseReceipt() {
-    std::int64_t k = 0;
-    if (HasField(block_, 3)) {
-      k = IntegerOr(CutField(block_, 3), 0);
-      InsertField(block_, std::to_string(k), 3);
-    }
+    const std::int64_t k = IntegerOr(CutField(block_, 3), 0);
+    InsertField(block_, std::to_string(k), 3);
     TakeExchangeNo();
     context_.SetReplyContext(kCopSet, 12, ecr_, block_ + Stamp(Sequence::Current, Id::InForce), true);
     context_.Controller().SendOnlAnswer(k == 0 ? "F;;;;;;" : "H;;;;;;");

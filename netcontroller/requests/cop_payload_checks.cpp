@@ -35,29 +35,22 @@ bool AmountField(std::string& text, std::size_t n, long double fallback, long do
   return true;
 }
 
+// Field 1 a kind 0..1 (no number is 5), field 2 an amount 0..high.
 bool KindAndAmount(std::string& payload, long double high) {
-  std::string work = payload;
-  if (!IntegerField(work, 1, 5, 0, 1, false)) return false;
-  if (!AmountField(work, 2, -1, 0, high, 2)) return false;
-  payload = std::move(work);
-  return true;
+  return IntegerField(payload, 1, 5, 0, 1, false) && AmountField(payload, 2, -1, 0, high, 2);
 }
 
 }  // namespace
 
 bool SaleLineValid(std::string& payload) {
-  std::string work = payload;
-  if (!IntegerField(work, 1, 0, 0, 999'999'999, false)) return false;
-  if (GetField(work, 2).size() > 22) return false;
-  if (!AmountField(work, 3, 0, 0.01L, 99'999.99L, 2)) return false;
-  const long double quantity = StrToAmountDef(GetField(work, 4), 0.0005L);
+  if (!IntegerField(payload, 1, 0, 0, 999'999'999, false)) return false;
+  if (GetField(payload, 2).size() > 22) return false;
+  if (!AmountField(payload, 3, 0, 0.01L, 99'999.99L, 2)) return false;
+  const long double quantity = StrToAmountDef(GetField(payload, 4), 0.0005L);
   if (std::fabs(quantity) < 0.001L || std::fabs(quantity) > 99'999.999L) return false;
-  ReplaceField(work, 4, FormatFixed(quantity, 3));
-  if (!IntegerField(work, 5, 0, 1, 9, true)) return false;
-  if (!IntegerField(work, 6, 0, 1, 99, true)) return false;
-  if (!IntegerField(work, 7, 0, 1, 8, true)) return false;
-  payload = std::move(work);
-  return true;
+  ReplaceField(payload, 4, FormatFixed(quantity, 3));
+  return IntegerField(payload, 5, 0, 1, 9, true) && IntegerField(payload, 6, 0, 1, 99, true) &&
+         IntegerField(payload, 7, 0, 1, 8, true);
 }
 
 bool PrintLineValid(const std::string& payload) { return std::count(payload.begin(), payload.end(), ';') == 5; }
@@ -69,10 +62,7 @@ bool PaymentValid(std::string& payload) {
     payload = "4;;";
     return true;
   }
-  std::string work = payload;
-  if (!AmountField(work, 2, -1, 0, 9'999'999.99L, 2)) return false;
-  payload = std::move(work);
-  return true;
+  return AmountField(payload, 2, -1, 0, 9'999'999.99L, 2);
 }
 
 bool PercentValid(std::string& payload) { return KindAndAmount(payload, 99.99L); }

@@ -1,8 +1,9 @@
 #pragma once
 // The checks of the operations (COPs) that a client queues for a register's sale, print and
-// receipt exchanges. Each reads the Payload's ";"-terminated fields (a numeric field that is
-// no number takes the check's default), and when every field passes, writes the Payload back
-// normalised and returns true; on failure the Payload stays as it was.
+// receipt exchanges. Each works on the Payload in place, field by field (";"-terminated; a
+// numeric field that is no number takes the check's default): a field that passes is
+// rewritten in its format at once, so when a later field fails, the Payload that the refusal
+// shows is normalised up to that field ("1.5;2;x;" has become "1.50;2.000;x;").
 //
 // Pure functions: any thread.
 

@@ -12,7 +12,7 @@ namespace {
 struct CheckCase {
   std::string payload;
   bool valid;
-  std::string normalised;  // when valid
+  std::string after;  // the Payload after the check, passed or failed
 };
 
 TEST(NcCopPayloadChecks, SaleLine) {
@@ -20,22 +20,23 @@ TEST(NcCopPayloadChecks, SaleLine) {
       {"123;Bread;1.5;2;1;1;1;", true, "123;Bread;1.50;2.000;1;1;1;"},
       {";Bread;0.01;-0.001;9;99;8;", true, ";Bread;0.01;-0.001;9;99;8;"},
       {"999999999;x;99999.99;99999.999;+1;01;1;", true, "999999999;x;99999.99;99999.999;1;1;1;"},
-      {"1000000000;x;1;1;1;1;1;", false, ""},
-      {"-1;x;1;1;1;1;1;", false, ""},
-      {"1;" + std::string(23, 'n') + ";1;1;1;1;1;", false, ""},
-      {"1;x;0;1;1;1;1;", false, ""},
-      {"1;x;100000;1;1;1;1;", false, ""},
-      {"1;x;1;0.0004;1;1;1;", false, ""},
-      {"1;x;1;abc;1;1;1;", false, ""},
-      {"1;x;1;1;10;1;1;", false, ""},
-      {"1;x;1;1;1;100;1;", false, ""},
-      {"1;x;1;1;1;1;9;", false, ""},
-      {"1;x;1;1;1;1;", false, ""},
+      {"1000000000;x;1;1;1;1;1;", false, "1000000000;x;1;1;1;1;1;"},
+      {"-1;x;1;1;1;1;1;", false, "-1;x;1;1;1;1;1;"},
+      {"1;" + std::string(23, 'n') + ";1;1;1;1;1;", false, "1;" + std::string(23, 'n') + ";1;1;1;1;1;"},
+      {"1;x;0;1;1;1;1;", false, "1;x;0;1;1;1;1;"},
+      {"1;x;100000;1;1;1;1;", false, "1;x;100000;1;1;1;1;"},
+      // The fields before the one that fails are normalised all the same.
+      {"1;x;1;0.0004;1;1;1;", false, "1;x;1.00;0.0004;1;1;1;"},
+      {"1;x;1.5;abc;1;1;1;", false, "1;x;1.50;abc;1;1;1;"},
+      {"1;x;1;2;10;1;1;", false, "1;x;1.00;2.000;10;1;1;"},
+      {"1;x;1;1;01;100;1;", false, "1;x;1.00;1.000;1;100;1;"},
+      {"1;x;1;1;1;+1;9;", false, "1;x;1.00;1.000;1;1;9;"},
+      {"1;x;1;1;1;1;", false, "1;x;1.00;1.000;1;1;"},
   };
   for (const CheckCase& c : cases) {
     std::string payload = c.payload;
     EXPECT_EQ(nc::SaleLineValid(payload), c.valid) << c.payload;
-    EXPECT_EQ(payload, c.valid ? c.normalised : c.payload);
+    EXPECT_EQ(payload, c.after) << c.payload;
   }
 }
 
@@ -47,22 +48,22 @@ TEST(NcCopPayloadChecks, PaymentPercentAndAmount) {
       {nc::PaymentValid, {"1;12.5;", true, "1;12.50;"}},
       {nc::PaymentValid, {"4;99;", true, "4;;"}},
       {nc::PaymentValid, {"0;9999999.99;", true, "0;9999999.99;"}},
-      {nc::PaymentValid, {"0;10000000;", false, ""}},
-      {nc::PaymentValid, {"5;1;", false, ""}},
-      {nc::PaymentValid, {"x;1;", false, ""}},
-      {nc::PaymentValid, {"1;-0.01;", false, ""}},
+      {nc::PaymentValid, {"0;10000000;", false, "0;10000000;"}},
+      {nc::PaymentValid, {"5;1;", false, "5;1;"}},
+      {nc::PaymentValid, {"x;1;", false, "x;1;"}},
+      {nc::PaymentValid, {"1;-0.01;", false, "1;-0.01;"}},
       {nc::PercentValid, {"1;5;", true, "1;5.00;"}},
       {nc::PercentValid, {"0;99.99;", true, "0;99.99;"}},
-      {nc::PercentValid, {"1;100;", false, ""}},
-      {nc::PercentValid, {"2;5;", false, ""}},
+      {nc::PercentValid, {"1;100;", false, "1;100;"}},
+      {nc::PercentValid, {"2;5;", false, "2;5;"}},
       {nc::AmountValid, {"0;250;", true, "0;250.00;"}},
-      {nc::AmountValid, {"1;1000000;", false, ""}},
-      {nc::AmountValid, {"1;;", false, ""}},
+      {nc::AmountValid, {"1;1000000;", false, "1;1000000;"}},
+      {nc::AmountValid, {"1;;", false, "1;;"}},
   };
   for (const auto& [check, c] : cases) {
     std::string payload = c.payload;
     EXPECT_EQ(check(payload), c.valid) << c.payload;
-    EXPECT_EQ(payload, c.valid ? c.normalised : c.payload);
+    EXPECT_EQ(payload, c.after) << c.payload;
   }
   EXPECT_TRUE(nc::PrintLineValid("a;b;c;d;e;"));
   EXPECT_FALSE(nc::PrintLineValid("a;b;c;d;"));
@@ -161,6 +162,9 @@ INSTANTIATE_TEST_SUITE_P(
                 "13/4/2 err 0 [123;Bread;1.50;2.000;1;1;1;77;9;5;40;]", true, 6, 40},
         CopCase{'A', 4, "123;Bread;0;2;1;1;1;", "x;", {"RESET"}, "13/4/2 err 5 [123;Bread;0;2;1;1;1;77;9;5;40;]",
                 false, 5, 40},
+        // The refusal shows the line as far as its check had normalised it.
+        CopCase{'A', 4, "123;Bread;1.5;2;10;1;1;", "x;", {"RESET"},
+                "13/4/2 err 5 [123;Bread;1.50;2.000;10;1;1;77;9;5;40;]", false, 5, 40},
         CopCase{'A', 5, "a;b;c;d;e;", "x;", {"ONL X;a;b;c;d;e;"}, "13/5/2 err 0 [a;b;c;d;e;77;9;5;40;]", true, 6, 40},
         CopCase{'A', 6, "0;;", "x;", {"ONL E;0;;;;;"}, "13/6/2 err 0 [0;;77;9;5;40;]", true, 1, 100},
         CopCase{'A', 6, "1;12.5;", "x;", {"ONL E;1;12.50;;;;"}, "13/6/2 err 0 [1;12.50;77;9;5;40;]", true, 6, 40},
@@ -175,6 +179,7 @@ INSTANTIATE_TEST_SUITE_P(
         CopCase{'A', 12, "", "+3;y;", {"ONL H;;;;;;"}, "13/12/2 err 0 [77;9;3;y;5;40;]", true, 5, 40},
         CopCase{'A', 12, "", "256;y;", {"ONL H;;;;;;"}, "13/12/2 err 0 [77;9;256;y;5;40;]", true, 5, 40},
         CopCase{'A', 12, "", "no;y;", {"ONL F;;;;;;"}, "13/12/2 err 0 [77;9;0;y;5;40;]", true, 5, 40},
+        CopCase{'A', 12, "", "", {"ONL F;;;;;;"}, "13/12/2 err 0 [77;9;0;5;40;]", true, 5, 40},
         CopCase{'A', 0, "", "x;", {"RESET"}, "", false, 5, 40}));
 
 TEST_F(NcCopExchangeTest, AReceiptHandOverTakesTheExchangeNumber) {
