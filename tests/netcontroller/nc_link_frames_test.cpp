@@ -130,6 +130,21 @@ TEST_F(NcLinkFrames, EveryFrameRaisesItsEventAndLeavesItsState) {
       {"a refused block names its register", {Bytes(Block(4, "12;7;0;;", 252, 0x15))}, {"Error 4 165 0"}, 0, 4},
       {"a block without its LF", {Bytes(Block(3, "1234567")), Bytes("12\x83\x01\x06\x00"s)}, {"EcrInLine 3 1234567 0"}, 0, 3},
       {"a code of no meaning", {Bytes(Block(3, "12;7;0;;")), Bytes(Frame(0x55, 1))}, {"OnlReceived 3 12;7;0;; 0", "Error 3 166 0"}, 0, 3},
+      // A report whose Status is 0 raises none of the five events: its Status byte is the
+      // first 0x00, so the frame ends there and is read as the bytes before it; the Ack and end
+      // byte that follow are a frame too short to read, which resets the exchange.
+      {"a block with Status 0", {Bytes(Block(3, "12;7;0;;", 0))}, {"Error 0 166 0"}, 0, 0},
+      {"an announcement with Status 0", {Bytes(Block(3, "1234567", 0))}, {"Error 0 166 0"}, 0, 0},
+      {"an OnLine delivery report with Status 0",
+       {Bytes(Block(3, "12;7;0;;")), Call(onlAnswer), Bytes(Frame(0x0D, 0))},
+       {"OnlReceived 3 12;7;0;; 0"},
+       0,
+       0},
+      {"an InLine delivery report with Status 0",
+       {Bytes(Block(3, "1234567")), Call(inlData), Bytes(Frame(0x14, 0))},
+       {"EcrInLine 3 1234567 0"},
+       0,
+       0},
       {"answers to commands raise nothing",
        {Bytes(Block(3, "12;7;0;;")), Bytes(Frame(0x07, 1) + Frame(0x08, 1) + Frame(0x09, 1) + Frame(0x0B, 1))},
        {"OnlReceived 3 12;7;0;; 0"},
