@@ -1,5 +1,6 @@
 // The dispatcher, the SET table and the use counts of the network-controller server.
 
+#include <array>
 #include <atomic>
 #include <set>
 #include <thread>
@@ -8,6 +9,211 @@
 
 namespace ecr::test {
 namespace {
+
+// What the request of one cell (SetNo, Command) does, told from its behaviour alone, each
+// probe in a set-up of its own on register 2: the name of the handler it behaves as
+// ("QueueLetterCommand R" with the letter the register receives), "-" when it gets no answer
+// at all, or "?" and what it did when it behaves as none of them.
+class CellProbe {
+ public:
+  CellProbe(int setNo, int command) : set_(setNo), command_(command) {}
+
+  std::string Handler() const {
+    {
+      // A client that holds nothing.
+      NcRequestRig rig;
+      Send(rig, "");
+      const Lines replies = rig.Replies();
+      const Lines commands = rig.Commands();
+      if (replies.empty() && commands.empty()) return "-";
+      if (replies == Lines{Line(kClient, command_, 0)}) return commands.empty() ? "OpenMonitorSet" : "OpenClientSet";
+      if (replies != Lines{Line(kClient, command_, 4)} || !commands.empty()) {
+        return "? to a client without the SET: " + Describe(replies, commands);
+      }
+    }
+    NcRequestRig rig;
+    if (!HoldTheSet(rig)) return "? the SET does not open";
+    Send(rig, kPayload);
+    const Lines replies = rig.Replies();
+    const Lines commands = rig.Commands();
+    if (replies == Answer(kClose, 0) && commands == Lines{"MASK- 2", "STOP"}) return "CloseClientSet";
+    if (replies == Lines{Line(kClient, kClose, 0)} && commands.empty()) return "CloseMonitorSet";
+    if (replies == Answer(command_, 12) && commands.empty()) return "HoldExchange";
+    if (replies == Answer(command_, 0) && commands.empty()) return CancelOrState();
+    if (replies.empty() && commands.empty()) return Queued(rig);
+    return "? to the SET's owner: " + Describe(replies, commands);
+  }
+
+ private:
+  static constexpr int kClient = 5;
+  static constexpr int kOther = 6;
+  static constexpr int kLogNo = 2;
+  static constexpr int kClose = 2;
+  // Field 1 below 0 and a field 8 show what the answer handlers make of a Payload.
+  inline static const std::string kPayload = "-5;b;c;d;e;f;g;2.5;";
+
+  void Send(NcRequestRig& rig, std::string_view payload) const {
+    rig.Send(kClient, set_, command_, kLogNo, payload);
+  }
+  bool Working() const { return set_ % 2 == 1; }
+  // SET 3 queues on slot 13, which it shares.
+  int QueueSlot() const { return set_ == 3 ? 13 : set_; }
+
+  std::string Line(int client, int command, int errorCode, const std::string& payload = "") const {
+    return "to " + std::to_string(client) + ": " + std::to_string(set_) + "/" + std::to_string(command) + "/" +
+           std::to_string(kLogNo) + " err " + std::to_string(errorCode) + " [" + payload + "]";
+  }
+  // The reply to the client and its copy to the other client, who holds the monitor SET of a
+  // working SET.
+  Lines Answer(int command, int errorCode, const std::string& payload = "") const {
+    Lines lines = {Line(kClient, command, errorCode, payload)};
+    if (Working()) lines.push_back(Line(kOther, command, errorCode, payload));
+    return lines;
+  }
+  static std::string Describe(const Lines& replies, const Lines& commands) {
+    std::string text;
+    for (const std::string& line : replies) text += line + " | ";
+    for (const std::string& line : commands) text += line + " | ";
+    return text;
+  }
+
+  // The client holds the SET. The other client holds the monitor SET of a working SET, or the
+  // working SET below a monitor SET, so that the register is in use.
+  bool HoldTheSet(NcRequestRig& rig) const {
+    rig.Send(kClient, set_, 1, kLogNo);
+    rig.Send(kOther, Working() ? set_ + 1 : set_ - 1, 1, kLogNo);
+    const Lines replies = rig.Replies();
+    rig.Clear();
+    return !replies.empty() && replies.front() == Line(kClient, 1, 0);
+  }
+
+  // Register 2 waits for the answer of this SET, where a block can make it wait.
+  bool MakeTheRegisterWait(NcRequestRig& rig) const {
+    const char* block = set_ == 1    ? "77;9;1;a;b;2;"
+                        : set_ == 9  ? "77;9;9;a;b;2;"
+                        : set_ == 11 ? "77;9;4;a;b;c;"
+                        : set_ == 13 ? "77;9;5;x;"  // a sale block with nothing to sell
+                                     : nullptr;
+    if (block == nullptr) return false;
+    rig.engine.HandleOnlineBlock(kLogNo, block);
+    rig.Clear();
+    return rig.engine.PendingExchangeSnapshot() == nc::PendingExchange{kLogNo, static_cast<std::uint8_t>(set_)};
+  }
+
+  // Answered 0 and nothing queued: a cancel or a state request, told apart by a queued request.
+  std::string CancelOrState() const {
+    NcRequestRig rig;
+    HoldTheSet(rig);
+    rig.Send(kClient, set_, 4, kLogNo, "q;");
+    rig.Clear();
+    if (rig.Slot(kLogNo, QueueSlot()).State != nc::kSlotQueued) return "CancelRequest or QueryRequestState";
+    Send(rig, "");
+    const Lines replies = rig.Replies();
+    if (replies == Answer(command_, nc::kSlotQueued)) return "QueryRequestState";
+    if (replies == Answer(command_, 0) && rig.Slot(kLogNo, QueueSlot()).Command == 0) return "CancelRequest";
+    return "? with a request queued: " + Describe(replies, rig.Commands());
+  }
+
+  // Nothing answered: the request waits in a slot, with the Payload its handler made.
+  std::string Queued(NcRequestRig& rig) const {
+    const nc::SetSlot own = rig.Slot(kLogNo, set_);
+    const nc::SetSlot shared = rig.Slot(kLogNo, 13);
+    if (set_ == 3 && shared.State == nc::kSlotQueued && shared.Command == command_) return "QueueCop";
+    if (own.State != nc::kSlotQueued || own.Command != command_) return "? nothing answered, nothing queued";
+    if (own.Payload == "C;;0.00;;;;") return "AnswerC";
+    if (own.Payload == "C;;-5.00;;;;") return "AnswerCSigned";
+    if (own.Payload == "-5;b;c;2.500;d;e;f;g;;") return "AnswerWithQuantity";
+    if (own.Payload != kPayload) return "? queued as " + own.Payload;
+    return LengthChecked() ? QueueOrCop() : FinishOrLetter();
+  }
+
+  // The answer handlers and the operation queue refuse a Payload the link would not send.
+  bool LengthChecked() const {
+    NcRequestRig rig;
+    HoldTheSet(rig);
+    const std::string tooLong(121, 'z');
+    Send(rig, tooLong);
+    return rig.Replies() == Answer(command_, 18, tooLong);
+  }
+
+  // An answer goes to a waiting register at once; an operation waits for its block.
+  std::string QueueOrCop() const {
+    NcRequestRig rig;
+    HoldTheSet(rig);
+    if (!MakeTheRegisterWait(rig)) return "QueueRequest or QueueCop";
+    Send(rig, kPayload);
+    const Lines commands = rig.Commands();
+    if (commands == Lines{"ONL " + kPayload}) return "QueueRequest";
+    if (commands.empty() && rig.Slot(kLogNo, set_).State == nc::kSlotQueued) return "QueueCop";
+    return "? to a waiting register: " + Describe(rig.Replies(), commands);
+  }
+
+  // A finish ends a waiting register's exchange; a letter command goes out on the register's
+  // InLine announcement, behind its letter.
+  std::string FinishOrLetter() const {
+    NcRequestRig rig;
+    HoldTheSet(rig);
+    if (MakeTheRegisterWait(rig)) {
+      Send(rig, kPayload);
+      if (rig.Replies() == Answer(command_, 0) && rig.Commands() == Lines{"RESET"}) return "FinishExchange";
+      return "? a finish or a letter command to a waiting register";
+    }
+    Send(rig, kPayload);
+    rig.engine.HandleEcrInLine(kLogNo, "1234567");
+    const Lines commands = rig.Commands();
+    const std::string sent = "INL " + kPayload;
+    if (commands.size() != 1 || commands[0].size() != sent.size() + 1) return "QueueLetterCommand without a letter";
+    return "QueueLetterCommand " + commands[0].substr(4, 1);
+  }
+
+  const int set_;
+  const int command_;
+};
+
+// The dispatch table of the network-controller server: the handler of every SET and Command
+// 1..12. Each row holds for the SETs listed with it.
+struct DispatchRow {
+  std::vector<int> sets;
+  std::array<const char*, 12> handlers;
+};
+
+TEST(NcRequestDispatch, EveryCellOfTheTableBehavesAsItsHandler) {
+  constexpr const char* No = "-";
+  const DispatchRow table[] = {
+      {{1},
+       {"OpenClientSet", "CloseClientSet", "CancelRequest", "AnswerWithQuantity", "FinishExchange", "HoldExchange",
+        "QueryRequestState", "AnswerC", No, No, No, No}},
+      {{3},
+       {"OpenClientSet", "CloseClientSet", "CancelRequest", "QueueCop", "QueueCop", "QueueCop", "QueryRequestState", No,
+        No, No, No, No}},
+      {{5},
+       {"OpenClientSet", "CloseClientSet", "CancelRequest", "QueueLetterCommand R", "QueueLetterCommand P",
+        "QueueLetterCommand W", "QueryRequestState", "QueueLetterCommand T", "QueueLetterCommand I",
+        "QueueLetterCommand C", No, No}},
+      {{7}, {"OpenClientSet", "CloseClientSet", No, No, No, No, No, No, No, No, No, No}},
+      {{9},
+       {"OpenClientSet", "CloseClientSet", "CancelRequest", "QueueRequest", "FinishExchange", "HoldExchange",
+        "QueryRequestState", "AnswerCSigned", "FinishExchange", No, No, No}},
+      {{11},
+       {"OpenClientSet", "CloseClientSet", "CancelRequest", "QueueRequest", "FinishExchange", "HoldExchange",
+        "QueryRequestState", No, No, No, No, No}},
+      {{13},
+       {"OpenClientSet", "CloseClientSet", "CancelRequest", "QueueCop", "QueueCop", "QueueCop", "QueryRequestState",
+        "QueueCop", "QueueCop", "QueueCop", "QueueCop", "QueueCop"}},
+      {{2, 4, 6, 8, 10, 12, 14}, {"OpenMonitorSet", "CloseMonitorSet", No, No, No, No, No, No, No, No, No, No}},
+  };
+  std::set<int> covered;
+  for (const DispatchRow& row : table) {
+    for (const int setNo : row.sets) {
+      covered.insert(setNo);
+      for (int command = 1; command <= 12; ++command) {
+        EXPECT_EQ(CellProbe(setNo, command).Handler(), row.handlers[static_cast<std::size_t>(command - 1)])
+            << "SET " << setNo << " command " << command;
+      }
+    }
+  }
+  EXPECT_EQ(covered.size(), 14u);
+}
 
 struct DroppedCase {
   const char* what;

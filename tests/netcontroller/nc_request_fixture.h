@@ -1,7 +1,8 @@
 #pragma once
 // The network-controller server's request processing driven directly: the controller
 // commands and the replies to clients recorded as text, a real log and a real settings store
-// in a temporary folder, and a clock the test moves by hand.
+// in a temporary folder, and a clock the test moves by hand. NcRequestRig is one such set-up
+// (a test may make as many as it needs), NcRequestTest the fixture with one.
 //
 //   Open(5, 1, 2);                          // client 5 opens SET 1 of register 2
 //   engine.HandleOnlineBlock(2, "77;9;1;x;y;5;");
@@ -127,9 +128,11 @@ inline std::string Request(int setNo, int command, int logNo, std::string_view p
   return message;
 }
 
-class NcRequestTest : public ::testing::Test {
- protected:
-  NcRequestTest() { log.Open(); }
+class NcRequestRig {
+ public:
+  NcRequestRig() { log.Open(); }
+  NcRequestRig(const NcRequestRig&) = delete;
+  NcRequestRig& operator=(const NcRequestRig&) = delete;
 
   void Send(int client, int setNo, int command, int logNo, std::string_view payload = {}) {
     engine.HandleClientMessage(static_cast<std::int16_t>(client), Request(setNo, command, logNo, payload));
@@ -180,5 +183,7 @@ class NcRequestTest : public ::testing::Test {
                                                       },
                                                       log, [this] { return now; }}};
 };
+
+class NcRequestTest : public ::testing::Test, public NcRequestRig {};
 
 }  // namespace ecr::test
