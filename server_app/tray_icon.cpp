@@ -1,26 +1,22 @@
 #include "server_app/tray_icon.h"
 
-#include <QCursor>
-#include <QSystemTrayIcon>
-
 #include "server_app/menu_glyphs.h"
 
 namespace ecr {
 
-TrayIcon::TrayIcon(QObject* parent) : QObject(parent) {
-  if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
-  icon_ = std::make_unique<QSystemTrayIcon>(TrayImage(image_));
-  connect(icon_.get(), &QSystemTrayIcon::activated, this,
-          [this](QSystemTrayIcon::ActivationReason reason) {
+TrayIcon::TrayIcon(QObject* parent) : QObject(parent), desktop_(DesktopTrayIcon::WithoutTray::StandInWindow) {
+  desktop_.SetImage(TrayImage(image_));
+  connect(&desktop_, &DesktopTrayIcon::Activated, this,
+          [this](QSystemTrayIcon::ActivationReason reason, QPoint screenPosition) {
             switch (reason) {
               case QSystemTrayIcon::Trigger:
-                emit Clicked(Qt::LeftButton, QCursor::pos());
+                emit Clicked(Qt::LeftButton, screenPosition);
                 break;
               case QSystemTrayIcon::Context:
-                emit Clicked(Qt::RightButton, QCursor::pos());
+                emit Clicked(Qt::RightButton, screenPosition);
                 break;
               case QSystemTrayIcon::MiddleClick:
-                emit Clicked(Qt::MiddleButton, QCursor::pos());
+                emit Clicked(Qt::MiddleButton, screenPosition);
                 break;
               case QSystemTrayIcon::DoubleClick:
                 emit DoubleClicked();
@@ -35,24 +31,16 @@ TrayIcon::~TrayIcon() = default;
 
 void TrayIcon::SetImage(int entry) {
   image_ = entry;
-  if (icon_) icon_->setIcon(TrayImage(entry));
+  desktop_.SetImage(TrayImage(entry));
 }
 
 void TrayIcon::SetHint(const QString& hint) {
   hint_ = hint;
-  if (icon_) icon_->setToolTip(hint);
+  desktop_.SetHint(hint);
 }
 
-void TrayIcon::Show() {
-  shown_ = true;
-  if (icon_) icon_->show();
-}
+void TrayIcon::Show() { desktop_.Show(); }
 
-void TrayIcon::Hide() {
-  shown_ = false;
-  if (icon_) icon_->hide();
-}
-
-bool TrayIcon::OnDesktop() const { return icon_ && icon_->isVisible(); }
+void TrayIcon::Hide() { desktop_.Hide(); }
 
 }  // namespace ecr

@@ -1,16 +1,16 @@
 #pragma once
 // The register server's icon in the desktop's tray. It shows one of the two tray images
 // and a hint, and reports clicks through signals; the owner decides what a click does.
-// Where the desktop has no tray the object still keeps its state, shows nothing and
-// never signals, and the program runs on without an icon. Main thread only.
+// Where the desktop has no notification area a small window stands in for the icon
+// (DesktopTrayIcon): its menu button is a right click, its double click a double click.
+// Under the offscreen platform nothing shows and the program runs on without an icon.
+// Main thread only.
 
 #include <QObject>
 #include <QPoint>
 #include <QString>
 
-#include <memory>
-
-class QSystemTrayIcon;
+#include "foundation/widgets/desktop_tray_icon.h"
 
 namespace ecr {
 
@@ -30,10 +30,11 @@ class TrayIcon : public QObject {
 
   void Show();
   void Hide();
-  bool Shown() const { return shown_; }
+  bool Shown() const { return desktop_.Shown(); }
 
   // Whether an icon is really on the desktop (false where there is no tray).
-  bool OnDesktop() const;
+  bool OnDesktop() const { return desktop_.OnDesktop(); }
+  DesktopTrayIcon& Desktop() { return desktop_; }
 
  signals:
   // A single click with `button`, at `screenPosition` (the pointer's position).
@@ -41,10 +42,9 @@ class TrayIcon : public QObject {
   void DoubleClicked();
 
  private:
-  std::unique_ptr<QSystemTrayIcon> icon_;  // null where the desktop has no tray
+  DesktopTrayIcon desktop_;
   int image_ = 1;
   QString hint_;
-  bool shown_ = false;
 };
 
 }  // namespace ecr

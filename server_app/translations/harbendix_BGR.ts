@@ -513,4 +513,11 @@ not found</source>
         <translation>Ел. поща:</translation>
     </message>
 </context>
+<context>
+    <name>TrayStandIn</name>
+    <message>
+        <source>&amp;Menu</source>
+        <translation>&amp;Меню</translation>
+    </message>
+</context>
 </TS>

@@ -1,11 +1,13 @@
 // The register server's main window driven directly: start and stop of the service with
 // the real socket server and settings file, the undo of a failed start, the password
-// guards, the settings items and the close. The line and polling thread are stood in for
+// guards, the settings items, the close, and the tray on desktops without a notification
+// area or with a tray that reports single activations. The line and polling thread are stood in for
 // by a small fake here; the real ones are exercised by starting the program itself.
 #include "server_app/main_window.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <arpa/inet.h>
@@ -21,9 +23,11 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "foundation/widgets/tray_stand_in.h"
 #include "server_app/menu_glyphs.h"
 #include "tests/server_app/loopback_ports.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/tray_test_support.h"
 
 namespace ecr {
 namespace {
@@ -424,6 +428,66 @@ TEST_F(MainWindowTest, TrayClicksAndTheOpenDialog) {
   w.TrayIconDblClick();
   w.Menu().Item(MenuItem::Status)->trigger();
   EXPECT_EQ(windows_.statusShown, 2);
+}
+
+// The same pixels: the tray images are drawn anew each time.
+bool SameImage(const QIcon& a, const QIcon& b) { return a.pixmap(16, 16).toImage() == b.pixmap(16, 16).toImage(); }
+
+TEST_F(MainWindowTest, WithoutANotificationAreaAWindowStandsInForTheTrayIcon) {
+  test::FakeTrayDesktop desktop(test::kDesktopWithoutTray);
+  TfmMain& w = Create();
+  TrayStandIn* standIn = w.Tray().Desktop().StandIn();
+  ASSERT_NE(standIn, nullptr);
+  EXPECT_TRUE(standIn->isVisible());
+  EXPECT_EQ(standIn->windowTitle(), w.Title());
+  EXPECT_FALSE(w.Tray().OnDesktop());
+  EXPECT_TRUE(SameImage(standIn->windowIcon(), TrayImage(kTrayImageRunning)));
+  w.StopServer();
+  EXPECT_TRUE(SameImage(standIn->windowIcon(), TrayImage(kTrayImageStopped)));
+
+  // Its menu button opens the tray menu, its double click the status window.
+  standIn->MenuButton()->click();
+  EXPECT_TRUE(w.Menu().Menu().isVisible());
+  w.Menu().Menu().hide();
+  test::DoubleClickOn(*standIn);
+  EXPECT_EQ(windows_.statusShown, 1);
+
+  // Closing it ends nothing.
+  EXPECT_FALSE(standIn->close());
+  EXPECT_TRUE(standIn->isVisible());
+  EXPECT_FALSE(w.IsClosed());
+
+  // A panel started later takes over; one that goes away gives the stand-in back.
+  desktop.kind = test::kEmbeddedTray;
+  w.Tray().Desktop().CheckTray();
+  EXPECT_EQ(w.Tray().Desktop().StandIn(), nullptr);
+  EXPECT_TRUE(w.Tray().OnDesktop());
+  EXPECT_TRUE(w.Tray().Desktop().SystemIcon().isVisible());
+  EXPECT_EQ(w.Tray().Desktop().SystemIcon().toolTip(), w.Title());
+  desktop.kind = test::kDesktopWithoutTray;
+  w.Tray().Desktop().CheckTray();
+  ASSERT_NE(w.Tray().Desktop().StandIn(), nullptr);
+
+  // "E&xit" from its menu ends the program and takes it away.
+  QSignalSpy closed(&w, &TfmMain::Closed);
+  w.Menu().Item(MenuItem::Exit)->trigger();
+  EXPECT_EQ(closed.count(), 1);
+  EXPECT_EQ(w.Tray().Desktop().StandIn(), nullptr);
+}
+
+// A StatusNotifierItem tray reports a left click as a single activation and a right click
+// as a context request: the menu, and through it the status window and "E&xit", is there.
+TEST_F(MainWindowTest, OnATrayOfSingleActivationsTheRightClickBringsTheMenu) {
+  test::FakeTrayDesktop desktop(test::kStatusNotifierTray);
+  TfmMain& w = Create();
+  EXPECT_EQ(w.Tray().Desktop().StandIn(), nullptr);
+  emit w.Tray().Desktop().SystemIcon().activated(QSystemTrayIcon::Trigger);
+  EXPECT_FALSE(w.Menu().Menu().isVisible());
+  emit w.Tray().Desktop().SystemIcon().activated(QSystemTrayIcon::Context);
+  EXPECT_TRUE(w.Menu().Menu().isVisible());
+  w.Menu().Item(MenuItem::Status)->trigger();
+  EXPECT_EQ(windows_.statusShown, 1);
+  w.Menu().Menu().hide();
 }
 
 }  // namespace

@@ -14,10 +14,12 @@
 
 #include "foundation/widgets/msg_box.h"
 #include "foundation/widgets/password_dialog.h"
+#include "foundation/widgets/tray_stand_in.h"
 #include "server/client_message.h"
 #include "server/receipt_ref.h"
 #include "tests/text_client/poll_loop.h"
 #include "tests/text_client/qt_wait.h"
+#include "tests/support/tray_test_support.h"
 #include "tests/text_client/temp_folder.h"
 #include "text_client/widgets/settings_dialog.h"
 
@@ -339,6 +341,46 @@ TEST_F(ClientMainWindowTest, QuitRequestDuringThePasswordQuestionLetsTheNextExit
     EXPECT_TRUE(window.Loop().QuitFlag());
     window.miIzhodClick();  // no question this time
     EXPECT_EQ(closed, 1);
+}
+
+// On a desktop without a notification area a window of the program's own stands in for the
+// icon: its menu, the status window and "Exit" stay within reach.
+TEST_F(ClientMainWindowTest, WithoutANotificationAreaAWindowStandsInForTheTrayIcon) {
+    test::FakeTrayDesktop desktop(test::kDesktopWithoutTray);
+    TfmMain& window = Window();
+    TrayStandIn* standIn = window.Tray().Desktop().StandIn();
+    ASSERT_NE(standIn, nullptr);
+    EXPECT_TRUE(standIn->isVisible());
+    EXPECT_EQ(standIn->windowTitle(), "Wexhaven v3.0.4");
+
+    standIn->MenuButton()->click();
+    EXPECT_TRUE(WaitUntil([&] { return window.PopupMenu()->isVisible(); }));
+    window.PopupMenu()->hide();
+    test::DoubleClickOn(*standIn);
+    EXPECT_TRUE(window.StatusWindow().isVisible());
+    window.StatusWindow().hide();
+
+    // Closing it ends nothing.
+    EXPECT_FALSE(standIn->close());
+    EXPECT_TRUE(standIn->isVisible());
+    EXPECT_FALSE(window.IsClosed());
+
+    // The panel starts after the program: the icon shows, with its menu, and the stand-in
+    // goes; it comes back when the tray goes away.
+    desktop.kind = test::kEmbeddedTray;
+    window.Tray().Desktop().CheckTray();
+    EXPECT_EQ(window.Tray().Desktop().StandIn(), nullptr);
+    EXPECT_TRUE(window.Tray().Desktop().SystemIcon().isVisible());
+    EXPECT_EQ(window.Tray().Desktop().SystemIcon().contextMenu(), window.PopupMenu());
+    desktop.kind = test::kDesktopWithoutTray;
+    window.Tray().Desktop().CheckTray();
+    ASSERT_NE(window.Tray().Desktop().StandIn(), nullptr);
+
+    // "Exit" from its menu ends the program and takes the stand-in away.
+    AnswerPassword(QStringLiteral("secret"));
+    window.miIzhod->trigger();
+    EXPECT_TRUE(window.IsClosed());
+    EXPECT_EQ(window.Tray().Desktop().StandIn(), nullptr);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <QPainter>
 #include <QPixmap>
-#include <QSystemTrayIcon>
 
 namespace ecr {
 
@@ -25,39 +24,30 @@ QIcon ClientTrayImage(int entry) {
     return QIcon(pixmap);
 }
 
-ClientTrayIcon::ClientTrayIcon(QObject* parent) : QObject(parent) {
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
-    icon_ = std::make_unique<QSystemTrayIcon>(ClientTrayImage(image_));
-    connect(icon_.get(), &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::DoubleClick) emit DoubleClicked();
-            });
+ClientTrayIcon::ClientTrayIcon(QObject* parent)
+    : QObject(parent), desktop_(DesktopTrayIcon::WithoutTray::StandInWindow) {
+    desktop_.SetImage(ClientTrayImage(image_));
+    connect(&desktop_, &DesktopTrayIcon::Activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::DoubleClick) emit DoubleClicked();
+    });
 }
 
 ClientTrayIcon::~ClientTrayIcon() = default;
 
 void ClientTrayIcon::SetImage(int entry) {
     image_ = entry;
-    if (icon_) icon_->setIcon(ClientTrayImage(entry));
+    desktop_.SetImage(ClientTrayImage(entry));
 }
 
 void ClientTrayIcon::SetHint(const QString& hint) {
     hint_ = hint;
-    if (icon_) icon_->setToolTip(hint);
+    desktop_.SetHint(hint);
 }
 
-void ClientTrayIcon::SetPopupMenu(QMenu* menu) {
-    if (icon_) icon_->setContextMenu(menu);
-}
+void ClientTrayIcon::SetPopupMenu(QMenu* menu) { desktop_.SetPopupMenu(menu); }
 
-void ClientTrayIcon::Show() {
-    shown_ = true;
-    if (icon_) icon_->show();
-}
+void ClientTrayIcon::Show() { desktop_.Show(); }
 
-void ClientTrayIcon::Hide() {
-    shown_ = false;
-    if (icon_) icon_->hide();
-}
+void ClientTrayIcon::Hide() { desktop_.Hide(); }
 
 }  // namespace ecr

@@ -2,8 +2,9 @@
 
 // The selling client's icon in the desktop's tray: one of two images (running, stopped),
 // the application title as hint, the popup menu, and a signal for the double click.
-// Where the desktop has no tray the object keeps its state, shows nothing and never
-// signals; the program runs on without an icon.
+// Where the desktop has no notification area a small window stands in for the icon
+// (DesktopTrayIcon): its menu button shows the popup menu, its double click is the icon's.
+// Under the offscreen platform nothing shows and the program runs on without an icon.
 //
 // Threads: main thread only.
 
@@ -11,10 +12,9 @@
 #include <QObject>
 #include <QString>
 
-#include <memory>
+#include "foundation/widgets/desktop_tray_icon.h"
 
 class QMenu;
-class QSystemTrayIcon;
 
 namespace ecr {
 
@@ -38,16 +38,16 @@ public:
     void SetPopupMenu(QMenu* menu);
     void Show();
     void Hide();
-    bool Shown() const { return shown_; }
+    bool Shown() const { return desktop_.Shown(); }
+    DesktopTrayIcon& Desktop() { return desktop_; }
 
 signals:
     void DoubleClicked();
 
 private:
-    std::unique_ptr<QSystemTrayIcon> icon_;  // null where the desktop has no tray
+    DesktopTrayIcon desktop_;
     int image_ = kTrayImageStopped;
     QString hint_;
-    bool shown_ = false;
 };
 
 }  // namespace ecr
