@@ -109,6 +109,11 @@ TfmSelvaroNT::TfmSelvaroNT(SelvaroParts parts, QWidget* parent)
   };
 
   ti_.OnDblClick = [this](TTrayIcon&) { TIDblClick(); };
+  // Without a notification area the window is the way into the program: a tray that goes
+  // away gives the hidden window back.
+  ti_.OnTrayChange = [this](TTrayIcon&) {
+    if (!closed_ && ti_.NoNotificationArea() && !isVisible()) TIDblClick();
+  };
 
   tmrDisplay_.setInterval(kDisplayIntervalMs);
   connect(&tmrDisplay_, &QTimer::timeout, this, &TfmSelvaroNT::tmrDisplayTimer);
@@ -307,20 +312,22 @@ void TfmSelvaroNT::hideEvent(QHideEvent* event) {
 
 void TfmSelvaroNT::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
-  // A minimised program lives in the tray only.
-  if (event->type() == QEvent::WindowStateChange && isMinimized())
+  // A minimised program lives in the tray only; without a notification area it stays
+  // minimised, where the user can find it again.
+  if (event->type() == QEvent::WindowStateChange && isMinimized() && !ti_.NoNotificationArea())
     QMetaObject::invokeMethod(this, [this] { if (isMinimized()) hide(); }, Qt::QueuedConnection);
 }
 
 void TfmSelvaroNT::tmrDisplayTimer() {
-  if (firstTick_) {
-    firstTick_ = false;
+  if (std::exchange(firstTick_, false) && !ti_.NoNotificationArea()) {
     setWindowState(windowState() | Qt::WindowMinimized);
     hide();
     // A window that was never shown gets no hide event; the monitor runs only while shown.
     tmrDisplay_.stop();
     return;
   }
+  // Without a notification area the window stays: it is the way into the program, and
+  // minimising it is the user's choice.
   UpdateMonitor();
 }
 

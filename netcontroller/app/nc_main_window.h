@@ -11,7 +11,8 @@
 //
 // The window shows at start; its first timer tick minimises it, and a minimised window
 // hides: the program then lives in the tray, and a double click on the icon brings the
-// window back.
+// window back. On a desktop without a notification area the window stays (minimised it
+// stays minimised), and a tray that goes away gives a hidden window back.
 //
 // Threads: everything here runs on the main thread. The controller's events arrive on its
 // reader thread and go straight into the request processing, which serialises them with
@@ -82,8 +83,8 @@ class TfmSelvaroNT : public QMainWindow {
   // it, and takes the service down. True when the program may end.
   bool FormCloseQuery();
 
-  // One tick of tmrDisplay: the first minimises the window, every later one refreshes
-  // the monitor.
+  // One tick of tmrDisplay: the first minimises the window (where there is a tray), every
+  // other one refreshes the monitor.
   void tmrDisplayTimer();
   // The monitor refresh itself.
   void UpdateMonitor();

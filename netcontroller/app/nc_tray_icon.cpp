@@ -1,38 +1,19 @@
 #include "netcontroller/app/nc_tray_icon.h"
 
-#include <QCursor>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QStyleHints>
-#include <QSystemTrayIcon>
 
 namespace ecr::nc {
 
-TTrayIcon::TTrayIcon(QObject* parent) : QObject(parent) {
+TTrayIcon::TTrayIcon(QObject* parent) : QObject(parent), desktop_(DesktopTrayIcon::WithoutTray::Nothing) {
   clickTimer_.setSingleShot(true);
   // A coarse timer may fire up to 5% early; the click must not come before its time.
   clickTimer_.setTimerType(Qt::PreciseTimer);
   connect(&clickTimer_, &QTimer::timeout, this, &TTrayIcon::ClickTimerFired);
-  if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
-  trayIcon_ = std::make_unique<QSystemTrayIcon>();
-  connect(trayIcon_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-    const QPoint cursor = QCursor::pos();
-    switch (reason) {
-      case QSystemTrayIcon::Trigger:
-        HandleMouse(MouseMessage::LeftButtonDown, cursor);
-        break;
-      case QSystemTrayIcon::DoubleClick:
-        HandleMouse(MouseMessage::LeftButtonDoubleClick, cursor);
-        break;
-      case QSystemTrayIcon::Context:
-        HandleMouse(MouseMessage::RightButtonDown, cursor);
-        HandleMouse(MouseMessage::RightButtonUp, cursor);
-        break;
-      case QSystemTrayIcon::MiddleClick:
-      case QSystemTrayIcon::Unknown:
-        HandleMouse(MouseMessage::Other, cursor);
-        break;
-    }
+  connect(&desktop_, &DesktopTrayIcon::Activated, this, &TTrayIcon::HandleActivation);
+  connect(&desktop_, &DesktopTrayIcon::TrayChanged, this, [this] {
+    if (OnTrayChange) OnTrayChange(*this);
   });
 }
 
@@ -41,19 +22,36 @@ TTrayIcon::~TTrayIcon() = default;
 void TTrayIcon::AddIcon() {
   shownTip_ = tip_.left(kTipLimit);
   added_ = true;
-  if (!trayIcon_) return;
-  trayIcon_->setIcon(icon_);
-  trayIcon_->setToolTip(shownTip_);
-  trayIcon_->show();
+  desktop_.SetImage(icon_);
+  desktop_.SetHint(shownTip_);
+  desktop_.Show();
 }
 
 void TTrayIcon::RemoveIcon() {
   shownTip_.clear();
   added_ = false;
-  if (trayIcon_) trayIcon_->hide();
+  desktop_.Hide();
 }
 
-bool TTrayIcon::OnDesktop() const { return trayIcon_ && trayIcon_->isVisible(); }
+void TTrayIcon::HandleActivation(QSystemTrayIcon::ActivationReason reason, QPoint cursor) {
+  switch (reason) {
+    case QSystemTrayIcon::Trigger:
+      HandleMouse(desktop_.SingleActivationOnly() ? MouseMessage::LeftButtonDoubleClick : MouseMessage::LeftButtonDown,
+                  cursor);
+      break;
+    case QSystemTrayIcon::DoubleClick:
+      HandleMouse(MouseMessage::LeftButtonDoubleClick, cursor);
+      break;
+    case QSystemTrayIcon::Context:
+      HandleMouse(MouseMessage::RightButtonDown, cursor);
+      HandleMouse(MouseMessage::RightButtonUp, cursor);
+      break;
+    case QSystemTrayIcon::MiddleClick:
+    case QSystemTrayIcon::Unknown:
+      HandleMouse(MouseMessage::Other, cursor);
+      break;
+  }
+}
 
 void TTrayIcon::HandleMouse(MouseMessage message, QPoint cursor) {
   switch (message) {

@@ -8,8 +8,14 @@
 // The tip given to the desktop is cut to kTipLimit characters. A new icon or tip takes
 // effect at the next AddIcon; nothing changes an icon that is shown.
 //
-// Where the desktop has no tray the object keeps its state (Added, the click timer),
-// shows nothing and the program runs on without an icon.
+// Where the tray reports a click as a single activation and never a double click (a
+// StatusNotifierItem tray over D-Bus), that activation is the double click: the icon's one
+// action is never out of reach. On a tray that reports both, a click stays a click.
+//
+// Where the desktop has no tray the object keeps its state (Added, the click timer) and
+// shows nothing; NoNotificationArea tells the owner, so that its window stays the way into
+// the program. OnTrayChange is raised when a tray appears or goes away while the icon is
+// added (the desktop is asked every few seconds).
 //
 // Threads: main thread only.
 
@@ -20,10 +26,10 @@
 #include <QTimer>
 
 #include <functional>
-#include <memory>
+
+#include "foundation/widgets/desktop_tray_icon.h"
 
 class QMenu;
-class QSystemTrayIcon;
 
 namespace ecr::nc {
 
@@ -44,6 +50,7 @@ class TTrayIcon : public QObject {
 
   NotifyEvent OnClick;
   NotifyEvent OnDblClick;
+  NotifyEvent OnTrayChange;
 
   const QString& Tip() const { return tip_; }
   void SetTip(const QString& tip) { tip_ = tip; }
@@ -61,16 +68,21 @@ class TTrayIcon : public QObject {
   // The tip as the desktop was given it at the last AddIcon (empty after RemoveIcon).
   const QString& ShownTip() const { return shownTip_; }
   // Whether an icon is really on the desktop (false where there is no tray).
-  bool OnDesktop() const;
+  bool OnDesktop() const { return desktop_.OnDesktop(); }
+  // A desktop without a notification area (the offscreen platform is no desktop at all).
+  bool NoNotificationArea() const { return desktop_.NoNotificationArea(); }
+  DesktopTrayIcon& Desktop() { return desktop_; }
   bool ClickPending() const { return clickTimer_.isActive(); }
 
   // The desktop's report of mouse activity on the icon, at the pointer's screen position.
   void HandleMouse(MouseMessage message, QPoint cursor);
 
  private:
+  // The tray's activation, as the mouse messages it stands for.
+  void HandleActivation(QSystemTrayIcon::ActivationReason reason, QPoint cursor);
   void ClickTimerFired();
 
-  std::unique_ptr<QSystemTrayIcon> trayIcon_;  // null where the desktop has no tray
+  DesktopTrayIcon desktop_;
   QIcon icon_;
   QString tip_;
   QString shownTip_;

@@ -11,6 +11,9 @@
 #include <QPushButton>
 #include <QComboBox>
 #include <QTableWidget>
+#include <QGuiApplication>
+#include <QStyleHints>
+#include <QSystemTrayIcon>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -31,6 +34,7 @@
 #include "server/commands.h"
 #include "tests/netcontroller/nc_app_fixture.h"
 #include "tests/netcontroller/nc_link_fixture.h"
+#include "tests/support/tray_test_support.h"
 
 namespace ecr::nc {
 namespace {
@@ -420,6 +424,77 @@ TEST(NcMainWindow, FirstTickHidesAndTheTrayDoubleClickShowsAgain) {
   EXPECT_TRUE(window.DisplayTimer().isActive());
   window.hide();
   EXPECT_FALSE(window.DisplayTimer().isActive());
+}
+
+// On a StatusNotifierItem tray a click is the only thing the icon reports: it brings the
+// window back at once. The embedded tray keeps the double click.
+TEST(NcMainWindow, TheTraysOwnActivationsBringTheWindowBack) {
+  struct Case {
+    const char* name;
+    ecr::test::FakeTrayDesktop::Kind desktop;
+    std::vector<QSystemTrayIcon::ActivationReason> reasons;
+    bool shows;
+  };
+  const Case cases[] = {
+      {"single activations: a click", ecr::test::kStatusNotifierTray, {QSystemTrayIcon::Trigger}, true},
+      {"embedded: a click", ecr::test::kEmbeddedTray, {QSystemTrayIcon::Trigger}, false},
+      {"embedded: a double click", ecr::test::kEmbeddedTray,
+       {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick}, true},
+      {"single activations: the right button", ecr::test::kStatusNotifierTray, {QSystemTrayIcon::Context}, false},
+  };
+  ecr::test::FakeTrayDesktop desktop(ecr::test::kStatusNotifierTray);
+  ServerRig rig;
+  ASSERT_TRUE(rig.Start());
+  TfmSelvaroNT& window = *rig.window;
+  window.show();
+  window.tmrDisplayTimer();
+  ASSERT_TRUE(PumpUntil([&] { return !window.isVisible(); }, 5s));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    desktop.kind = c.desktop;
+    for (const QSystemTrayIcon::ActivationReason reason : c.reasons)
+      emit window.TI().Desktop().SystemIcon().activated(reason);
+    if (!c.shows) Pump(std::chrono::milliseconds(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 500));
+    EXPECT_EQ(window.isVisible(), c.shows);
+    EXPECT_FALSE(window.isMinimized());
+    window.hide();
+  }
+}
+
+// On a desktop without a notification area the window is the way into the program.
+TEST(NcMainWindow, WithoutANotificationAreaTheWindowStays) {
+  ecr::test::FakeTrayDesktop desktop(ecr::test::kDesktopWithoutTray);
+  ServerRig rig;
+  ASSERT_TRUE(rig.Start());
+  TfmSelvaroNT& window = *rig.window;
+  window.show();
+  EXPECT_TRUE(window.TI().NoNotificationArea());
+  window.tmrDisplayTimer();
+  Pump(300ms);
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_FALSE(window.isMinimized());
+  EXPECT_TRUE(window.DisplayTimer().isActive());
+
+  // Minimising it is the user's choice: it stays minimised, where the user finds it again.
+  window.showMinimized();
+  Pump(300ms);
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_TRUE(window.isMinimized());
+
+  // A panel that starts later takes the minimised window, as the tray always did...
+  desktop.kind = ecr::test::kEmbeddedTray;
+  window.TI().Desktop().CheckTray();
+  EXPECT_TRUE(window.TI().OnDesktop());
+  window.showNormal();
+  window.showMinimized();
+  EXPECT_TRUE(PumpUntil([&] { return !window.isVisible(); }, 5s));
+
+  // ...and one that goes away gives it back.
+  desktop.kind = ecr::test::kDesktopWithoutTray;
+  window.TI().Desktop().CheckTray();
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_FALSE(window.isMinimized());
+  EXPECT_TRUE(window.DisplayTimer().isActive());
 }
 
 // The controller's keep-alives go unanswered for two rounds (about ten seconds) before the

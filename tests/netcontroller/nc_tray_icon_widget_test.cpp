@@ -1,6 +1,6 @@
 // The network-controller server's tray icon: the click logic driven through the handler of
-// the desktop's reports, the popup menu, the tip limit, and its state on a desktop without
-// a tray.
+// the desktop's reports and through the activations each kind of tray gives, the popup
+// menu, the tip limit, and its state on a desktop without a tray.
 #include "netcontroller/app/nc_tray_icon.h"
 
 #include <QApplication>
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "tests/netcontroller/nc_app_fixture.h"
+#include "tests/support/tray_test_support.h"
 
 namespace ecr::nc {
 namespace {
@@ -73,6 +74,41 @@ TEST_F(TrayIconTest, LeftButtonSequences) {
     EXPECT_EQ(clicks, c.clicks);
     EXPECT_EQ(doubleClicks, c.doubleClicks);
     EXPECT_FALSE(tray.ClickPending());
+  }
+}
+
+// The embedded tray reports a click and a double click; a StatusNotifierItem tray reports a
+// single activation only, which then is the double click, so the window is never out of
+// reach there.
+TEST_F(TrayIconTest, ActivationsOfEachKindOfTray) {
+  using Reason = QSystemTrayIcon::ActivationReason;
+  struct Case {
+    const char* name;
+    ecr::test::FakeTrayDesktop::Kind desktop;
+    std::vector<Reason> reasons;
+    int clicks;
+    int doubleClicks;
+  };
+  const Case cases[] = {
+      {"embedded: a click", ecr::test::kEmbeddedTray, {QSystemTrayIcon::Trigger}, 1, 0},
+      {"embedded: a double click", ecr::test::kEmbeddedTray, {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick},
+       0, 1},
+      {"single activations: a click", ecr::test::kStatusNotifierTray, {QSystemTrayIcon::Trigger}, 0, 1},
+      {"single activations: two clicks", ecr::test::kStatusNotifierTray,
+       {QSystemTrayIcon::Trigger, QSystemTrayIcon::Trigger}, 0, 2},
+      {"right and middle button", ecr::test::kStatusNotifierTray,
+       {QSystemTrayIcon::Context, QSystemTrayIcon::MiddleClick, QSystemTrayIcon::Unknown}, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ecr::test::FakeTrayDesktop desktop(c.desktop);
+    clicks = doubleClicks = 0;
+    for (const Reason reason : c.reasons) emit tray.Desktop().SystemIcon().activated(reason);
+    EXPECT_EQ(doubleClicks, c.doubleClicks);
+    EXPECT_EQ(clicks, 0);
+    Pump(Settle());
+    EXPECT_EQ(clicks, c.clicks);
+    EXPECT_EQ(doubleClicks, c.doubleClicks);
   }
 }
 
