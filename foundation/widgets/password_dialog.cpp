@@ -5,37 +5,19 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProxyStyle>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include "foundation/widgets/modal_result.h"
 #include "foundation/widgets/msg_box.h"
+#include "foundation/widgets/password_edit.h"
 
 namespace ecr {
-namespace {
-
-// Shows every character of the entry as "*", whatever the platform's style prefers.
-class StarPasswordStyle : public QProxyStyle {
- public:
-  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
-                QStyleHintReturn* returnData) const override {
-    if (hint == SH_LineEdit_PasswordCharacter) return '*';
-    return QProxyStyle::styleHint(hint, option, widget, returnData);
-  }
-};
-
-}  // namespace
 
 TfmPassword::TfmPassword(QWidget* parent) : QDialog(parent) {
   setWindowTitle(ApplicationTitle());
   auto* prompt = new QLabel(QCoreApplication::translate("TfmPassword", "Enter administrator password:"), this);
-  ePassword = new QLineEdit(this);
-  ePassword->setObjectName(QStringLiteral("ePassword"));
-  ePassword->setEchoMode(QLineEdit::Password);
-  auto* style = new StarPasswordStyle;
-  style->setParent(this);
-  ePassword->setStyle(style);
+  ePassword = NewPasswordEdit(QStringLiteral("ePassword"), this);
   prompt->setBuddy(ePassword);
   BitBtnOK = new QPushButton(QCoreApplication::translate("TfmPassword", "OK"), this);
   BitBtnOK->setObjectName(QStringLiteral("BitBtnOK"));
@@ -56,12 +38,13 @@ TfmPassword::TfmPassword(QWidget* parent) : QDialog(parent) {
   connect(BitBtnCancel, &QPushButton::clicked, this, &TfmPassword::reject);
 }
 
-int TfmPassword::AskPassword(const QString& password) {
+int TfmPassword::AskPassword(const QString& password, std::optional<std::size_t> keptBytes) {
   if (password.isEmpty()) {
     setResult(mrOk);
     return mrOk;
   }
   password_ = password;
+  if (keptBytes) LimitToUtf8Bytes(*ePassword, *keptBytes);
   return exec();
 }
 

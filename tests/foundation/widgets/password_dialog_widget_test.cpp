@@ -8,8 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+
 #include "foundation/widgets/modal_result.h"
 #include "tests/foundation/widgets/widget_test_support.h"
+#include "tests/support/key_typing.h"
 
 namespace ecr {
 namespace {
@@ -114,6 +118,46 @@ TEST_F(PasswordDialogTest, EscapeCancelsAndEachShowingStartsWithAnEmptyEntry) {
   });
   EXPECT_EQ(dialog_.AskPassword("pw"), mrOk);
   EXPECT_TRUE(boxes_.boxes.empty());
+}
+
+// A password kept in a field of 9 bytes is what fitted of the typing that set it; the
+// prompt's entry takes the same 9 bytes, so the same typing opens it. Its comparison stays
+// exact: a different or shorter entry is refused.
+TEST_F(PasswordDialogTest, AnEntryOfTheKeptBytesMatchesTheSameTyping) {
+  struct Case {
+    const char* kept;
+    std::optional<std::size_t> keptBytes;
+    const char* typed;
+    bool opens;
+  };
+  const Case cases[] = {
+      {"абвг", 9, "абвгд", true},
+      {"абвг", 9, "абвгдежзийкл", true},
+      {"абвг", 9, "абвг", true},
+      {"абвг", 9, "абвж", false},
+      {"абвг", 9, "абв", false},
+      {"абвг", 9, "АБВГД", false},
+      {"123456789", 9, "123456789012", true},
+      {"12345678", 9, "12345678я", true},
+      {"1234567", 9, "12345678", false},
+      // Without a field's size the entry takes all, and all of it must match.
+      {"абвг", std::nullopt, "абвгд", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.typed) + " against " + c.kept);
+    boxes_.boxes.clear();
+    TfmPassword dialog;
+    bool refused = false;
+    test::WhenShown(dialog, [&] {
+      test::TypeText(dialog.ePassword, QString::fromUtf8(c.typed));
+      QTest::keyClick(dialog.ePassword, Qt::Key_Return);
+      refused = dialog.isVisible();
+      if (refused) QTest::mouseClick(dialog.BitBtnCancel, Qt::LeftButton);
+    });
+    EXPECT_EQ(dialog.AskPassword(QString::fromUtf8(c.kept), c.keptBytes), c.opens ? mrOk : mrCancel);
+    EXPECT_EQ(refused, !c.opens);
+    EXPECT_EQ(boxes_.boxes.size(), c.opens ? 0u : 1u);
+  }
 }
 
 }  // namespace
