@@ -12,8 +12,10 @@
 #include <functional>
 #include <string>
 
+#include "foundation/widgets/enter_clicks.h"
 #include "foundation/widgets/modal_result.h"
 #include "foundation/widgets/msg_box.h"
+#include "foundation/widgets/password_edit.h"
 #include "foundation/widgets/utf8_cut.h"
 #include "server/commands.h"
 #include "server/server_settings.h"
@@ -24,14 +26,6 @@ namespace {
 constexpr int kAdminPasswordEditMax = 16;
 constexpr int kSetPasswordEditMax = 20;
 constexpr int kSubscriberItem = 254;
-
-QLineEdit* PasswordEdit(const char* name, int maxLength, QWidget* parent) {
-  auto* edit = new QLineEdit(parent);
-  edit->setObjectName(name);
-  edit->setMaxLength(maxLength);
-  edit->setEchoMode(QLineEdit::Password);
-  return edit;
-}
 
 // Enter in an edit moves on instead of closing the dialog.
 void OnEnter(QLineEdit* edit, QObject* context, std::function<void()> action) {
@@ -47,8 +41,9 @@ TfmAccess::TfmAccess(ServerSettings& settings, QWidget* parent) : QDialog(parent
   setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 
   auto* serverPanel = new QGroupBox(this);
-  eNewPW = PasswordEdit("eNewPW", kAdminPasswordEditMax, serverPanel);
-  eVerify = PasswordEdit("eVerify", kAdminPasswordEditMax, serverPanel);
+  // What a user types is what the record keeps: no more bytes than its field has.
+  eNewPW = NewPasswordEdit("eNewPW", serverPanel, kAdminPasswordEditMax, kPasswordCapacity);
+  eVerify = NewPasswordEdit("eVerify", serverPanel, kAdminPasswordEditMax, kPasswordCapacity);
   BitBtnOK = new QPushButton(QCoreApplication::translate("TfmAccess", "OK"), serverPanel);
   BitBtnOK->setObjectName("BitBtnOK");
   BitBtnCancel = new QPushButton(QCoreApplication::translate("TfmAccess", "Cancel"), serverPanel);
@@ -70,10 +65,9 @@ TfmAccess::TfmAccess(ServerSettings& settings, QWidget* parent) : QDialog(parent
   for (int set = 1; set <= kSetCount; ++set) cbSetNo->addItem(QString::number(set), set);
   cbSetNo->addItem(QString::number(kSubscriberItem), kSubscriberItem);
   cbSetNo->setCurrentIndex(0);
-  eSetPW = PasswordEdit("eSetPW", kSetPasswordEditMax, setPanel);
+  eSetPW = NewPasswordEdit("eSetPW", setPanel, kSetPasswordEditMax, kPasswordCapacity);
   BitBtnSetPWOK = new QPushButton(QCoreApplication::translate("TfmAccess", "Apply SET password"), setPanel);
   BitBtnSetPWOK->setObjectName("BitBtnSetPWOK");
-  BitBtnSetPWOK->setAutoDefault(false);
   auto* setForm = new QFormLayout(setPanel);
   setForm->addRow(QCoreApplication::translate("TfmAccess", "SET No:"), cbSetNo);
   setForm->addRow(QCoreApplication::translate("TfmAccess", "SET Password:"), eSetPW);
@@ -84,9 +78,12 @@ TfmAccess::TfmAccess(ServerSettings& settings, QWidget* parent) : QDialog(parent
   layout->addWidget(setPanel);
   layout->setSizeConstraint(QLayout::SetFixedSize);
 
-  // No button is the default: Enter in an edit does what the edit says, not OK.
-  BitBtnOK->setAutoDefault(false);
-  BitBtnCancel->setAutoDefault(false);
+  // No button is the default: Enter in an edit does what the edit says, not OK; Enter on a
+  // focused button presses that button.
+  for (QPushButton* button : {BitBtnOK, BitBtnCancel, BitBtnSetPWOK}) {
+    button->setAutoDefault(false);
+    ClickOnEnter(*button);
+  }
   OnEnter(eNewPW, this, [this] { eVerify->setFocus(); });
   OnEnter(eVerify, this, [this] { BitBtnOK->setFocus(); });
   OnEnter(eSetPW, this, [this] { ApplySetPassword(); });

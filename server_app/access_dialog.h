@@ -2,8 +2,10 @@
 // TfmAccess, the dialog that sets the administrator password and the SET passwords. The
 // new administrator password must be typed twice alike; the caller stores it on OK. A SET
 // password is applied to the settings record at once ("Apply SET password", or Enter in
-// its field), cut to 9 characters, whatever button later closes the dialog; it reaches the
-// settings file with the next save. Main thread only.
+// its field) whatever button later closes the dialog; it reaches the settings file with
+// the next save. The password entries take no more than the 9 bytes (UTF-8) that the
+// record keeps of a password. Enter moves from the new password to its verification and
+// on to OK; Enter on a focused button presses it. Main thread only.
 
 #include <QDialog>
 #include <QString>

@@ -9,6 +9,7 @@
 
 #include "foundation/code_tables.h"
 #include "foundation/log_file.h"
+#include "foundation/utf8_bytes.h"
 #include "server_app/menu_glyphs.h"
 #include "server_app/server_options.h"
 #include "server_app/server_startup.h"
@@ -203,7 +204,7 @@ void TfmMain::miAccessClick() {
     bool confirmed = false;
     WithDialogOpen([&] { confirmed = windows_.EditAccess(settings_, newPassword); });
     if (!confirmed) return;
-    settings_.AdminPassword = std::string_view(newPassword).substr(0, kPasswordCapacity);
+    settings_.AdminPassword = CutUtf8ToBytes(newPassword, kPasswordCapacity);
     SaveSettings();
   });
 }

@@ -24,7 +24,7 @@ class ServerWindows {
   virtual ~ServerWindows() = default;
 
   // The administrator password prompt; true when the caller may go on (at once for an
-  // empty password).
+  // empty password). Its entry takes no more bytes than the record keeps of a password.
   virtual bool AskPassword(const std::string& adminPassword) = 0;
   // The access dialog. True on OK, with the new administrator password (uncut).
   virtual bool EditAccess(ServerSettings& settings, std::string& newAdminPassword) = 0;

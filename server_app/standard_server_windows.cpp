@@ -44,7 +44,7 @@ void StandardServerWindows::FindMainWindow() {
 
 bool StandardServerWindows::AskPassword(const std::string& adminPassword) {
   TfmPassword dialog;
-  return dialog.AskPassword(QString::fromStdString(adminPassword)) == mrOk;
+  return dialog.AskPassword(QString::fromStdString(adminPassword), kPasswordCapacity) == mrOk;
 }
 
 void StandardServerWindows::EditOffset(std::int32_t& nextNotifyId) {

@@ -8,27 +8,23 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "foundation/widgets/enter_clicks.h"
 #include "foundation/widgets/modal_result.h"
 #include "foundation/widgets/msg_box.h"
+#include "foundation/widgets/password_edit.h"
 #include "foundation/widgets/utf8_cut.h"
 #include "netcontroller/server/nc_server_settings.h"
 
 namespace ecr::nc {
 namespace {
 
-QLineEdit* PasswordEdit(const char* name, int maxLength, QWidget* parent) {
-  auto* edit = new QLineEdit(parent);
-  edit->setObjectName(QString::fromLatin1(name));
-  edit->setMaxLength(maxLength);
-  edit->setEchoMode(QLineEdit::Password);
-  return edit;
-}
-
 QPushButton* Button(const QString& text, const char* name, QWidget* parent) {
   auto* button = new QPushButton(text, parent);
   button->setObjectName(QString::fromLatin1(name));
-  // Enter in an edit does what that edit says; it never presses a button of its own.
+  // Enter in an edit does what that edit says; it never presses a button of its own. Enter
+  // on a focused button presses that button.
   button->setAutoDefault(false);
+  ClickOnEnter(*button);
   return button;
 }
 
@@ -42,8 +38,9 @@ TfmAccess::TfmAccess(ApplySetPassword applySetPassword, QWidget* parent)
   setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 
   auto* serverPanel = new QGroupBox(this);
-  eNewPW = PasswordEdit("eNewPW", kServerPasswordEditMax, serverPanel);
-  eVerify = PasswordEdit("eVerify", kServerPasswordEditMax, serverPanel);
+  // What a user types is what the record keeps: no more bytes than its field has.
+  eNewPW = NewPasswordEdit(QStringLiteral("eNewPW"), serverPanel, kServerPasswordEditMax, kNcPasswordCapacity);
+  eVerify = NewPasswordEdit(QStringLiteral("eVerify"), serverPanel, kServerPasswordEditMax, kNcPasswordCapacity);
   BitBtnOK = Button(tr("OK"), "BitBtnOK", serverPanel);
   BitBtnCancel = Button(tr("Cancel"), "BitBtnCancel", serverPanel);
   auto* serverForm = new QFormLayout;
@@ -62,7 +59,7 @@ TfmAccess::TfmAccess(ApplySetPassword applySetPassword, QWidget* parent)
   cbSetNo->setObjectName(QStringLiteral("cbSetNo"));
   for (int set = 1; set <= kNcSetCount; ++set) cbSetNo->addItem(QString::number(set));
   cbSetNo->setCurrentIndex(0);
-  eSetPW = PasswordEdit("eSetPW", kSetPasswordEditMax, setPanel);
+  eSetPW = NewPasswordEdit(QStringLiteral("eSetPW"), setPanel, kSetPasswordEditMax, kNcPasswordCapacity);
   BitBtnSetPWOK = Button(tr("OK"), "BitBtnSetPWOK", setPanel);
   BitBtnPWCancel = Button(tr("Cancel"), "BitBtnPWCancel", setPanel);
   auto* setForm = new QFormLayout;

@@ -3,7 +3,9 @@
 // the SET passwords. The caller stores the new server password after OK. A SET password
 // is handed to the caller's ApplySetPassword at once (its OK button, or Enter in its
 // field), cut to 9 bytes, whatever button later closes the dialog; the caller keeps it in
-// memory until the next save of the settings.
+// memory until the next save of the settings. The password entries take no more than the
+// 9 bytes (UTF-8) that the record keeps of a password, so what is typed is what is kept.
+// Enter on a focused button presses it.
 //
 // Threads: main thread only.
 

@@ -268,7 +268,7 @@ void TfmSelvaroNT::SelfMessage(int messageId, const std::string& text, bool loop
 
 bool TfmSelvaroNT::AskPassword() {
   TfmPassword dialog(this);
-  return dialog.AskPassword(QString::fromStdString(SettingsCopy().ServerPassword.Get())) == mrOk;
+  return dialog.AskPassword(QString::fromStdString(SettingsCopy().ServerPassword.Get()), kNcPasswordCapacity) == mrOk;
 }
 
 template <typename Action>

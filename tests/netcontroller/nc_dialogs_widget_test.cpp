@@ -14,6 +14,7 @@
 #include "netcontroller/app/nc_access_dialog.h"
 #include "netcontroller/app/nc_ports_dialog.h"
 #include "tests/netcontroller/nc_app_fixture.h"
+#include "tests/support/key_typing.h"
 
 namespace ecr::nc {
 namespace {
@@ -115,6 +116,34 @@ TEST_F(AccessDialogTest, TwoEmptyEntriesAgreeAndCancelEndsWithCancel) {
     dialog.BitBtnCancel->click();
   });
   EXPECT_EQ(dialog.Execute(), mrCancel);
+}
+
+// The keyboard alone: Enter moves on from each entry, and Enter on the focused OK presses it.
+// The entries take what fits of the typing in the record's 9 bytes, in whole characters.
+TEST_F(AccessDialogTest, TypedPasswordsKeepWholeCharactersAndEnterOnOkConfirms) {
+  const QString typed = QString::fromUtf8("абвгдежзийкл");
+  ModalAnswerer modal;
+  modal.Then([&](QDialog&) {
+    ecr::test::TypeText(dialog.eNewPW, typed);
+    KeyClick(dialog.eNewPW, Qt::Key_Return);
+    ecr::test::TypeText(dialog.eVerify, typed);
+    KeyClick(dialog.eVerify, Qt::Key_Return);
+    EXPECT_EQ(dialog.focusWidget(), dialog.BitBtnOK);
+    EXPECT_TRUE(dialog.isVisible());
+    KeyClick(dialog.BitBtnOK, Qt::Key_Return);
+    if (dialog.isVisible()) dialog.BitBtnCancel->click();
+  });
+  EXPECT_EQ(dialog.Execute(), mrOk);
+  EXPECT_EQ(dialog.eNewPW->text(), QString::fromUtf8("абвг"));
+  EXPECT_EQ(CutPassword(dialog.eNewPW->text()), "абвг");
+  EXPECT_TRUE(modal.Unexpected().empty());
+
+  dialog.show();
+  ChooseSet("9");
+  ecr::test::TypeText(dialog.eSetPW, QString::fromUtf8("1234567яя"));
+  EXPECT_EQ(dialog.eSetPW->text(), QString::fromUtf8("1234567я"));
+  KeyClick(dialog.eSetPW, Qt::Key_Return);
+  EXPECT_EQ(applied, (std::map<int, std::string>{{9, "1234567я"}}));
 }
 
 TEST(CutPasswordTest, KeepsNineBytesWithoutSplittingACharacter) {

@@ -35,6 +35,7 @@
 #include "tests/netcontroller/nc_app_fixture.h"
 #include "tests/netcontroller/nc_link_fixture.h"
 #include "tests/support/tray_test_support.h"
+#include "tests/support/key_typing.h"
 
 namespace ecr::nc {
 namespace {
@@ -42,6 +43,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::As;
 using test::BoxRecorder;
+using test::KeyClick;
 using test::ModalAnswerer;
 using test::Pump;
 using test::PumpedClient;
@@ -406,6 +408,50 @@ TEST(NcMainWindow, SettingsMenusAskThePasswordFirst) {
 
   EXPECT_TRUE(modal.AllUsed());
   EXPECT_TRUE(modal.Unexpected().empty());
+}
+
+// Passwords typed in Cyrillic with the keyboard alone: the entries take what fits in the
+// record's 9 bytes (four letters), the same typing at the prompt opens the menus, and a
+// client opens the SET with the bytes kept.
+TEST(NcMainWindow, CyrillicPasswordsAreKeptAsTypedAndMatched) {
+  ServerRig rig;
+  rig.StoreSettings(NcServerSettings{});
+  ASSERT_TRUE(rig.Start());
+  TfmSelvaroNT& window = *rig.window;
+  BoxRecorder boxes;
+  const QString typed = QString::fromUtf8("абвгдежзийкл");
+  ModalAnswerer modal;
+  modal.Then([&](QDialog& dialog) {
+    auto& access = As<TfmAccess>(dialog);
+    access.cbSetNo->setCurrentIndex(1);
+    ecr::test::TypeText(access.eSetPW, typed);
+    KeyClick(access.eSetPW, Qt::Key_Return);
+    access.eNewPW->setFocus();
+    ecr::test::TypeText(access.eNewPW, typed);
+    KeyClick(access.focusWidget(), Qt::Key_Return);
+    ecr::test::TypeText(access.eVerify, typed);
+    KeyClick(access.focusWidget(), Qt::Key_Return);
+    KeyClick(access.focusWidget(), Qt::Key_Return);  // on the focused OK
+    if (access.isVisible()) access.BitBtnCancel->click();
+  });
+  window.AccessClick();  // no password yet: no prompt
+  EXPECT_EQ(rig.SavedSettings().ServerPassword.Get(), "абвг");
+  EXPECT_EQ(rig.SavedSettings().SetPassword(2).Get(), "абвг");
+
+  modal.Then([&](QDialog& dialog) {
+    auto& prompt = As<TfmPassword>(dialog);
+    ecr::test::TypeText(prompt.ePassword, QString::fromUtf8("абвгд"));
+    KeyClick(prompt.ePassword, Qt::Key_Return);
+    if (prompt.isVisible()) prompt.BitBtnCancel->click();
+  });
+  modal.Then([](QDialog& dialog) { As<TfmOffset>(dialog).BitBtncancel->click(); });
+  window.Offset1Click();
+  EXPECT_TRUE(modal.AllUsed());
+  EXPECT_TRUE(modal.Unexpected().empty());
+
+  auto client = rig.Connect();
+  EXPECT_EQ(OpenSet(*client, 2, 3, "абвгд"), erWrongSetPassword);
+  EXPECT_EQ(OpenSet(*client, 2, 3, "абвг"), erNoError);
 }
 
 TEST(NcMainWindow, FirstTickHidesAndTheTrayDoubleClickShowsAgain) {

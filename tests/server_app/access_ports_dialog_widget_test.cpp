@@ -15,6 +15,7 @@
 #include "server_app/access_dialog.h"
 #include "server_app/ports_dialog.h"
 #include "tests/server_app/window_test_support.h"
+#include "tests/support/key_typing.h"
 #include "tests/support/temp_dir.h"
 
 namespace ecr {
@@ -107,6 +108,55 @@ TEST_F(AccessDialogTest, SetPasswordsApplyAtOnceCutToNineCharacters) {
   EXPECT_EQ(dialog.result(), QDialog::Rejected);
   EXPECT_EQ(settings.SetPassword(3).Get(), "three");
   EXPECT_EQ(settings.AdminPassword.Get(), "");
+}
+
+// The keyboard alone: Enter moves from the password to its verification and on to OK,
+// and Enter on the focused OK presses it.
+TEST_F(AccessDialogTest, TheKeyboardRoadEndsWithEnterOnOk) {
+  WhenModal([&] {
+    QTest::keyClicks(dialog.eNewPW, "secret");
+    QTest::keyClick(dialog.focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(dialog.focusWidget(), dialog.eVerify);
+    QTest::keyClicks(dialog.eVerify, "secret");
+    QTest::keyClick(dialog.focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(dialog.focusWidget(), dialog.BitBtnOK);
+    EXPECT_TRUE(dialog.isVisible());  // Enter in the verification only moves on
+    QTest::keyClick(dialog.focusWidget(), Qt::Key_Return);
+    if (dialog.isVisible()) dialog.BitBtnCancel->click();
+  });
+  EXPECT_EQ(dialog.EditAccess(), 1);
+  EXPECT_EQ(dialog.NewPassword(), "secret");
+}
+
+// Every password entry takes no more than the record's 9 bytes, in whole characters: what
+// the entries show is what is kept.
+TEST_F(AccessDialogTest, PasswordEntriesTakeWholeCharactersWithinNineBytes) {
+  struct Case {
+    const char* typed;
+    const char* kept;
+  };
+  const Case cases[] = {
+      {"абвгд", "абвг"},
+      {"абвгдежзийкл", "абвг"},
+      {"abcdefghijkl", "abcdefghi"},
+      {"1234567я", "1234567я"},
+      {"12345678я", "12345678"},
+  };
+  dialog.show();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed);
+    for (QLineEdit* edit : {dialog.eNewPW, dialog.eVerify, dialog.eSetPW}) {
+      edit->clear();
+      test::TypeText(edit, QString::fromUtf8(c.typed));
+      EXPECT_EQ(edit->text().toStdString(), c.kept) << edit->objectName().toStdString();
+      EXPECT_EQ(edit->displayText(), QString(edit->text().size(), '*'));
+    }
+    ChooseSet("7");
+    test::TypeText(dialog.eSetPW, QString::fromUtf8(c.typed));
+    QTest::keyClick(dialog.eSetPW, Qt::Key_Return);
+    EXPECT_EQ(settings.SetPassword(7).Get(), c.kept);
+    ChooseSet("1");
+  }
 }
 
 TEST_F(AccessDialogTest, ChoosingAnotherSetEmptiesItsPasswordField) {

@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -24,8 +25,15 @@
 #include <stdexcept>
 
 #include "foundation/widgets/tray_stand_in.h"
+#include "foundation/widgets/offset_dialog.h"
+#include "foundation/widgets/password_dialog.h"
+#include "platform/registry.h"
+#include "server_app/access_dialog.h"
 #include "server_app/menu_glyphs.h"
+#include "server_app/standard_server_windows.h"
 #include "tests/server_app/loopback_ports.h"
+#include "tests/server_app/window_test_support.h"
+#include "tests/support/key_typing.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tray_test_support.h"
 
@@ -137,7 +145,8 @@ class MainWindowTest : public ::testing::Test {
     return all.str();
   }
 
-  TfmMain& Create() {
+  TfmMain& Create() { return Create(windows_); }
+  TfmMain& Create(ServerWindows& windows) {
     store_ = std::make_unique<TCodeStru>(StorePath(), settings_);
     MainWindowParts parts{settings_, *store_, IniPath(), "v1.0.21.1", 0x0409,
                           [this](const PollingStart& start, RequestEngine&, ClientSender&)
@@ -146,7 +155,7 @@ class MainWindowTest : public ::testing::Test {
                             if (lineFailure_) throw std::runtime_error(*lineFailure_);
                             return std::make_unique<FakePolling>(start.comPort);
                           },
-                          windows_};
+                          windows};
     window_ = std::make_unique<TfmMain>(std::move(parts));
     window_->FormCreate();
     return *window_;
@@ -286,9 +295,12 @@ TEST_F(MainWindowTest, SettingsItemsSaveAsTheyShould) {
   w.miPortsClick();
   EXPECT_EQ(std::filesystem::file_size(StorePath()), 13u + ServerSettings::size() + 4u);
 
-  // The access dialog: Cancel saves nothing; OK keeps the first 9 characters and saves.
+  // The access dialog: Cancel saves nothing; OK keeps what fits in 9 bytes and saves.
   w.miAccessClick();
   EXPECT_EQ(settings_.AdminPassword.Get(), "");
+  windows_.accessResult = "абвгд";  // never a character cut in two
+  w.miAccessClick();
+  EXPECT_EQ(settings_.AdminPassword.Get(), "абвг");
   windows_.accessResult = "123456789012";
   w.miAccessClick();
   EXPECT_EQ(settings_.AdminPassword.Get(), "123456789");
@@ -312,6 +324,65 @@ TEST_F(MainWindowTest, SettingsItemsSaveAsTheyShould) {
   EXPECT_EQ(starts_.back().comPort, "COM7");
   EXPECT_EQ(starts_.back().comSpeed, 9600);
   EXPECT_EQ(windows_.status.settings, "Port: COM7 Speed: 9600  IP Port: 0");
+}
+
+// An administrator password typed in Cyrillic, five and twelve letters, with the keyboard
+// alone: the access dialog keeps what fits of it in the record's 9 bytes (four letters),
+// and the same typing at the prompt opens the guarded items.
+TEST_F(MainWindowTest, ACyrillicAdministratorPasswordTypedInTheAccessDialogOpensThePrompt) {
+  const std::string program = dir_ + "/harbendix";
+  std::ofstream(program) << "program";
+  const Registry registry(temp_.Path() / "registry");
+  window_test::BoxRecorder boxes;
+  for (const char* typed : {"абвгд", "абвгдежзийкл"}) {
+    SCOPED_TRACE(typed);
+    const QString password = QString::fromUtf8(typed);
+    std::filesystem::remove(StorePath());
+    settings_ = ServerSettings{};
+    settings_.IPPort = 0;
+    StandardServerWindows windows({program, registry, 0x0409});
+    TfmMain& w = Create(windows);
+    w.miStartStopClick();  // no password yet: stops without a prompt
+    ASSERT_FALSE(w.Running());
+
+    QObject waits;
+    window_test::WhenShownAs<TfmAccess>(
+        [&](TfmAccess& access) {
+          test::TypeText(access.eNewPW, password);
+          QTest::keyClick(access.focusWidget(), Qt::Key_Return);
+          test::TypeText(access.eVerify, password);
+          QTest::keyClick(access.focusWidget(), Qt::Key_Return);
+          QTest::keyClick(access.focusWidget(), Qt::Key_Return);  // on the focused OK
+          if (access.isVisible()) access.BitBtnCancel->click();
+        },
+        &waits);
+    w.miAccessClick();
+    EXPECT_EQ(settings_.AdminPassword.Get(), "абвг");
+    settings_.AdminPassword = "";
+    store_->Load();
+    EXPECT_EQ(settings_.AdminPassword.Get(), "абвг");
+
+    // Answered with the same typing, the prompt opens the offset dialog.
+    bool offsetShown = false;
+    window_test::WhenShownAs<TfmPassword>(
+        [&](TfmPassword& prompt) {
+          test::TypeText(prompt.ePassword, password);
+          QTest::keyClick(prompt.ePassword, Qt::Key_Return);
+          if (prompt.isVisible()) prompt.BitBtnCancel->click();
+        },
+        &waits);
+    window_test::WhenShownAs<TfmOffset>(
+        [&](TfmOffset& offset) {
+          offsetShown = true;
+          offset.BitBtncancel->click();
+        },
+        &waits);
+    w.miOffsetClick();
+    EXPECT_TRUE(offsetShown);
+    EXPECT_TRUE(boxes.texts.empty());
+    window_.reset();
+    store_.reset();
+  }
 }
 
 TEST_F(MainWindowTest, SetPasswordsAppliedInTheAccessDialogLastUntilAStartLoadsTheFile) {

@@ -26,6 +26,7 @@
 #include "server_app/ports_dialog.h"
 #include "server_app/register_search_dialog.h"
 #include "server_app/status_window.h"
+#include "tests/server_app/window_test_support.h"
 #include "tests/support/temp_dir.h"
 
 namespace ecr {
@@ -34,15 +35,7 @@ namespace {
 // Runs `drive` on the modal dialog of type Dialog as soon as it shows.
 template <typename Dialog>
 void WhenShown(std::function<void(Dialog&)> drive) {
-  auto* timer = new QTimer(qApp);
-  QObject::connect(timer, &QTimer::timeout, [timer, drive] {
-    if (auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget())) {
-      timer->stop();
-      timer->deleteLater();
-      drive(*dialog);
-    }
-  });
-  timer->start(10);
+  window_test::WhenShownAs<Dialog>(std::move(drive));
 }
 
 TEST(StandardServerWindows, ErrorsGoThroughTheMessageBoxSeam) {

@@ -47,6 +47,21 @@ class BoxRecorder {
 // Runs action once the next modal loop has started (from inside that loop).
 inline void WhenModal(std::function<void()> action) { QTimer::singleShot(0, qApp, std::move(action)); }
 
+// Runs drive on the modal dialog of type Dialog as soon as one shows (from inside its
+// loop), once; the wait ends with owner if no such dialog shows before.
+template <typename Dialog>
+void WhenShownAs(std::function<void(Dialog&)> drive, QObject* owner = qApp) {
+  auto* timer = new QTimer(owner);
+  QObject::connect(timer, &QTimer::timeout, [timer, drive = std::move(drive)] {
+    if (auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget())) {
+      timer->stop();
+      timer->deleteLater();
+      drive(*dialog);
+    }
+  });
+  timer->start(10);
+}
+
 // Processes events until condition holds or timeout passes; true when it held.
 inline bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
   QElapsedTimer clock;
