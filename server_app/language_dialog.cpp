@@ -92,10 +92,14 @@ void TfmLanguageSelection::showEvent(QShowEvent* event) {
   // The list is sorted by name, as the combo box of the layout is.
   std::vector<std::pair<std::string, std::string>> byName = extToName_;
   std::stable_sort(byName.begin(), byName.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+  int next = -1;
   for (const auto& [ext, name] : byName) {
     cbLanguages->addItem(QString::fromStdString(name), QString::fromStdString(ext));
-    if (SameExtension(ext, selection_.NextLanguage())) cbLanguages->setCurrentIndex(cbLanguages->count() - 1);
+    if (SameExtension(ext, selection_.NextLanguage())) next = cbLanguages->count() - 1;
   }
+  // The list shows no choice when none is stored (the combo box would select its first
+  // entry by itself): picking any entry then is a change, which OK stores.
+  cbLanguages->setCurrentIndex(next);
   imgActiveLng->setPixmap(Flag(selection_.ActiveFlag()));
   QString activeName = QCoreApplication::translate("TfmLanguageSelection", "No Active Language");
   if (!selection_.ActiveLanguage().empty()) {

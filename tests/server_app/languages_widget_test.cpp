@@ -290,6 +290,55 @@ TEST_F(LanguageDialogTest, RegistryFailuresShowTheirBoxesAndKeepTheDialogOpen) {
   }
 }
 
+// The only module is Bulgarian on an English machine and nothing is stored: no language is
+// active and none is chosen, so the list shows no choice, and choosing Bulgarian is a change
+// that OK asks about and stores.
+TEST_F(LanguagesTest, WithNoChoiceStoredTheListShowsNoneAndTheOnlyModuleCanBeChosen) {
+  AddModule("BGR");
+  LanguageSelection selection = Select(kEnglishUs);
+  ASSERT_EQ(selection.NextLanguage(), "");
+  BoxRecorder boxes;
+  boxes.answers = {QMessageBox::Yes, QMessageBox::No};
+  TfmLanguageSelection dialog(selection);
+  // OK on the empty choice changes nothing.
+  WhenModal([&] {
+    EXPECT_EQ(dialog.cbLanguages->count(), 1);
+    EXPECT_EQ(dialog.cbLanguages->currentIndex(), -1);
+    EXPECT_EQ(dialog.cbLanguages->currentText(), "");
+    EXPECT_EQ(dialog.lblActiveLng->text(), "No Active Language");
+    dialog.bbtnOK->click();
+  });
+  EXPECT_EQ(dialog.ShowLanguageDialog(), 1);
+  EXPECT_TRUE(boxes.texts.empty());
+  EXPECT_EQ(Stored(), std::nullopt);
+
+  bool closed = false;
+  WhenModal([&] {
+    EXPECT_EQ(dialog.cbLanguages->currentIndex(), -1);
+    dialog.cbLanguages->setCurrentIndex(dialog.cbLanguages->findText("Bulgarian"));
+    EXPECT_EQ(dialog.ChosenLanguage(), "BGR");
+    EXPECT_EQ(dialog.imgSelectedLng->pixmap().toImage(), LanguageFlag(1).toImage());
+    dialog.bbtnOK->click();
+    closed = !dialog.isVisible();
+    if (!closed) dialog.bbtnCancel->click();
+  });
+  dialog.ShowLanguageDialog();
+  EXPECT_TRUE(closed);
+  ASSERT_EQ(boxes.texts.size(), 2u);
+  EXPECT_EQ(boxes.texts[0], "Are sure you want to change language?");
+  EXPECT_EQ(boxes.texts[1],
+            "Language changed.\r\nThe program needs restart for chages to take effect.\r\nClose program now?");
+  EXPECT_EQ(Stored(), "BGR");
+  EXPECT_EQ(selection.NextLanguage(), "BGR");
+
+  // Shown again, the list shows the stored choice.
+  WhenModal([&] {
+    EXPECT_EQ(dialog.cbLanguages->currentText(), "Bulgarian");
+    dialog.bbtnCancel->click();
+  });
+  dialog.ShowLanguageDialog();
+}
+
 TEST_F(LanguagesTest, TheBulgarianModuleSuppliesTheTextsOfThisStart) {
   AddModule("BGR");
   Store("BGR");
