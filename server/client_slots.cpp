@@ -55,6 +55,8 @@ void ClientSlots::RunHandler(const std::function<void()>& handler) {
     handler();
   } catch (const std::exception& error) {
     RaiseError(0, error.what());
+  } catch (...) {
+    RaiseError(0, "unknown exception");
   }
 }
 

@@ -126,7 +126,8 @@ class ClientSlots {
 
   bool OnMainThread() const;
   void RaiseError(int err, const std::string& text);
-  // Runs an event handler; an exception it raises goes to OnError with code 0.
+  // Runs an event handler; an exception it raises goes to OnError with code 0 and its
+  // message, from inside the catch: std::current_exception() in OnError is that exception.
   void RunHandler(const std::function<void()>& handler);
   void AcceptPending();
   void PauseAccepting();

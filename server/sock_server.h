@@ -5,7 +5,9 @@
 // its slot (empty frames are skipped), and sends a message to a client as one frame. Each
 // notification of a connection reads up to 64 KiB. Set-up and SendData failures raise
 // ESockException; a failing receive goes to OnError (its code, no text) before the
-// connection is handled as closed.
+// connection is handled as closed. An exception that an event handler raises goes to
+// OnError (code 0, its message) while it is being handled, so std::current_exception()
+// there is that exception; the event counts as handled.
 //
 // Threads: the object lives on the main thread, whose Qt event loop delivers the socket
 // notifications; Open, Close, the events and the destruction run there. SendData,

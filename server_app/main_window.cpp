@@ -10,6 +10,7 @@
 #include "foundation/code_tables.h"
 #include "foundation/log_file.h"
 #include "foundation/utf8_bytes.h"
+#include "server_app/client_event_errors.h"
 #include "server_app/menu_glyphs.h"
 #include "server_app/server_options.h"
 #include "server_app/server_startup.h"
@@ -60,6 +61,7 @@ TfmMain::TfmMain(MainWindowParts parts)
   ipServer_.OnDisconnect = [this](std::uint16_t id) {
     engine_.ClientDisconnected(ipServer_, polling_ ? &polling_->Control() : nullptr, id);
   };
+  BindClientEventErrors(ipServer_, ProcessLog());
   engine_.SetCloseMainWindow([this] {
     // Called by the engine outside its lock, inside an instance message: close once the
     // message has been handled. The request carried the password, so it closes even while

@@ -25,6 +25,7 @@
 #include <stdexcept>
 
 #include "foundation/widgets/tray_stand_in.h"
+#include "foundation/log_file.h"
 #include "foundation/widgets/offset_dialog.h"
 #include "foundation/widgets/password_dialog.h"
 #include "platform/registry.h"
@@ -383,6 +384,27 @@ TEST_F(MainWindowTest, ACyrillicAdministratorPasswordTypedInTheAccessDialogOpens
     window_.reset();
     store_.reset();
   }
+}
+
+// An exception that a socket event's handler raises reaches the log as LogException writes
+// it (the socket server raises OnError from inside its catch).
+struct HandlerFault : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+TEST_F(MainWindowTest, SocketEventExceptionsGoToTheLog) {
+  TfmMain& w = Create();
+  ASSERT_TRUE(w.IPServer().OnError);
+  const std::string text = "a fault in a handler " + std::to_string(getpid()) + " " + dir_;
+  try {
+    throw HandlerFault(text);
+  } catch (const std::exception& error) {
+    w.IPServer().OnError(0, error.what());
+  }
+  std::ifstream in(ProcessLog().Path(), std::ios::binary);
+  std::stringstream log;
+  log << in.rdbuf();
+  EXPECT_NE(log.str().find("EXCEPTION in TfmMain.IPServer - HandlerFault:\r\n" + text + "\r\n"), std::string::npos);
 }
 
 TEST_F(MainWindowTest, SetPasswordsAppliedInTheAccessDialogLastUntilAStartLoadsTheFile) {
