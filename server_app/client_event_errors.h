@@ -1,11 +1,12 @@
 #pragma once
 // What the register server does with the errors that its socket server reports (OnError).
 // An exception raised by the handler of a client's connect, data or disconnect event is
-// written to the log as LogException writes it (where "TfmMain.IPServer", the exception's class
-// and message); the event counts as handled and the server goes on serving every client.
-// No box is shown: the server runs unattended, and a modal box per failing event would
-// pile up while clients go on sending. A failing receive, which comes without an
-// exception, is not logged: the connection is handled as closed, as a client's own close.
+// written to the log as LogException writes it (where "TfmMain.IPServer", then the
+// exception's class and message); the event counts as handled and the server goes on
+// serving every client. No box is shown: the server runs unattended, and a modal box per
+// failing event would pile up while clients go on sending. A failing receive, which comes
+// without an exception, is not logged: the connection is handled as closed, as a client's
+// own close.
 //
 // Threads: OnError is raised on the main thread; log may be written from any thread.
 
