@@ -24,10 +24,10 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "foundation/widgets/tray_stand_in.h"
 #include "foundation/log_file.h"
 #include "foundation/widgets/offset_dialog.h"
 #include "foundation/widgets/password_dialog.h"
+#include "foundation/widgets/tray_stand_in.h"
 #include "platform/registry.h"
 #include "server_app/access_dialog.h"
 #include "server_app/menu_glyphs.h"
