@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +19,7 @@ namespace ecr {
 
 struct RegisterEmulator::Plan {
   int ecr = 0;
+  Clock::time_point not_before{};  // the frame answered has crossed the line
   std::chrono::milliseconds delay{0};
   std::string noise;
   std::chrono::milliseconds noise_gap{0};
@@ -32,6 +35,11 @@ void CloseFd(int& fd) {
 }
 
 std::string DefaultStatus(int number) { return std::to_string(1000 + number) + ";"; }
+
+// One byte of 10 bits at `baud` bit/s.
+std::chrono::nanoseconds ByteTime(std::uint32_t baud) {
+  return std::chrono::nanoseconds(10'000'000'000LL / baud);
+}
 
 std::string TraceBlock(int ecr, const char* what, const std::string& data) {
   PcFrame shown{PcFrame::Kind::Block, 0, data};
@@ -112,9 +120,10 @@ void RegisterEmulator::RemoveRegister(int logicalNumber) {
   registers_.erase(it);
 }
 
-void RegisterEmulator::SetPacing(std::uint32_t baud) {
+void RegisterEmulator::SetPacing(std::uint32_t baud, Pacing pacing) {
   const std::lock_guard lock(lock_);
   pacing_baud_ = baud;
+  pacing_ = pacing;
 }
 
 void RegisterEmulator::SetTrace(std::function<void(const std::string&)> sink) {
@@ -149,6 +158,14 @@ std::vector<RegisterEmulator::TimedFrame> RegisterEmulator::ReceivedTimedFrames(
 }
 
 std::string RegisterEmulator::SentBytes() const {
+  const std::lock_guard lock(lock_);
+  std::string bytes;
+  bytes.reserve(sent_.size());
+  for (const TimedByte& b : sent_) bytes += static_cast<char>(b.byte);
+  return bytes;
+}
+
+std::vector<RegisterEmulator::TimedByte> RegisterEmulator::Sent() const {
   const std::lock_guard lock(lock_);
   return sent_;
 }
@@ -194,8 +211,30 @@ bool RegisterEmulator::Sleep(std::chrono::microseconds span) {
   return changes_.Sleep(lock, span);
 }
 
+bool RegisterEmulator::SleepUntil(Clock::time_point end) {
+  std::unique_lock lock(lock_);
+  const auto now = Clock::now();
+  return end <= now ? !changes_.Stopping() : changes_.Sleep(lock, end - now);
+}
+
+RegisterEmulator::Clock::time_point RegisterEmulator::CrossedAt(Clock::time_point arrival) {
+  if (pacing_ != Pacing::BothDirections || pacing_baud_ == 0) return arrival;
+  // The PC's write waited for the bytes it wrote before in this burst, so this byte went on
+  // the wire that much later than it reached the terminal, and not before the line was free.
+  const auto step = ByteTime(pacing_baud_);
+  const Clock::time_point paced = arrival + step * static_cast<Clock::rep>(pc_burst_bytes_);
+  const Clock::time_point start = std::max(paced, pc_line_free_);
+  ++pc_burst_bytes_;
+  pc_line_free_ = start + step;
+  return pc_line_free_;
+}
+
 void RegisterEmulator::Run() {
+  // Paced bytes are half a millisecond apart at 19200 bit/s: the emulator's sleeps should
+  // end when they are due, not up to the default 50 us later.
+  ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   std::vector<PcFrame> frames;
+  std::vector<Clock::time_point> crossed;  // of each frame
   for (;;) {
     pollfd entries[2] = {{master_fd_, POLLIN, 0}, {wake_read_fd_, POLLIN, 0}};
     const int ready = ::poll(entries, 2, -1);
@@ -214,19 +253,25 @@ void RegisterEmulator::Run() {
     }
     const auto now = Clock::now();
     frames.clear();
+    crossed.clear();
     {
       const std::lock_guard lock(lock_);
       for (ssize_t i = 0; i < n; ++i) {
         received_.push_back({now, buffer[i]});
+        const auto byteCrossed = CrossedAt(now);
         const std::size_t before = frames.size();
         parser_.Feed(buffer[i], frames);
-        for (std::size_t f = before; f < frames.size(); ++f) frames_.push_back({now, frames[f].Describe()});
+        for (std::size_t f = before; f < frames.size(); ++f) {
+          frames_.push_back({now, frames[f].Describe()});
+          crossed.push_back(byteCrossed);
+        }
       }
       Changed();
     }
-    for (const PcFrame& frame : frames) {
+    for (std::size_t f = 0; f < frames.size(); ++f) {
+      const PcFrame& frame = frames[f];
       Trace("PC      " + frame.Describe());
-      HandleFrame(frame);
+      HandleFrame(frame, crossed[f]);
       const std::lock_guard lock(lock_);
       if (changes_.Stopping()) return;
     }
@@ -283,6 +328,7 @@ RegisterEmulator::Plan RegisterEmulator::PlanAcknowledge(EmulatedRegister& reg, 
 }
 
 void RegisterEmulator::Execute(const Plan& plan) {
+  if (!SleepUntil(plan.not_before)) return;
   if (plan.delay.count() > 0 && !Sleep(plan.delay)) return;
   if (!plan.what.empty()) Trace(plan.what);
   if (!plan.noise.empty()) WriteWire(plan.noise, plan.noise_gap);
@@ -291,27 +337,45 @@ void RegisterEmulator::Execute(const Plan& plan) {
 
 void RegisterEmulator::WriteWire(std::string_view bytes, std::chrono::milliseconds gap) {
   std::uint32_t baud = 0;
+  bool bothDirections = false;
   {
     const std::lock_guard lock(lock_);
     baud = pacing_baud_;
-    sent_.append(bytes);
+    bothDirections = pacing_ == Pacing::BothDirections && baud > 0;
   }
+  // Bytes the terminal cannot take (nobody reads the device side) are lost, as on a wire.
+  const auto send = [&](std::string_view piece) {
+    Clock::time_point at;
+    {
+      const std::lock_guard lock(lock_);
+      at = Clock::now();
+      for (const char c : piece) sent_.push_back({at, static_cast<std::uint8_t>(c)});
+      pc_burst_bytes_ = 0;
+    }
+    (void)!::write(master_fd_, piece.data(), piece.size());
+    return at;
+  };
   if (gap.count() == 0 && baud == 0) {
-    // Bytes the terminal cannot take (nobody reads the device side) are lost, as on a wire.
-    (void)!::write(master_fd_, bytes.data(), bytes.size());
+    send(bytes);
     return;
   }
-  const auto step = gap.count() > 0 ? std::chrono::duration_cast<std::chrono::microseconds>(gap)
-                                     : std::chrono::microseconds(10'000'000 / baud);
+  const std::chrono::nanoseconds step = gap.count() > 0 ? std::chrono::nanoseconds(gap) : ByteTime(baud);
   auto next = Clock::now();
-  for (const char c : bytes) {
-    (void)!::write(master_fd_, &c, 1);
-    next += step;
-    if (!Sleep(std::chrono::duration_cast<std::chrono::microseconds>(next - Clock::now()))) return;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (!bothDirections) {
+      // Each byte at the start of its step, on a fixed schedule.
+      send(bytes.substr(i, 1));
+      if (!SleepUntil(next += step)) return;
+      continue;
+    }
+    // Paced both ways, a byte reaches the PC when its last bit has crossed, a whole step
+    // after the one before has reached it: never sooner, as on a line.
+    if (!SleepUntil(next += step)) return;
+    next = send(bytes.substr(i, 1));
   }
 }
 
-void RegisterEmulator::HandleFrame(const PcFrame& frame) {
+void RegisterEmulator::HandleFrame(const PcFrame& frame, Clock::time_point crossed) {
   std::optional<Plan> plan;
   {
     const std::lock_guard lock(lock_);
@@ -362,11 +426,14 @@ void RegisterEmulator::HandleFrame(const PcFrame& frame) {
         break;
     }
   }
-  if (plan) Execute(*plan);
-  if (frame.kind == PcFrame::Kind::Block || frame.kind == PcFrame::Kind::BadBlock) HandleBlock(frame);
+  if (plan) {
+    plan->not_before = crossed;
+    Execute(*plan);
+  }
+  if (frame.kind == PcFrame::Kind::Block || frame.kind == PcFrame::Kind::BadBlock) HandleBlock(frame, crossed);
 }
 
-void RegisterEmulator::HandleBlock(const PcFrame& frame) {
+void RegisterEmulator::HandleBlock(const PcFrame& frame, Clock::time_point crossed) {
   std::optional<Plan> acknowledge;
   bool accepted = false;
   bool command = false;
@@ -389,6 +456,7 @@ void RegisterEmulator::HandleBlock(const PcFrame& frame) {
       ack = false;
     }
     acknowledge = PlanAcknowledge(reg, ack);
+    acknowledge->not_before = crossed;
     accepted = ack;
     if (accepted && phase_ == Phase::AwaitAnswer) {
       reg.online_answers_.push_back(frame.data);

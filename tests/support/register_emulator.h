@@ -4,10 +4,12 @@
 // with its status block or its next queued OnLine message, reads and acknowledges blocks
 // (checking their CRC), answers commands, and misbehaves when told to (see
 // EmulatedRegister). Every byte received from the PC is recorded with its time of arrival,
-// and also read back as frames ("TAKE 07", "FREE", "ACK", "BLOCK ...").
+// and also read back as frames ("TAKE 07", "FREE", "ACK", "BLOCK ..."); every byte sent,
+// with the time it was written.
 //
 // A pseudo-terminal ignores the baud rate; SetPacing makes the emulator send its own bytes
-// at a line speed (the PC's bytes arrive as fast as the PC writes them).
+// at a line speed, and with Pacing::BothDirections also lets the PC's bytes take their time
+// on the wire before a register reacts to them (see Pacing).
 //
 //   RegisterEmulator emu;
 //   line.PortName = emu.PortPath();
@@ -43,7 +45,7 @@ class RegisterEmulator {
  public:
   using Clock = std::chrono::steady_clock;
   struct TimedByte {
-    Clock::time_point at;
+    Clock::time_point at;  // received: arrival at the terminal; sent: just before its write
     std::uint8_t byte;
   };
   struct TimedFrame {
@@ -67,8 +69,21 @@ class RegisterEmulator {
   EmulatedRegister& Register(int logicalNumber);
   void RemoveRegister(int logicalNumber);
 
-  // Sends the registers' bytes at `baud` bit/s (10 bits a byte); 0 sends at once.
-  void SetPacing(std::uint32_t baud);
+  // How a paced emulator plays the line's speed.
+  enum class Pacing {
+    // The registers' bytes go out one byte time apart, the first at once; the registers
+    // react to the PC's frames as soon as they arrive.
+    RegisterBytes,
+    // Both directions take their wire time, as on a line: each byte of a register reaches
+    // the PC one byte time after the one before, the first one byte time after the frame it
+    // answers has crossed the line; and a register reacts to a frame of the PC only once
+    // the frame would have crossed. The PC's writes wait until their bytes have left the
+    // port, which a pseudo-terminal lets them do at once, so every byte the PC wrote since
+    // a register last sent is taken to follow the ones before it on the wire.
+    BothDirections,
+  };
+  // Paces at `baud` bit/s (10 bits a byte); 0 sends at once and reacts at once.
+  void SetPacing(std::uint32_t baud, Pacing pacing = Pacing::RegisterBytes);
   // Readable lines about every frame received and every block sent.
   void SetTrace(std::function<void(const std::string&)> sink);
 
@@ -77,6 +92,7 @@ class RegisterEmulator {
   std::vector<std::string> ReceivedFrames() const;
   std::vector<TimedFrame> ReceivedTimedFrames() const;
   std::string SentBytes() const;
+  std::vector<TimedByte> Sent() const;
   void ClearRecord();
 
   // Waits until `condition` holds, re-testing it whenever the emulator's record or state
@@ -89,8 +105,13 @@ class RegisterEmulator {
   struct Plan;  // bytes to send and how
 
   void Run();
-  void HandleFrame(const PcFrame& frame);
-  void HandleBlock(const PcFrame& frame);
+  // `crossed`: when the frame would have crossed the line (its arrival unless the PC's
+  // bytes are paced); the register reacts no earlier.
+  void HandleFrame(const PcFrame& frame, Clock::time_point crossed);
+  void HandleBlock(const PcFrame& frame, Clock::time_point crossed);
+  // When a byte of the PC that arrived at `arrival` would have crossed the line (under
+  // lock_, on the emulator's thread).
+  Clock::time_point CrossedAt(Clock::time_point arrival);
   // Under lock_: what `reg` sends as a block of `kind` carrying `data`.
   Plan PlanBlock(EmulatedRegister& reg, EmulatorReply kind, const std::string& data);
   Plan PlanAcknowledge(EmulatedRegister& reg, bool ack);
@@ -98,6 +119,7 @@ class RegisterEmulator {
   void WriteWire(std::string_view bytes, std::chrono::milliseconds gap);
   // False when the emulator is stopping.
   bool Sleep(std::chrono::microseconds span);
+  bool SleepUntil(Clock::time_point end);
   void Trace(const std::string& line);
   void Changed();  // under lock_
 
@@ -114,15 +136,20 @@ class RegisterEmulator {
   std::map<int, std::unique_ptr<EmulatedRegister>> registers_;
   std::vector<std::unique_ptr<EmulatedRegister>> retired_;  // removed, still referenced
   std::uint32_t pacing_baud_ = 0;
+  Pacing pacing_ = Pacing::RegisterBytes;
   std::function<void(const std::string&)> trace_;
   std::vector<TimedByte> received_;
   std::vector<TimedFrame> frames_;
-  std::string sent_;
+  std::vector<TimedByte> sent_;
   // The emulator thread's own state of the exchange.
   PcFrameParser parser_;
   int taken_ = 0;
   Phase phase_ = Phase::None;
   std::string last_reply_;
+  // The PC's side of a line paced both ways: when its last byte has crossed, and how many
+  // bytes it wrote since a register last sent.
+  Clock::time_point pc_line_free_{};
+  std::size_t pc_burst_bytes_ = 0;
 
   std::thread thread_;
 };
