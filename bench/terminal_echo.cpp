@@ -3,11 +3,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -18,63 +19,58 @@ namespace ecr {
 
 namespace {
 
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-// Waits for a byte on `fd` and reads it; false on a hang-up or an error.
-bool ReadByte(int fd, char& byte) {
-  for (;;) {
-    pollfd entry{fd, POLLIN, 0};
-    if (::poll(&entry, 1, -1) < 0) return false;
-    const ssize_t n = ::read(fd, &byte, 1);
-    if (n == 1) return true;
-    if (n == 0 || (entry.revents & (POLLHUP | POLLERR)) != 0) return false;
-  }
-}
-
-constexpr char kStop = 0x7F;
+constexpr int kEchoWaitMs = 100;  // how soon the echo notices that it is to end
+constexpr std::chrono::milliseconds kPause{2};  // between two round trips: a byte time at 4800 bit/s
 
 }  // namespace
 
-double TerminalEchoMedianUs(int rounds) {
-  Descriptor master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+TerminalEcho::TerminalEcho() : master_fd_(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)) {
   char name[128];
-  if (master.Get() < 0 || ::grantpt(master.Get()) != 0 || ::unlockpt(master.Get()) != 0 ||
-      ::ptsname_r(master.Get(), name, sizeof name) != 0) {
+  const bool opened = master_fd_ >= 0 && ::grantpt(master_fd_) == 0 && ::unlockpt(master_fd_) == 0 &&
+                      ::ptsname_r(master_fd_, name, sizeof name) == 0 && device_.Open(name) &&
+                      device_.Configure(19200);
+  if (!opened) {
+    if (master_fd_ >= 0) ::close(master_fd_);
     throw std::runtime_error("No pseudo-terminal for the echo");
   }
-  Descriptor device(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
-  termios raw{};
-  if (device.Get() < 0 || ::tcgetattr(device.Get(), &raw) != 0) throw std::runtime_error("No terminal device");
-  ::cfmakeraw(&raw);
-  ::tcsetattr(device.Get(), TCSANOW, &raw);
+  echo_ = std::thread([this] { Echo(); });
+}
 
-  std::thread echo([fd = device.Get()] {
-    char byte = 0;
-    while (ReadByte(fd, byte) && byte != kStop) (void)!::write(fd, &byte, 1);
-  });
+TerminalEcho::~TerminalEcho() {
+  stop_.store(true);
+  echo_.join();
+  device_.Close();
+  ::close(master_fd_);
+}
+
+void TerminalEcho::Echo() {
+  while (!stop_.load()) {
+    std::uint8_t byte = 0;
+    if (device_.WaitForInput(kEchoWaitMs) && device_.ReadQueuedByte(byte) == SerialPort::ReadStatus::Byte) {
+      device_.Write(std::string(1, static_cast<char>(byte)));
+    }
+  }
+}
+
+std::optional<double> TerminalEcho::RoundTripUs() {
+  const char sent = 'e';
+  const auto start = std::chrono::steady_clock::now();
+  if (::write(master_fd_, &sent, 1) != 1) return std::nullopt;
+  pollfd entry{master_fd_, POLLIN, 0};
+  char back = 0;
+  if (::poll(&entry, 1, 1000) != 1 || ::read(master_fd_, &back, 1) != 1) return std::nullopt;
+  return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
+}
+
+double TerminalEchoMedianUs(int rounds) {
+  TerminalEcho echo;
   std::vector<double> trips;
   for (int i = 0; i < rounds; ++i) {
-    char byte = static_cast<char>('a' + i % 26);
-    const auto start = std::chrono::steady_clock::now();
-    if (::write(master.Get(), &byte, 1) != 1 || !ReadByte(master.Get(), byte)) break;
-    trips.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+    // As on the paced line, both ends have slept a while when a byte comes.
+    std::this_thread::sleep_for(kPause);
+    if (const auto trip = echo.RoundTripUs()) trips.push_back(*trip);
   }
-  const char stop = kStop;
-  (void)!::write(master.Get(), &stop, 1);
-  echo.join();
-  if (trips.empty()) throw std::runtime_error("The echo through the pseudo-terminal failed");
+  if (trips.empty()) throw std::runtime_error("No byte came back through the pseudo-terminal");
   return Median(std::move(trips));
 }
 
