@@ -41,6 +41,13 @@ std::chrono::nanoseconds ByteTime(std::uint32_t baud) {
   return std::chrono::nanoseconds(10'000'000'000LL / baud);
 }
 
+std::string BytesOf(const std::vector<RegisterEmulator::TimedByte>& record) {
+  std::string bytes;
+  bytes.reserve(record.size());
+  for (const auto& b : record) bytes += static_cast<char>(b.byte);
+  return bytes;
+}
+
 std::string TraceBlock(int ecr, const char* what, const std::string& data) {
   PcFrame shown{PcFrame::Kind::Block, 0, data};
   char head[32];
@@ -133,10 +140,7 @@ void RegisterEmulator::SetTrace(std::function<void(const std::string&)> sink) {
 
 std::string RegisterEmulator::ReceivedBytes() const {
   const std::lock_guard lock(lock_);
-  std::string bytes;
-  bytes.reserve(received_.size());
-  for (const TimedByte& b : received_) bytes += static_cast<char>(b.byte);
-  return bytes;
+  return BytesOf(received_);
 }
 
 std::vector<RegisterEmulator::TimedByte> RegisterEmulator::Received() const {
@@ -159,10 +163,7 @@ std::vector<RegisterEmulator::TimedFrame> RegisterEmulator::ReceivedTimedFrames(
 
 std::string RegisterEmulator::SentBytes() const {
   const std::lock_guard lock(lock_);
-  std::string bytes;
-  bytes.reserve(sent_.size());
-  for (const TimedByte& b : sent_) bytes += static_cast<char>(b.byte);
-  return bytes;
+  return BytesOf(sent_);
 }
 
 std::vector<RegisterEmulator::TimedByte> RegisterEmulator::Sent() const {
