@@ -15,12 +15,5 @@ std::optional<std::string> QuitRequestPassword(const TParamList& parameters) {
     return std::nullopt;
 }
 
-std::string CutUtf8(std::string_view text, std::size_t maxBytes) {
-    if (text.size() <= maxBytes) return std::string(text);
-    std::size_t end = maxBytes;
-    // Step back over continuation bytes so that the cut falls before a whole character.
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    return std::string(text.substr(0, end));
-}
 
 }  // namespace ecr

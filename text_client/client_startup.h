@@ -24,7 +24,4 @@ std::string ClientTitle(std::string_view versionText);
 // else of "QUIT"; nothing when the command line holds neither.
 std::optional<std::string> QuitRequestPassword(const TParamList& parameters);
 
-// `text` cut to at most `maxBytes` bytes without splitting a UTF-8 sequence.
-std::string CutUtf8(std::string_view text, std::size_t maxBytes);
-
 }  // namespace ecr

@@ -35,13 +35,5 @@ TEST(ClientStartup, QuitParameterQBeforeQuit) {
     }
 }
 
-TEST(ClientStartup, CutUtf8KeepsWholeCharacters) {
-    EXPECT_EQ(CutUtf8("abc", 255), "abc");
-    EXPECT_EQ(CutUtf8(std::string(300, 'a'), 255).size(), 255u);
-    // "ж" is two bytes: a cut inside it drops the whole character.
-    std::string text = std::string(254, 'a') + "ж";
-    EXPECT_EQ(CutUtf8(text, 255), std::string(254, 'a'));
-}
-
 }  // namespace
 }  // namespace ecr

@@ -18,6 +18,7 @@
 
 #include <limits>
 
+#include "foundation/utf8_bytes.h"
 #include "foundation/widgets/msg_box.h"
 #include "platform/ini_file.h"
 #include "text_client/client_startup.h"
@@ -29,7 +30,7 @@ namespace {
 constexpr std::size_t kMaxShortString = 255;
 
 std::string FieldBytes(const QLineEdit* field) {
-    return CutUtf8(field->text().toStdString(), kMaxShortString);
+    return CutUtf8ToBytes(field->text().toStdString(), kMaxShortString);
 }
 
 QString Text(const std::string& bytes) { return QString::fromStdString(bytes); }
