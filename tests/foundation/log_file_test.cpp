@@ -184,6 +184,32 @@ TEST_F(LogFileTest, ALogThatCannotBeMovedAsideKeepsEveryLineAndTriesAgain) {
   }
 }
 
+TEST_F(LogFileTest, ARotationWhoseNewLogCannotBeOpenedLeavesTheLogClosedForGood) {
+  // The log's folder is taken away while the log is open and full: the log can be neither
+  // moved aside nor begun again.
+  const std::filesystem::path logs = folder_ / "logs";
+  const std::filesystem::path moved = folder_ / "moved";
+  std::filesystem::create_directory(logs);
+  const std::string path = (logs / "harbendix.log").string();
+  std::ofstream(path, std::ios::binary).close();
+  std::filesystem::resize_file(path, static_cast<std::uintmax_t>(LogFile::kSizeLimit));
+  LogFile log(path);
+  ASSERT_EQ(log.Open(), LogResult::Done);
+  std::filesystem::rename(logs, moved);
+
+  EXPECT_EQ(log.Write("triggers the rotation"), LogResult::WriteFailed);
+  EXPECT_FALSE(log.IsOpen());
+  // The folder comes back: nothing opens the log again for the rest of the run.
+  std::filesystem::create_directory(logs);
+  EXPECT_EQ(log.Write("later"), LogResult::NotOpen);
+  EXPECT_EQ(log.Write("later still"), LogResult::NotOpen);
+  EXPECT_FALSE(log.IsOpen());
+  EXPECT_FALSE(std::filesystem::exists(path));
+  // The old log is whole and got no line.
+  EXPECT_EQ(std::filesystem::file_size(moved / "harbendix.log"), static_cast<std::uintmax_t>(LogFile::kSizeLimit));
+  EXPECT_FALSE(std::filesystem::exists(moved / "harbendix.LO0"));
+}
+
 TEST_F(LogFileTest, ResultCodes) {
   LogFile log(path_);
   EXPECT_EQ(log.Write("closed"), LogResult::NotOpen);
