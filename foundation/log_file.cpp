@@ -186,6 +186,8 @@ LogFile& ProcessLog() {
   return *log;
 }
 
+void OpenProcessLog() { ProcessLog(); }
+
 LogResult LogWrite(std::string_view text, LogLevels level) { return ProcessLog().Write(text, level); }
 
 LogResult LogException(std::string_view where, const std::exception& e, std::string_view extra, LogLevels level) {

@@ -8,8 +8,10 @@
 //
 // LogFile is the log as an object (tests drive it on temporary paths). The process's own
 // log is reached through LogWrite / LogException: it is opened at the program's path with
-// extension ".log" on first use and closed when the process exits; a program whose log
-// cannot be opened then runs without a log (every LogWrite returns NotOpen).
+// extension ".log" when the program starts (OpenProcessLog, else at the first use) and
+// closed when the process exits; a program whose log cannot be opened then runs without a
+// log (every LogWrite returns NotOpen). A rotation whose new log cannot be opened leaves
+// the log closed: that line returns WriteFailed, every later one NotOpen.
 //
 // Thread safety: every member of LogFile and every free function may be called from any
 // thread; one mutex per log serialises whole lines, so lines never interleave.
@@ -108,6 +110,9 @@ std::string ExceptionClassName(const std::exception& e);
 
 // The process's own log (the program's path with extension ".log").
 LogFile& ProcessLog();
+// Opens the process's log now; every program calls it first in main, so that a run that
+// writes no line still leaves its log. Later calls change nothing.
+void OpenProcessLog();
 LogResult LogWrite(std::string_view text, LogLevels level = {});
 LogResult LogException(std::string_view where, const std::exception& e, std::string_view extra = {},
                        LogLevels level = {});

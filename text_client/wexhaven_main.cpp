@@ -7,6 +7,7 @@
 #include <string>
 
 #include "foundation/file_version.h"
+#include "foundation/log_file.h"
 #include "foundation/param_list.h"
 #include "foundation/regional_formats.h"
 #include "foundation/self_messenger.h"
@@ -22,6 +23,7 @@
 
 int main(int argc, char** argv) {
     using namespace ecr;
+    OpenProcessLog();
     QApplication app(argc, argv);
     // The program lives in the tray; only the main window's close ends it.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -21,6 +21,7 @@
 
 int main(int argc, char** argv) {
   using namespace ecr;
+  OpenProcessLog();
   // Read before the toolkit takes its own arguments out of argv.
   const ParamTable params(argc, argv);
   QApplication app(argc, argv);
