@@ -24,6 +24,11 @@ inline long long MillisecondsSince(SteadyClock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start).count();
 }
 
+// What a loaded machine may add to a wait of the line beyond its specified time: the 10 ms
+// read slot and the scheduling of the threads involved (other builds run beside the tests).
+// Every wait is bounded from above by its specified time plus this margin.
+constexpr long long kSchedulingMarginMs = 150;
+
 // For states that announce themselves nowhere: tests them every 10 ms.
 inline bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
   const auto deadline = SteadyClock::now() + timeout;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,21 +56,35 @@ TEST_F(SerialLine, FreeFrameAndDataBlockAtEverySpeed) {
   }
 }
 
+// Wire times of the frames below at 9600 bit/s (10416 tenths of a microsecond a byte).
+constexpr long long kTakeFrameMs = 5;  // 4 bytes
+
 TEST_F(SerialLine, TakeResultsOfMisbehavingRegisters) {
+  // The first LF is awaited for the take frame's wire time + 50 ms, every later byte for
+  // 100 ms after the one before. Each take is timed from before the call, which comes
+  // before the take frame is written, so the lower bounds are exact; the upper bounds add
+  // the margin of a loaded machine.
+  constexpr long long kFirstLf = kTakeFrameMs + 50;
+  constexpr long long kByteGap = 100;
   struct Case {
     const char* name;
     std::function<void(EmulatedRegister&)> script;
     LinkResult result;
     long long atLeastMs;
+    long long specifiedMs;  // the take lasts at most this + the margin
   };
   const std::vector<Case> cases = {
-      {"silent", [](EmulatedRegister& r) { r.StaySilent(EmulatorReply::Take, 1); }, LinkResult::TimeOut, 50},
-      {"answers too late", [](EmulatedRegister& r) { r.AnswerLate(EmulatorReply::Take, 400ms); }, LinkResult::TimeOut, 50},
+      {"silent", [](EmulatedRegister& r) { r.StaySilent(EmulatorReply::Take, 1); }, LinkResult::TimeOut, kFirstLf,
+       kFirstLf},
+      {"answers too late", [](EmulatedRegister& r) { r.AnswerLate(EmulatorReply::Take, 400ms); }, LinkResult::TimeOut,
+       kFirstLf, kFirstLf},
       {"stops after the LF", [](EmulatedRegister& r) { r.StopAfterLf(EmulatorReply::Take, 1); }, LinkResult::ByteTimeOut,
-       100},
-      {"bad CRC", [](EmulatedRegister& r) { r.SendBadCrc(EmulatorReply::Take, 1); }, LinkResult::BadCrc, 0},
-      {"noise before the LF", [](EmulatedRegister& r) { r.SendNoiseBeforeLf("\xFE\xFE\xFF\x06\x13"); }, LinkResult::Ok, 0},
-      {"a second LF starts the block again", [](EmulatedRegister& r) { r.SendNoiseBeforeLf("\nxy"); }, LinkResult::Ok, 0},
+       kByteGap, kByteGap},
+      {"bad CRC", [](EmulatedRegister& r) { r.SendBadCrc(EmulatorReply::Take, 1); }, LinkResult::BadCrc, 0, 0},
+      {"noise before the LF", [](EmulatedRegister& r) { r.SendNoiseBeforeLf("\xFE\xFE\xFF\x06\x13"); }, LinkResult::Ok, 0,
+       0},
+      {"a second LF starts the block again", [](EmulatedRegister& r) { r.SendNoiseBeforeLf("\nxy"); }, LinkResult::Ok, 0,
+       0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -83,7 +98,7 @@ TEST_F(SerialLine, TakeResultsOfMisbehavingRegisters) {
     const long long took = MillisecondsSince(start);
     EXPECT_EQ(result, c.result);
     EXPECT_GE(took, c.atLeastMs);
-    EXPECT_LT(took, 1000);
+    EXPECT_LE(took, c.specifiedMs + kSchedulingMarginMs);
     EXPECT_EQ(block, result == LinkResult::Ok ? "1007;" : "");
     emulator_.WaitFor([] { return false; }, 50ms);  // let a late answer arrive before the next case
     const auto frames = emulator_.ReceivedFrames();
@@ -94,6 +109,21 @@ TEST_F(SerialLine, TakeResultsOfMisbehavingRegisters) {
   }
 }
 
+TEST_F(SerialLine, TheFirstLfIsAwaitedForTheTakeFramesWireTimePlus50Ms) {
+  emulator_.Register(7).StaySilent(EmulatorReply::Take);
+  const std::vector<std::pair<std::uint32_t, long long>> takeFrameMs = {{1200, 34}, {4800, 9}, {9600, 5}, {38400, 2}};
+  for (const auto& [baud, wireMs] : takeFrameMs) {
+    SCOPED_TRACE(baud);
+    line_.SetBaudRate(baud);
+    std::string block;
+    const auto start = SteadyClock::now();
+    EXPECT_EQ(line_.TakeEcr(7, block), LinkResult::TimeOut);
+    const long long took = MillisecondsSince(start);
+    EXPECT_GE(took, wireMs + 50);
+    EXPECT_LE(took, wireMs + 50 + kSchedulingMarginMs);
+  }
+}
+
 TEST_F(SerialLine, NoiseBeforeTheLfDoesNotMoveTheDeadline) {
   // Keep-alive bytes every 30 ms for 1.2 s, the block after them: were each noise byte to
   // renew the 50 ms wait, the take would last until the block.
@@ -101,7 +131,7 @@ TEST_F(SerialLine, NoiseBeforeTheLfDoesNotMoveTheDeadline) {
   std::string block;
   const auto start = SteadyClock::now();
   EXPECT_EQ(line_.TakeEcr(7, block), LinkResult::TimeOut);
-  EXPECT_LT(MillisecondsSince(start), 1000);
+  EXPECT_LE(MillisecondsSince(start), kTakeFrameMs + 50 + kSchedulingMarginMs);
 }
 
 TEST_F(SerialLine, APacedRegisterTakesItsTimeOnTheWire) {
@@ -114,7 +144,7 @@ TEST_F(SerialLine, APacedRegisterTakesItsTimeOnTheWire) {
   const long long took = MillisecondsSince(start);
   EXPECT_EQ(block, "1007;");
   EXPECT_GE(took, 66);
-  EXPECT_LT(took, 1000);
+  EXPECT_LE(took, 75 + kSchedulingMarginMs);
 }
 
 TEST_F(SerialLine, BlockRefusedByTheAcceptHookIsReturnedWithoutAck) {
@@ -163,13 +193,19 @@ TEST_F(SerialLine, EveryTransmissionGetsItsOwnAnswerTime) {
   EXPECT_GE(MillisecondsSince(start), 800);
 }
 
-TEST_F(SerialLine, SendBlockWithoutAnswerTimesOut) {
-  // Nobody is taken, so nobody acknowledges.
-  const auto start = SteadyClock::now();
-  EXPECT_EQ(line_.SendBlock("CMD"), LinkResult::TimeOut);
-  const long long took = MillisecondsSince(start);
-  EXPECT_GE(took, 200);
-  EXPECT_LT(took, 1500);
+TEST_F(SerialLine, AnUnacknowledgedBlockIsAwaitedForItsWireTimePlus200Ms) {
+  // Nobody is taken, so nobody acknowledges. The block "CMD" is its fill, LF, 3 bytes, CR
+  // and 2 CRC bytes: 8 bytes at 1200 bit/s, 16 at 9600.
+  const std::vector<std::pair<std::uint32_t, long long>> blockMs = {{1200, 67}, {9600, 17}};
+  for (const auto& [baud, wireMs] : blockMs) {
+    SCOPED_TRACE(baud);
+    line_.SetBaudRate(baud);
+    const auto start = SteadyClock::now();
+    EXPECT_EQ(line_.SendBlock("CMD"), LinkResult::TimeOut);
+    const long long took = MillisecondsSince(start);
+    EXPECT_GE(took, wireMs + 200);
+    EXPECT_LE(took, wireMs + 200 + kSchedulingMarginMs);
+  }
 }
 
 TEST_F(SerialLine, GetBlockNaksBadBlocksEightTimesAtMost) {
@@ -184,8 +220,6 @@ TEST_F(SerialLine, GetBlockNaksBadBlocksEightTimesAtMost) {
       {"good answer", [](EmulatedRegister&) {}, LinkResult::Ok, "ANS", 0},
       {"eight bad answers", [](EmulatedRegister& r) { r.SendBadCrc(EmulatorReply::Answer, 8); }, LinkResult::Ok, "ANS", 8},
       {"nine bad answers", [](EmulatedRegister& r) { r.SendBadCrc(EmulatorReply::Answer, 9); }, LinkResult::Nak, "", 8},
-      {"silent after a NAK", [](EmulatedRegister& r) { r.SendBadCrc(EmulatorReply::Answer, 1).StaySilent(EmulatorReply::Answer, 1); },
-       LinkResult::ByteTimeOut, "", 1},
       {"stops after the LF", [](EmulatedRegister& r) { r.StopAfterLf(EmulatorReply::Answer, 1); }, LinkResult::ByteTimeOut, "",
        0},
   };
@@ -217,8 +251,26 @@ TEST_F(SerialLine, GetBlockWaitsItsTimeOutForASilentRegister) {
   const std::uint32_t sentAt = line_.LastWriteTick();
   std::string answer;
   EXPECT_EQ(line_.GetBlock(answer, 500), LinkResult::TimeOut);
-  EXPECT_GE(TicksSince(sentAt), 500u);
-  EXPECT_LT(TicksSince(sentAt), 1500u);
+  // From the start of the block "CMD" (16 bytes, 17 ms on the wire), on the line's own clock.
+  const std::uint32_t waited = TicksSince(sentAt);
+  EXPECT_GT(waited, 500u + 17u);
+  EXPECT_LE(waited, 500u + 17u + kSchedulingMarginMs);
+}
+
+TEST_F(SerialLine, SilenceAfterANakEndsInAByteTimeOutAfter100Ms) {
+  std::string block;
+  ASSERT_EQ(line_.TakeEcr(7, block), LinkResult::Ok);
+  emulator_.Register(7).SendBadCrc(EmulatorReply::Answer, 1).StaySilent(EmulatorReply::Answer, 1);
+  ASSERT_EQ(line_.SendBlock("CMD"), LinkResult::Ok);
+  std::string answer = "stale";
+  EXPECT_EQ(line_.GetBlock(answer, 2000), LinkResult::ByteTimeOut);
+  // The NAK (2 bytes, 3 ms on the wire) is the line's last write; on the line's own clock.
+  const std::uint32_t waited = TicksSince(line_.LastWriteTick());
+  EXPECT_EQ(answer, "");
+  EXPECT_GT(waited, 3u + 100u);
+  EXPECT_LE(waited, 3u + 100u + kSchedulingMarginMs);
+  emulator_.WaitFor([] { return false; }, 50ms);
+  EXPECT_EQ(Count(emulator_.ReceivedFrames(), "NAK"), 1);
 }
 
 TEST_F(SerialLine, CloseSendsAFreeFrameAndCloseOnAClosedLineDoesNothing) {
@@ -271,6 +323,54 @@ TEST_F(SerialLine, KeepAliveFillsSilenceButNotABusyLine) {
   ASSERT_GE(bytes.size(), 3u);
   EXPECT_NE(bytes[0].byte, 0xFE);
   ExpectKeepAlivesOnlyAfterSilence(bytes);
+}
+
+TEST_F(SerialLine, KeepAliveComesOnceTheLineHasBeenSilent330MsAfterTheLastTransmission) {
+  // One transmission on an otherwise silent line; the keep-alive follows once the line has
+  // been silent for more than 330 ms after the transmission's end, at the keep-alive
+  // thread's next pass (one every 100 ms). Timed from before the write to the keep-alive's
+  // arrival at the register: never shorter than the silence, so the lower bound is exact.
+  struct Case {
+    const char* name;
+    std::uint32_t baud;
+    std::function<void()> transmit;
+    const char* frame;
+    long long wireMs;
+  };
+  const std::vector<Case> cases = {
+      {"a free frame at 9600 bit/s (21 bytes)", 9600, [&] { line_.FreeEcr(); }, "FREE", 22},
+      {"a long block at 1200 bit/s (205 bytes)", 1200, [&] { EXPECT_EQ(line_.SendBlock(std::string(200, 'x')), LinkResult::Ok); },
+       nullptr, 1709},
+  };
+  line_.StartNoise();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    line_.SetBaudRate(c.baud);
+    std::string block;
+    ASSERT_EQ(line_.TakeEcr(7, block), LinkResult::Ok);  // the register acknowledges the block
+    emulator_.ClearRecord();
+    const auto start = SteadyClock::now();
+    c.transmit();
+    const std::string frame = c.frame != nullptr ? c.frame : "BLOCK " + std::string(200, 'x');
+    // The first keep-alive after the transmission (one written just before it may come first).
+    std::optional<RegisterEmulator::Clock::time_point> keepAliveAt;
+    ASSERT_TRUE(emulator_.WaitFor(
+        [&] {
+          bool sent = false;
+          for (const auto& f : emulator_.ReceivedTimedFrames()) {
+            if (f.text == frame) sent = true;
+            if (sent && f.text == "NOISE") {
+              keepAliveAt = f.at;
+              return true;
+            }
+          }
+          return false;
+        },
+        5s));
+    const auto silence = std::chrono::duration_cast<std::chrono::microseconds>(*keepAliveAt - start);
+    EXPECT_GT(silence.count(), (c.wireMs + 330) * 1000);
+    EXPECT_LE(silence.count(), (c.wireMs + 330 + 100 + kSchedulingMarginMs) * 1000);
+  }
 }
 
 TEST_F(SerialLine, StartAndStopNoiseInEveryState) {
@@ -399,6 +499,41 @@ TEST(SerialLineErrors, EveryExchangeOnAClosedLineRaisesPortNotOpen) {
   EXPECT_NO_THROW(line.Close());
 }
 
+TEST(TransmitTimeTest, ByteTimeInTenthsOfAMicrosecondAndWholeMillisecondsRoundedUp) {
+  struct Case {
+    std::uint32_t baud;
+    std::uint32_t byteTime;  // 100,000,000 div baud
+    std::size_t bytes;
+    std::uint32_t ms;
+  };
+  const std::vector<Case> cases = {
+      {9600, 10416, 10, 11},      // 104,160 tenths of a microsecond
+      {9600, 10416, 4, 5},        // a take frame
+      {9600, 10416, 625, 651},    // 6,510,000: exactly 651 ms, not one more
+      {9600, 10416, 0, 0},
+      {1200, 83333, 1, 9},
+      {1200, 83333, 12, 100},     // 999,996
+      {1200, 83333, 255, 2125},   // 21,249,915
+      {2400, 41666, 4, 17},
+      {4800, 20833, 48, 100},     // 999,984
+      {14400, 6944, 4, 3},
+      {19200, 5208, 2, 2},
+      {28800, 3472, 3, 2},
+      {38400, 2604, 4, 2},
+      {38400, 2604, 1, 1},
+      {10000, 10000, 5, 5},       // whole milliseconds stay as they are
+      {57600, 1736, 6, 2},        // a speed outside the table has its times too
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.baud) + " bit/s, " + std::to_string(c.bytes) + " bytes");
+    TSimpleComObject line;
+    line.SetBaudRate(c.baud);
+    EXPECT_EQ(line.BaudRate(), c.baud);
+    EXPECT_EQ(line.ByteTime(), c.byteTime);
+    EXPECT_EQ(line.TransmitTime(c.bytes), c.ms);
+  }
+}
+
 TEST(LinkDeadlineTest, PassesOnlyAfterItsSpanAcrossTheWrapAndFromAFutureBase) {
   struct Case {
     const char* name;
@@ -439,11 +574,11 @@ TEST(SerialLineWrap, DeadlinesHoldAcrossTheTickWrap) {
     const long long took = MillisecondsSince(takeStart);
     if (takes % 2 == 1) {
       EXPECT_EQ(result, LinkResult::TimeOut) << takes;
-      EXPECT_GE(took, 50) << takes;
+      EXPECT_GE(took, kTakeFrameMs + 50) << takes;
     } else {
       EXPECT_EQ(result, LinkResult::Ok) << takes;
     }
-    EXPECT_LT(took, 1000) << takes;
+    EXPECT_LE(took, kTakeFrameMs + 50 + kSchedulingMarginMs) << takes;
     ++takes;
   }
   // The keep-alive still sees the silence after the wrap.
