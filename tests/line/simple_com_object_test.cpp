@@ -566,21 +566,29 @@ TEST(SerialLineWrap, DeadlinesHoldAcrossTheTickWrap) {
   std::string block;
   const auto start = SteadyClock::now();
   int takes = 0;
-  // Take exchanges, good and silent, until well past the wrap.
+  int goodAfterTheWrap = 0;
+  // Take exchanges, good and silent, until well past the wrap. Every time-out comes after
+  // the whole first-LF wait, never earlier; a good register's take may time out too when a
+  // loaded machine keeps the emulator from answering within that wait.
   while (MillisecondsSince(start) < 700) {
-    emulator.Register(7).StaySilent(EmulatorReply::Take, takes % 2);
+    const bool silent = takes % 2 == 1;
+    emulator.Register(7).StaySilent(EmulatorReply::Take, silent ? 1 : 0);
     const auto takeStart = SteadyClock::now();
     const LinkResult result = line.TakeEcr(7, block);
     const long long took = MillisecondsSince(takeStart);
-    if (takes % 2 == 1) {
+    if (silent) {
       EXPECT_EQ(result, LinkResult::TimeOut) << takes;
-      EXPECT_GE(took, kTakeFrameMs + 50) << takes;
-    } else {
+    } else if (result != LinkResult::TimeOut) {
       EXPECT_EQ(result, LinkResult::Ok) << takes;
+      if (MillisecondsSince(start) > 400) ++goodAfterTheWrap;
+    }
+    if (result == LinkResult::TimeOut) {
+      EXPECT_GE(took, kTakeFrameMs + 50) << takes;
     }
     EXPECT_LE(took, kTakeFrameMs + 50 + kSchedulingMarginMs) << takes;
     ++takes;
   }
+  EXPECT_GE(goodAfterTheWrap, 1);
   // The keep-alive still sees the silence after the wrap.
   emulator.ClearRecord();
   EXPECT_TRUE(emulator.WaitForFrames("NOISE", 1, 3s));
