@@ -34,10 +34,7 @@ void TrayIcon::SetImage(int entry) {
   desktop_.SetImage(TrayImage(entry));
 }
 
-void TrayIcon::SetHint(const QString& hint) {
-  hint_ = hint;
-  desktop_.SetHint(hint);
-}
+void TrayIcon::SetHint(const QString& hint) { desktop_.SetHint(hint); }
 
 void TrayIcon::Show() { desktop_.Show(); }
 

@@ -26,7 +26,7 @@ class TrayIcon : public QObject {
   int Image() const { return image_; }
 
   void SetHint(const QString& hint);
-  const QString& Hint() const { return hint_; }
+  const QString& Hint() const { return desktop_.Hint(); }
 
   void Show();
   void Hide();
@@ -44,7 +44,6 @@ class TrayIcon : public QObject {
  private:
   DesktopTrayIcon desktop_;
   int image_ = 1;
-  QString hint_;
 };
 
 }  // namespace ecr

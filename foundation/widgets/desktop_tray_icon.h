@@ -54,6 +54,7 @@ class DesktopTrayIcon : public QObject {
 
   void SetImage(const QIcon& image);
   void SetHint(const QString& hint);
+  const QString& Hint() const { return hint_; }
   // Not owned; null for none.
   void SetPopupMenu(QMenu* menu);
 

@@ -39,10 +39,7 @@ void ClientTrayIcon::SetImage(int entry) {
     desktop_.SetImage(ClientTrayImage(entry));
 }
 
-void ClientTrayIcon::SetHint(const QString& hint) {
-    hint_ = hint;
-    desktop_.SetHint(hint);
-}
+void ClientTrayIcon::SetHint(const QString& hint) { desktop_.SetHint(hint); }
 
 void ClientTrayIcon::SetPopupMenu(QMenu* menu) { desktop_.SetPopupMenu(menu); }
 

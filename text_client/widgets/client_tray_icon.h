@@ -34,7 +34,7 @@ public:
     void SetImage(int entry);
     int Image() const { return image_; }
     void SetHint(const QString& hint);
-    const QString& Hint() const { return hint_; }
+    const QString& Hint() const { return desktop_.Hint(); }
     void SetPopupMenu(QMenu* menu);
     void Show();
     void Hide();
@@ -47,7 +47,6 @@ signals:
 private:
     DesktopTrayIcon desktop_;
     int image_ = kTrayImageStopped;
-    QString hint_;
 };
 
 }  // namespace ecr
