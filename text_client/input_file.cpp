@@ -11,6 +11,7 @@
 
 #include "netcontroller/nc_fields.h"
 #include "platform/dir_search.h"
+#include "platform/program_path.h"
 #include "text_client/output_target.h"
 
 namespace ecr {
@@ -373,7 +374,7 @@ FinishOutcome InputFile::ApplyOutputAction(const std::string& inputFile) {
         if (::unlink(inputFile.c_str()) != 0) Log(ErrnoText(("Cannot delete " + inputFile).c_str()));
         return FinishOutcome::ActionApplied;
     }
-    const std::string name(inputFile.substr(inputFile.rfind('/') + 1));
+    const std::string_view name = FileNameOf(inputFile);
     const std::string outputName =
         action == "UNIQUE"
             ? MakeUniqueOutputName(settings_.OutputPath, kUniqueNamePrefix, settings_.OutputExt)

@@ -5,6 +5,7 @@
 
 #include "foundation/file_version.h"
 #include "netcontroller/nc_fields.h"
+#include "platform/program_path.h"
 #include "server/client_message.h"
 #include "server/receipt_ref.h"
 
@@ -14,8 +15,6 @@ namespace {
 bool IsLinkError(std::uint8_t code) {
     return code == erTimeOut || code == erBadLine || code == erInvalidByte;
 }
-
-std::string FileNameOnly(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 }  // namespace
 
@@ -348,7 +347,7 @@ void SellingLoop::ProcessingTick() {
         // The newest accepted line's register, also when its result is written already (a
         // final reply without the early one leaves no line outstanding).
         host_.ShowNotReadyDialog("Cash Register " + std::to_string(input_.NewestRegisterNumber()) +
-                                 " not ready.\r\nFile: " + FileNameOnly(input_.FileName()));
+                                 " not ready.\r\nFile: " + std::string(FileNameOf(input_.FileName())));
     }
 }
 
