@@ -87,6 +87,11 @@ bool ExchangeContext::LeaveQueue(TEcr& ecr, int clientId) {
   return false;
 }
 
+void ExchangeContext::LeaveQueueWholly(TEcr& ecr, int clientId) {
+  while (LeaveQueue(ecr, clientId)) {
+  }
+}
+
 void ExchangeContext::SendToSetOwner(ClientSender& server, int logNo, int setNo,
                                      std::string_view message) {
   if (setNo < 1 || setNo > kSetCount || logNo < 1 || logNo > kMaxLogNo) return;

@@ -57,6 +57,9 @@ class ExchangeContext {
   // Removes the first entry of clientId from the register's subscriber queue (the entries
   // behind it move up, the freed last place becomes 0); false when it has none.
   static bool LeaveQueue(TEcr& ecr, int clientId);
+  // Removes every entry of clientId: its slot number goes to the next connection, which
+  // must not inherit them.
+  static void LeaveQueueWholly(TEcr& ecr, int clientId);
   // To the owner of SET setNo of register logNo (1..14; other numbers send nothing).
   void SendToSetOwner(ClientSender& server, int logNo, int setNo, std::string_view message);
 

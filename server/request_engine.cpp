@@ -85,7 +85,7 @@ void RequestEngine::ClientDisconnected(ClientSender& /*server*/, PollingControl*
       set = TSetDescr{};
       if (IsWorkingSet(setNo)) context_.EcrUseDec(poller, logNo);
     }
-    ExchangeContext::LeaveQueue(ecr, clientId);
+    ExchangeContext::LeaveQueueWholly(ecr, clientId);
   }
 }
 

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "server/client_message.h"
 #include "server/commands.h"
@@ -24,7 +26,8 @@ class EngineOverTcpTest : public ::testing::Test {
   void SetUp() override {
     testing_support::EnsureApplication();
     server.SetLocalPort(0);
-    server.OnConnect = [this](std::uint16_t) {
+    server.OnConnect = [this](std::uint16_t id) {
+      clientIds.push_back(id);
       ++connects;
       engine.ClientConnected();
     };
@@ -58,6 +61,7 @@ class EngineOverTcpTest : public ::testing::Test {
   testing_support::RecordingPoller poller;
   RequestEngine engine{settings, saver, "v1.0.21.1"};
   TSockServer server;
+  std::vector<std::uint16_t> clientIds;  // of each connection, in order
   int connects = 0;
   int disconnects = 0;
 };
@@ -104,6 +108,26 @@ TEST_F(EngineOverTcpTest, ADisconnectFreesTheSetsForOthers) {
   EXPECT_FALSE(engine.PollingActive());
   second->SendMessage(Request(1, cmdOpen, 4));
   EXPECT_EQ(second->ReadMessage(), Reply(1, 1, 4, 0, "HARBENDIX"));
+}
+
+TEST_F(EngineOverTcpTest, TheNextConnectionInASlotInheritsNoSubscription) {
+  settings.SubscriberPassword = "secret";
+  auto first = Connect();
+  for (int join = 0; join < 2; ++join) {
+    first->SendMessage(Request(254, cmdOpen, 4, "secret"));
+    EXPECT_EQ(first->ReadMessage(), Reply(254, 1, 4, 0));
+  }
+  first->Close();
+  ASSERT_TRUE(PumpUntil([&] { return disconnects == 1; }));
+
+  auto second = Connect();
+  ASSERT_EQ(clientIds.size(), 2u);
+  EXPECT_EQ(clientIds[1], clientIds[0]);
+  second->SendMessage(Request(254, cmdOpen, 4, "wrong"));
+  EXPECT_EQ(second->ReadMessage(), Reply(254, 1, 4, 8));
+  // A register message for the subscribers of register 4 reaches nobody.
+  engine.OnEcrMessage(server, &poller, 4, "123456;4;0;X;", 0);
+  EXPECT_TRUE(second->NothingArrives(std::chrono::milliseconds(200)));
 }
 
 }  // namespace

@@ -310,9 +310,9 @@ TEST_F(RequestEngineTest, DisconnectFreesEverythingTheClientHeld) {
   EXPECT_EQ(freed.Payload, "");
   EXPECT_EQ(engine.EcrSnapshot(6).UseCount, 1);  // client 7 still holds SET 1
   const TEcr five = engine.EcrSnapshot(5);
-  ASSERT_EQ(five.QueueCount, 2);  // only the first of client 4's two entries goes
+  ASSERT_EQ(five.QueueCount, 1);  // both of client 4's entries go
   EXPECT_EQ(five.Queue[0], 7);
-  EXPECT_EQ(five.Queue[1], 4);
+  EXPECT_EQ(five.Queue[1], 0);
   EXPECT_EQ(five.Queue[2], 0);
   EXPECT_EQ(engine.EcrSnapshot(8).QueueCount, 0);
   engine.ClientDisconnected(sender, &poller, 7);
