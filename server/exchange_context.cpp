@@ -112,6 +112,8 @@ void ExchangeContext::EcrUseInc(PollingControl* poller, int ecr) {
       poller->StartNoise();
       poller->CancelExchange();
     }
+    // The exchange that the cancel ended takes no answer any more.
+    ClearCurrentExchange();
     PollingActive = 1;
   }
   ++record.UseCount;

@@ -64,7 +64,8 @@ class ExchangeContext {
   void SendToSetOwner(ClientSender& server, int logNo, int setNo, std::string_view message);
 
   // The use count of working SETs that keeps a register on the poll list. poller may be
-  // null (service not running): the count still changes.
+  // null (service not running): the count still changes. When polling starts again, the
+  // polling thread's wait (if any) is cancelled and no OnLine exchange is open any more.
   void EcrUseInc(PollingControl* poller, int ecr);
   void EcrUseDec(PollingControl* poller, int ecr);
 

@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "foundation/log_file.h"
@@ -52,11 +55,17 @@ class RegisterRoadOverLine : public ::testing::Test {
     testing_support::EnsureApplication();
     log.Open();
     server.SetLocalPort(0);
-    server.OnConnect = [this](std::uint16_t) { engine.ClientConnected(); };
+    server.OnConnect = [this](std::uint16_t id) {
+      clientIds.push_back(id);
+      engine.ClientConnected();
+    };
     server.OnDataIn = [this](std::uint16_t id, const std::string& data) {
       engine.DispatchRequest(server, &control, id, data);
     };
-    server.OnDisconnect = [this](std::uint16_t id) { engine.ClientDisconnected(server, &control, id); };
+    server.OnDisconnect = [this](std::uint16_t id) {
+      engine.ClientDisconnected(server, &control, id);
+      ++disconnects;
+    };
     server.Open();
 
     line.SetLog(log);
@@ -103,6 +112,8 @@ class RegisterRoadOverLine : public ::testing::Test {
     return PumpUntil(condition, testing_support::kWaitLimit);
   }
 
+  std::vector<std::uint16_t> clientIds;  // of each connection, in order
+  int disconnects = 0;
   TempDir dir;
   LogFile log{dir.File("server.log")};
   RegisterEmulator emulator;
@@ -183,6 +194,29 @@ TEST_F(RegisterRoadOverLine, SaleQuestionIsAnsweredFromTheQueuedRequest) {
   EXPECT_EQ(Next(*owner), "13/4/7 err 0 ref 1/1/123456/4 [1;X;1.5;2;]");
   EXPECT_TRUE(EmulatorSees([&] { return ecr7.QueuedMessages() == 0; }));
   EXPECT_EQ(ecr7.OnLineAnswers().size(), 1u);
+}
+
+TEST_F(RegisterRoadOverLine, AnswerAfterTheNextOpenRestartedPollingIsTooLate) {
+  auto asker = Connect();
+  Open(*asker, 1);
+  ecr7.QueueOnLineMessage("123456;3;1;Q;");
+  EXPECT_EQ(Next(*asker), "1/129/7 err 0 [123456;3;Q;1;1;]");
+  // From here on the register leaves its takes unanswered, so that no status of its own
+  // ends the exchange before the answer below arrives.
+  ecr7.StaySilent(EmulatorReply::Take);
+  // The register waits for the answer; its only working SET is given back, polling stops.
+  asker->Close();
+  ASSERT_TRUE(EmulatorSees([&] { return !engine.PollingActive(); }));
+
+  auto next = Connect();
+  Open(*next, 1);
+  next->SendMessage(Request(1, cmdAnswer, "LATE;"));
+  EXPECT_EQ(Next(*next), "1/4/7 err 6 []");
+  ecr7.Behave();
+  const int takes = ecr7.Takes();
+  ASSERT_TRUE(EmulatorSees([&] { return ecr7.Takes() > takes + 1; }));
+  EXPECT_TRUE(ecr7.OnLineAnswers().empty());
+  EXPECT_TRUE(next->NothingArrives(100ms));
 }
 
 }  // namespace
