@@ -193,9 +193,7 @@ void RequestEngine::AskFPSell(ClientSender& server, PollingControl* poller, int 
       default: return Reject(erUnknownCommand);
     }
   };
-  if (RunAsk(context_, server, poller, LogNo, block, "AskFPSell", false, plan)) {
-    takenOver_ = {LogNo, kFiscalSet, false};
-  }
+  RunAsk(context_, server, poller, LogNo, block, "AskFPSell", false, plan);
 }
 
 void RequestEngine::AskFPPrint(ClientSender& server, PollingControl* poller, int LogNo, const std::string& block) {
@@ -208,9 +206,7 @@ void RequestEngine::AskFPPrint(ClientSender& server, PollingControl* poller, int
       default: return Reject(erUnknownCommand);
     }
   };
-  if (RunAsk(context_, server, poller, LogNo, block, "AskFPPrint", true, plan)) {
-    takenOver_ = {LogNo, kFiscalSet, false};
-  }
+  RunAsk(context_, server, poller, LogNo, block, "AskFPPrint", true, plan);
 }
 
 void RequestEngine::AskRec(ClientSender& server, PollingControl* poller, int LogNo, const std::string& block) {
@@ -243,7 +239,6 @@ void RequestEngine::AskRec(ClientSender& server, PollingControl* poller, int Log
     }
     if (poller != nullptr) poller->SetOnLineAnswer(number == 0 ? "F;;;;;;" : "H;;;;;;");
     set.State = kStateSent;
-    takenOver_ = {LogNo, kFiscalSet, false};
     return;
   }
 
@@ -272,9 +267,7 @@ void RequestEngine::AskRec(ClientSender& server, PollingControl* poller, int Log
       default: return Reject(erUnknownCommand);
     }
   };
-  if (RunAsk(context_, server, poller, LogNo, block, "AskRec", false, plan)) {
-    takenOver_ = {LogNo, kFiscalSet, false};
-  }
+  RunAsk(context_, server, poller, LogNo, block, "AskRec", false, plan);
   if (set.Command == 11 && context_.WaitRes.SetNo == kFiscalSet && context_.WaitRes.Command == 11 &&
       context_.WaitRes.Deferred == 1) {
     // The owner hears at once that the answer is on its way; only the send result follows.
@@ -282,7 +275,6 @@ void RequestEngine::AskRec(ClientSender& server, PollingControl* poller, int Log
     context_.WaitRes.Command = cmdAnswerSent;
     context_.AnswerCurrentExchange(server, erNoError);
     context_.WaitRes.Command = 11;
-    earlyReplySent_ = true;
   }
 }
 

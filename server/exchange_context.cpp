@@ -36,6 +36,22 @@ void ExchangeContext::SetExchange(std::uint8_t SetNo, std::uint8_t Command, std:
   WaitRes.Payload.assign(Payload);
   WaitRes.Block.assign(Block);
   WaitRes.Deferred = 0;
+  WaitRes.Tenure = 0;
+  WaitRes.Request = 0;
+  if (SetNo >= 1 && SetNo <= kSetCount && LogNo >= 1 && LogNo <= kMaxLogNo) {
+    const TSetDescr& asker = EcrTable.At(LogNo).Set(SetNo);
+    WaitRes.Tenure = asker.Tenure;
+    WaitRes.Request = asker.Request;
+  }
+}
+
+TSetDescr* ExchangeContext::PendingOwedRequest() {
+  if (WaitRes.SetNo < 1 || WaitRes.SetNo > kSetCount || WaitRes.LogNo < 1 || WaitRes.LogNo > kMaxLogNo) {
+    return nullptr;
+  }
+  TSetDescr& set = EcrTable.At(WaitRes.LogNo).Set(WaitRes.SetNo);
+  if (set.Command == 0 || set.Request != WaitRes.Request || set.Tenure != WaitRes.Tenure) return nullptr;
+  return &set;
 }
 
 void ExchangeContext::AnswerCurrentExchange(ClientSender& server, std::uint8_t ErrorCode) {
@@ -48,15 +64,20 @@ void ExchangeContext::AnswerCurrentExchange(ClientSender& server, std::uint8_t E
     set.SavedPayload = WaitRes.Payload;
     set.SavedCommand = WaitRes.Command;
     set.SavedBlock = WaitRes.Block;
+    set.SavedTenure = WaitRes.Tenure;
     WaitRes.Deferred = 0;
     WaitRes.Command = WaitRes.NextCommand;
   }
-  set.Command = 0;
-  set.State = kStateNone;
+  // A command cancelled and queued again, or queued by the SET's next owner, waits for the
+  // next exchange.
+  if (TSetDescr* done = PendingOwedRequest()) {
+    done->Command = 0;
+    done->State = kStateNone;
+  }
   if (set.Saved == 1 && OldFPMode) return;
   const std::string message = BuildClientMessage(WaitRes.SetNo, WaitRes.Command, WaitRes.LogNo,
                                                  ErrorCode, WaitRes.Block, WaitRes.Payload);
-  SendToClient(server, set.ClientId, message);
+  if (set.Tenure == WaitRes.Tenure) SendToClient(server, set.ClientId, message);
   if (WaitRes.SetNo % 2 == 1) SendToSetOwner(server, WaitRes.LogNo, WaitRes.SetNo + 1, message);
 }
 

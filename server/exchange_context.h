@@ -44,11 +44,19 @@ class ExchangeContext {
   void ClearCurrentExchange();
   bool IsCurrentExchange(int ecr, int set) const;
 
-  // Fills WaitRes and clears Deferred (NextCommand stays).
+  // Fills WaitRes and clears Deferred (NextCommand stays). The reply remembers who asked:
+  // the holding of SET SetNo of register LogNo and its pending command, as they are now.
   void SetExchange(std::uint8_t SetNo, std::uint8_t Command, std::uint8_t LogNo,
                    std::string_view Payload, std::string_view Block);
-  // Sends (or keeps, for a deferred reply) the reply owed in WaitRes.
+  // Sends (or keeps, for a deferred reply) the reply owed in WaitRes. The SET's owner gets
+  // it only while it still holds the SET it asked on, and the SET's pending command is
+  // done only when it is the one the reply answers; the monitor SET's copy always goes.
   void AnswerCurrentExchange(ClientSender& server, std::uint8_t ErrorCode);
+  // The SET whose pending command is the one the owed reply answers; null when nothing is
+  // owed, or when that command was cancelled or the SET changed hands since.
+  TSetDescr* PendingOwedRequest();
+  // A number never given out before (in this run of the program), for Tenure and Request.
+  std::uint64_t NewSerial() { return ++lastSerial_; }
 
   // Nothing is sent to client 0; a failing send is ignored (the socket server closes a
   // connection that fails and reports it as a disconnect).
@@ -89,6 +97,8 @@ class ExchangeContext {
   ServerSettings& settings_;
   SettingsSaver& saver_;
   EngineLog log_;
+  // Not reset with the table: a number stays unique across stops of the service.
+  std::uint64_t lastSerial_ = 0;
 };
 
 }  // namespace ecr

@@ -45,8 +45,6 @@ void RequestEngine::OnEcrStatus(ClientSender& server, PollingControl* poller, in
                                 const std::string& block, std::uint8_t /*result*/) {
   std::lock_guard<std::mutex> guard(mutex_);
   context_.ClearCurrentExchange();
-  earlyReplySent_ = false;
-  takenOver_ = {};
   if (!IsLogNo(logNo)) {
     Cancel(poller);
     return;
@@ -74,7 +72,6 @@ void RequestEngine::OnEcrStatus(ClientSender& server, PollingControl* poller, in
   std::string command = *letter + set.Payload;
   if (command.size() > kMaxMessageLength) command.resize(kMaxMessageLength);
   if (poller != nullptr) poller->SetInLineCommand(command);
-  takenOver_ = {logNo, kCommandSet, false};
 }
 
 void RequestEngine::OnCommandSent(ClientSender& server, PollingControl* poller, int logNo,
@@ -85,14 +82,13 @@ void RequestEngine::OnCommandSent(ClientSender& server, PollingControl* poller, 
     Cancel(poller);
     return;
   }
-  TSetDescr& set = context_.EcrTable.At(logNo).Set(kCommandSet);
   if (result == 0) {
-    // A command cancelled meanwhile is not pending any more, and one queued since is not sent.
-    if (!takenOver_.requeued && set.Command != 0) set.State = kStateSent;
+    // A command cancelled meanwhile is not pending any more, and one queued since (by the
+    // owner or by the SET's next owner) is not the one sent.
+    if (TSetDescr* sent = context_.PendingOwedRequest()) sent->State = kStateSent;
     return;
   }
-  AnswerKeepingPending(server, ErrorCodeOfLinkResult(result), takenOver_.requeued);
-  takenOver_ = {};
+  context_.AnswerCurrentExchange(server, ErrorCodeOfLinkResult(result));
   Cancel(poller);
 }
 
@@ -104,16 +100,11 @@ void RequestEngine::OnCommandAnswer(ClientSender& server, PollingControl* poller
     Cancel(poller);
     return;
   }
-  if (!takenOver_.requeued) {
-    TSetDescr& set = context_.EcrTable.At(logNo).Set(kCommandSet);
-    set.Command = 0;
-    set.State = kStateNone;
-  }
+  // The reply clears the command it answers (the register has had it, whatever came back).
   context_.WaitRes.Payload = block.substr(0, kMaxMessageLength);
   std::uint8_t errorCode = ErrorCodeOfLinkResult(result);
   if (result == 0 && !block.empty() && block.front() == 'E') errorCode = erEcrError;
-  AnswerKeepingPending(server, errorCode, takenOver_.requeued);
-  takenOver_ = {};
+  context_.AnswerCurrentExchange(server, errorCode);
   Cancel(poller);
 }
 
@@ -121,26 +112,10 @@ void RequestEngine::OnOnlineAnswerSent(ClientSender& server, PollingControl* pol
                                        std::uint8_t result) {
   std::lock_guard<std::mutex> guard(mutex_);
   context_.ClearCurrentExchange();
-  // The owner had its reply before the send (or cancelled its request), and may have queued
-  // its next request since: the reply to the send must not drop it.
-  AnswerKeepingPending(server, ErrorCodeOfLinkResult(result), earlyReplySent_ || takenOver_.requeued);
-  earlyReplySent_ = false;
-  takenOver_ = {};
+  // A request queued since the answer was handed over (after an early reply, a cancel, or
+  // by the SET's next owner) is not this reply's and stays pending.
+  context_.AnswerCurrentExchange(server, ErrorCodeOfLinkResult(result));
   Cancel(poller);
-}
-
-void RequestEngine::AnswerKeepingPending(ClientSender& server, std::uint8_t ErrorCode, bool keepPending) {
-  const TWaitRes& owed = context_.WaitRes;
-  if (!keepPending || owed.SetNo == 0 || owed.SetNo > kSetCount || !IsLogNo(owed.LogNo)) {
-    context_.AnswerCurrentExchange(server, ErrorCode);
-    return;
-  }
-  TSetDescr& set = context_.EcrTable.At(owed.LogNo).Set(owed.SetNo);
-  const std::uint8_t command = set.Command;
-  const std::uint8_t state = set.State;
-  context_.AnswerCurrentExchange(server, ErrorCode);
-  set.Command = command;
-  set.State = state;
 }
 
 }  // namespace ecr

@@ -113,8 +113,6 @@ void RequestEngine::AcceptEcrMessage(TBasicCommunicationObject& /*sender*/, std:
 void RequestEngine::OnEcrMessage(ClientSender& server, PollingControl* poller, int logNo,
                                  const std::string& registerBlock, std::uint8_t /*result*/) {
   std::lock_guard<std::mutex> guard(mutex_);
-  earlyReplySent_ = false;
-  takenOver_ = {};
   if (!IsLogNo(logNo)) {
     context_.ClearCurrentExchange();
     Cancel(poller);
@@ -259,12 +257,10 @@ void RequestEngine::AnswerClient(ClientSender& server, int SetNo, int LogNo, std
   const std::string message =
       BuildClientMessage(static_cast<std::uint8_t>(SetNo), set.SavedCommand, static_cast<std::uint8_t>(LogNo),
                          ErrorCode, set.SavedBlock, set.SavedPayload);
-  ExchangeContext::SendToClient(server, set.ClientId, message);
+  // A reply kept for a client that has given the SET up since reaches its monitor only.
+  if (set.Tenure == set.SavedTenure) ExchangeContext::SendToClient(server, set.ClientId, message);
   if (SetNo % 2 == 1) context_.SendToSetOwner(server, LogNo, SetNo + 1, message);
-  set.Saved = 0;
-  set.SavedCommand = 0;
-  set.SavedPayload.clear();
-  set.SavedBlock.clear();
+  DropHeldBackReply(set);
 }
 
 }  // namespace ecr

@@ -16,6 +16,7 @@ constexpr std::string_view kServerName = "HARBENDIX";
 // A SET given back keeps the reply fields it holds; a new open clears them.
 void ReleaseSet(TSetDescr& set) {
   set.ClientId = 0;
+  set.Tenure = 0;
   set.Command = 0;
   set.State = kStateNone;
 }
@@ -118,8 +119,6 @@ void RequestEngine::SetOldFPMode(bool on) {
 void RequestEngine::ResetServerState() {
   std::lock_guard<std::mutex> guard(mutex_);
   context_.Reset();
-  earlyReplySent_ = false;
-  takenOver_ = {};
 }
 
 void RequestEngine::ClearCurrentExchange() {
@@ -244,14 +243,8 @@ void RequestEngine::OpenChannel(Request& request) {
     ReplyWithCopy(request, refusal, kServerName);
     return;
   }
-  TSetDescr& set = SetOf(request);
-  set.ClientId = static_cast<std::int16_t>(request.clientId);
-  set.Command = 0;
-  set.State = kStateNone;
-  set.Saved = 0;
-  set.SavedCommand = 0;
-  set.SavedPayload.clear();
-  set.SavedBlock.clear();
+  TakeSet(request);
+  DropHeldBackReply(SetOf(request));
   context_.EcrUseInc(request.poller, request.LogNo);
   // With the old fiscal-printer option the owner of SET 13 gets the open confirmed without
   // the server's name; its monitor still sees the name.
@@ -267,8 +260,13 @@ void RequestEngine::OpenMonitor(Request& request) {
     return;
   }
   Reply(request, erNoError);
+  TakeSet(request);
+}
+
+void RequestEngine::TakeSet(const Request& request) {
   TSetDescr& set = SetOf(request);
   set.ClientId = static_cast<std::int16_t>(request.clientId);
+  set.Tenure = context_.NewSerial();
   set.Command = 0;
   set.State = kStateNone;
 }
@@ -300,10 +298,7 @@ void RequestEngine::CancelCommand(Request& request) {
   TSetDescr& set = SetOf(request);
   set.State = kStateNone;
   set.Command = 0;
-  set.Saved = 0;
-  set.SavedCommand = 0;
-  set.SavedPayload.clear();
-  set.SavedBlock.clear();
+  DropHeldBackReply(set);
   ReplyWithCopy(request, erNoError);
 }
 
@@ -328,8 +323,7 @@ void RequestEngine::QueueCommand(Request& request) {
   set.Command = request.Command;
   set.State = kStateQueued;
   set.Payload = request.Payload;
-  // Queued after the request on the line was cancelled: it waits for the next exchange.
-  if (takenOver_.ecr == request.LogNo && takenOver_.set == request.SetNo) takenOver_.requeued = true;
+  set.Request = context_.NewSerial();
 }
 
 std::uint8_t RequestEngine::AnswerRefusal(const Request& request) const {

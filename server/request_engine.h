@@ -157,27 +157,14 @@ class RequestEngine {
   void AskFPPrint(ClientSender& server, PollingControl* poller, int LogNo, const std::string& block);
   void AskRec(ClientSender& server, PollingControl* poller, int LogNo, const std::string& block);
   void ClassifyFiscalEvent(ClientSender& server, int LogNo, int n, std::string B, bool layoutB);
-  // AnswerCurrentExchange; with keepPending the SET's pending command (queued since the
-  // reply's own request was taken over) stays as it is.
-  void AnswerKeepingPending(ClientSender& server, std::uint8_t ErrorCode, bool keepPending);
+  // Takes SET SetNo for the requester: a new holding, nothing pending.
+  void TakeSet(const Request& request);
 
   mutable std::mutex mutex_;
   ExchangeContext context_;
   const std::string versionText_;
   std::atomic<bool> quitConfirmed_{false};
   std::function<void()> closeMainWindow_;
-  // A receipt-line question answered its owner before the answer went out (and the owner
-  // may have queued its next request since): the reply after the send keeps that request.
-  bool earlyReplySent_ = false;
-  // The register and SET (5 or 13) whose queued request is on the line (0: none), and
-  // whether the owner has cancelled it and queued a new one since: the end of the exchange
-  // keeps the new one for the next.
-  struct TakenOver {
-    int ecr = 0;
-    int set = 0;
-    bool requeued = false;
-  };
-  TakenOver takenOver_;
 };
 
 }  // namespace ecr

@@ -196,6 +196,76 @@ TEST_F(RegisterRoadOverLine, SaleQuestionIsAnsweredFromTheQueuedRequest) {
   EXPECT_EQ(ecr7.OnLineAnswers().size(), 1u);
 }
 
+// Holds a register's answer back until the test lets it go (or a limit passes).
+class AnswerGate {
+ public:
+  void Open() {
+    {
+      std::lock_guard<std::mutex> guard(mutex_);
+      open_ = true;
+    }
+    opened_.notify_all();
+  }
+  void Wait(std::chrono::milliseconds limit) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    opened_.wait_for(lock, limit, [this] { return open_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable opened_;
+  bool open_ = false;
+};
+
+TEST_F(RegisterRoadOverLine, ReplyOfAClientThatLeftReachesOnlyTheMonitorAndTheNextOwnerGetsItsOwn) {
+  // The first command's answer is held back until the next owner has queued its own; the
+  // register must answer within 8000 ms of a command, so the hold ends at 6000 ms at most.
+  auto gate = std::make_shared<AnswerGate>();
+  auto answers = std::make_shared<std::atomic<int>>(0);
+  ecr7.SetResponder([gate, answers](const std::string&) {
+    const int number = ++*answers;
+    if (number == 1) gate->Wait(6000ms);
+    return "DONE-" + std::to_string(number);
+  });
+  struct OpenAtEnd {
+    std::shared_ptr<AnswerGate> gate;
+    ~OpenAtEnd() { gate->Open(); }
+  } openAtEnd{gate};
+
+  auto monitor = Connect();
+  Open(*monitor, 6);
+  auto asker = Connect();
+  Open(*asker, 5);
+  EXPECT_EQ(Next(*monitor), "5/1/7 err 0 []");
+  EXPECT_EQ(Next(*monitor), "5/1/7 err 0 [HARBENDIX]");
+  asker->SendMessage(Request(5, 9, "AAA;"));
+  EXPECT_EQ(Next(*monitor), "5/9/7 err 0 [AAA;]");
+  // The command is on the line, its answer awaited; the asker goes away.
+  ASSERT_TRUE(EmulatorSees([&] { return ecr7.Commands().size() == 1; }));
+  asker->Close();
+  ASSERT_TRUE(EmulatorSees([&] { return disconnects == 1; }));
+
+  // The next connection takes the slot the asker had, and the SET, and queues the same request.
+  auto next = Connect();
+  Open(*next, 5);
+  ASSERT_EQ(clientIds.size(), 3u);
+  EXPECT_EQ(clientIds[2], clientIds[1]);
+  EXPECT_EQ(Next(*monitor), "5/1/7 err 0 []");
+  EXPECT_EQ(Next(*monitor), "5/1/7 err 0 [HARBENDIX]");
+  next->SendMessage(Request(5, 9, "AAA;"));
+  EXPECT_EQ(Next(*monitor), "5/9/7 err 0 [AAA;]");
+  gate->Open();
+
+  EXPECT_EQ(Next(*monitor), "5/9/7 err 0 [DONE-1]");
+  EXPECT_EQ(Next(*monitor), "5/9/7 err 0 [DONE-2]");
+  EXPECT_EQ(Next(*next), "5/9/7 err 0 [DONE-2]");
+  // Its request ran once: the register is polled on and hears nothing more.
+  const int takes = ecr7.Takes();
+  ASSERT_TRUE(EmulatorSees([&] { return ecr7.Takes() > takes + 2; }));
+  EXPECT_EQ(ecr7.Commands(), (std::vector<std::string>{"IAAA;", "IAAA;"}));
+  EXPECT_TRUE(next->NothingArrives(100ms));
+}
+
 TEST_F(RegisterRoadOverLine, AnswerAfterTheNextOpenRestartedPollingIsTooLate) {
   auto asker = Connect();
   Open(*asker, 1);
