@@ -11,12 +11,14 @@
 #include <vector>
 
 #include "platform/exclusive_file.h"
+#include "tests/text_client/file_size_limit.h"
 #include "tests/text_client/temp_folder.h"
 
 namespace ecr {
 namespace {
 
 using namespace std::string_literals;
+using testing_support::FileSizeLimit;
 using testing_support::ReadFile;
 using testing_support::TempFolder;
 using testing_support::WriteFile;
@@ -178,11 +180,12 @@ TEST_F(InputFileTest, ResultsAreWrittenInPlaceIntoTheirOwnLines) {
     EXPECT_EQ(input.OutstandingLines(), 4);
 
     // Out of order: newest first, the oldest last.
-    EXPECT_TRUE(input.WriteLineResult(ids[3], 99, 1, 0));
-    EXPECT_TRUE(input.WriteLineResultWithTotals(ids[1], 1234, 3, "x;y;2;15;42;", 0));
-    EXPECT_TRUE(input.WriteLineResult(ids[2], 5, 0, 22));
-    EXPECT_TRUE(input.WriteLineResult(ids[0], 1234, 0, 0));
-    EXPECT_FALSE(input.WriteLineResult(ids[0], 1, 1, 1));  // no longer outstanding
+    EXPECT_EQ(input.WriteLineResult(ids[3], 99, 1, 0), ResultWrite::Written);
+    EXPECT_EQ(input.WriteLineResultWithTotals(ids[1], 1234, 3, "x;y;2;15;42;", 0), ResultWrite::Written);
+    EXPECT_EQ(input.WriteLineResult(ids[2], 5, 0, 22), ResultWrite::Written);
+    EXPECT_EQ(input.WriteLineResult(ids[0], 1234, 0, 0), ResultWrite::Written);
+    // no longer outstanding
+    EXPECT_EQ(input.WriteLineResult(ids[0], 1, 1, 1), ResultWrite::NotOutstanding);
     EXPECT_EQ(input.OutstandingLines(), 0);
     input.FinishInputFile();
 
@@ -338,27 +341,6 @@ private:
     std::string path_;
 };
 
-// While it lives, files this process writes cannot grow past `bytes`, as on a full disk:
-// a write beyond fails with EFBIG (the signal it would raise is ignored meanwhile).
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &previous_);
-        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = previous_;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &previous_);
-        std::signal(SIGXFSZ, previousHandler_);
-    }
-
-private:
-    rlimit previous_{};
-    void (*previousHandler_)(int) = SIG_DFL;
-};
-
 // Finishes "day.inp" of `content` with `action` into `outputFolder`; `roomForBytes` limits
 // the files written meanwhile. Then checks that the file was moved whole into the output
 // folder as its only file, or else kept whole with "Cannot move" logged.
@@ -475,7 +457,7 @@ TEST_F(InputFileTest, NothingHappensWithoutAFile) {
     EXPECT_EQ(input.ReadInputByte(), -1);
     EXPECT_FALSE(input.ParseNextInputLine());
     EXPECT_TRUE(input.EndOfFile());
-    EXPECT_FALSE(input.WriteLineResult(1, 0, 0, 0));
+    EXPECT_EQ(input.WriteLineResult(1, 0, 0, 0), ResultWrite::NotOutstanding);
     EXPECT_EQ(input.FinishInputFile(), FinishOutcome::NothingOpen);
     EXPECT_FALSE(input.OpenNextInputFile());
 }
