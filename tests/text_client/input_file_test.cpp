@@ -443,6 +443,62 @@ TEST_F(InputFileTest, OutputThatWouldBeAnInputFileKeepsTheFile) {
     }
 }
 
+// The file in work loses its name to a new file (written aside and renamed into place):
+// finishing it works on what is open and never touches the new file; where the file sold
+// cannot go out, it is kept in the input folder under a name of its own.
+TEST_F(InputFileTest, FileSoldWhoseNameWentToANewFileIsFinishedFromWhatIsOpen) {
+    const std::string sold = "S,1,000011,1,Ok;a1;\n";
+    const std::string handedOver = "S,1,______,_,__;b1;\n";
+    struct Case {
+        const char* name;
+        const char* action;
+        const char* outputFolder;  // below the test's folder
+        bool keep;                 // KeepInputFile in place of FinishInputFile
+        const char* output;        // the file sold in the output folder, or nullptr
+    };
+    const Case cases[] = {
+        {"replace", "REPLACE", "out/", false, "day.OUT"},
+        {"append", "APPEND", "out/", false, "day.OUT"},
+        {"no output", "NO_OUTPUT", "out/", false, nullptr},
+        {"replace into a missing folder", "REPLACE", "missing/", false, nullptr},
+        {"kept", "REPLACE", "out/", true, nullptr},
+    };
+    for (const Case& c : cases) {
+        TempFolder folder;
+        settings_.InputPath = folder.Sub("in");
+        folder.Sub("out");
+        settings_.OutputPath = folder.Path() + c.outputFolder;
+        settings_.Action = c.action;
+        log_.clear();
+        WriteFile(In("day.inp"), sold);
+        InputFile input = MakeInput();
+        ASSERT_TRUE(input.OpenNextInputFile()) << c.name;
+        WriteFile(In("day.new"), handedOver);
+        std::filesystem::rename(In("day.new"), In("day.inp"));
+        if (c.keep) {
+            input.KeepInputFile();
+        } else {
+            EXPECT_EQ(input.FinishInputFile(), FinishOutcome::ActionApplied) << c.name;
+        }
+        EXPECT_EQ(ReadFile(In("day.inp")), handedOver) << c.name;
+        std::vector<std::string> names = NamesIn(settings_.InputPath);
+        if (c.output) {
+            EXPECT_EQ(names, std::vector<std::string>{"day.inp"}) << c.name;
+            EXPECT_EQ(ReadFile(settings_.OutputPath + c.output), sold) << c.name;
+        } else if (std::string(c.action) == "NO_OUTPUT") {
+            EXPECT_EQ(names, std::vector<std::string>{"day.inp"}) << c.name;
+            EXPECT_TRUE(NamesIn(settings_.OutputPath).empty()) << c.name;
+        } else {
+            // Kept under a unique name with the input extension: sold again if it must be.
+            ASSERT_EQ(names.size(), 2u) << c.name;
+            const std::string kept = names[0] == "day.inp" ? names[1] : names[0];
+            EXPECT_TRUE(IsUniqueName(kept, "Wx", "INP")) << kept;
+            EXPECT_EQ(ReadFile(In(kept)), sold) << c.name;
+        }
+        EXPECT_FALSE(log_.empty()) << c.name;
+    }
+}
+
 TEST_F(InputFileTest, UniqueNamesAvoidExistingFiles) {
     InputFile first = MakeInput();
     std::string name = first.MakeUniqueOutputName(settings_.OutputPath, "Wxyz", "OUT");
