@@ -42,9 +42,11 @@ std::string CodeText(std::uint8_t code, bool totalsForm) {
     return text;
 }
 
-bool FileExists(const std::string& path) {
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0;
+// "%.6d,%.1d,%s" of number, digit and code text, cut to the 11 bytes of a result.
+std::string FormatResultWithCodeText(std::int32_t number, std::uint8_t digit, const std::string& codeText) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.6d,%.1d,%s", number, digit, codeText.c_str());
+    return std::string(text).substr(0, kResultLength);
 }
 
 }  // namespace
@@ -110,15 +112,11 @@ std::string DosToWindows(std::string_view data) {
 }
 
 std::string FormatLineResult(std::int32_t number, std::uint8_t digit, std::uint8_t code) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.6d,%.1d,%s", number, digit, CodeText(code, false).c_str());
-    return std::string(text).substr(0, kResultLength);
+    return FormatResultWithCodeText(number, digit, CodeText(code, false));
 }
 
 std::string FormatPendingLineResult(std::int32_t number, std::uint8_t digit) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.6d,%.1d,%s", number, digit, kOutcomeNotKnownCode);
-    return std::string(text).substr(0, kResultLength);
+    return FormatResultWithCodeText(number, digit, kOutcomeNotKnownCode);
 }
 
 std::string FormatLineResultWithTotals(

@@ -45,11 +45,6 @@ bool ReadWhole(int fd, std::string& content) {
     return true;
 }
 
-bool Exists(const std::string& path) {
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0;
-}
-
 // Renames `from` to `to` unless `to` exists. A file system without RENAME_NOREPLACE gets a
 // hard link and an unlink, which refuse an existing target just as well.
 bool RenameNoReplace(const std::string& from, const std::string& to) {
@@ -66,7 +61,7 @@ std::string AsideName(const std::string& path) {
     std::string name;
     for (unsigned attempt = 0; attempt < kAsideAttempts; ++attempt) {
         name = stem + std::to_string(attempt);
-        if (!Exists(name)) break;
+        if (!FileExists(name)) break;
     }
     return name;
 }
@@ -74,6 +69,11 @@ std::string AsideName(const std::string& path) {
 }  // namespace
 
 std::string ErrnoText(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+bool FileExists(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
 
 SoldFile::SoldFile(const ExclusiveFile& file, const std::string& path, LogSink log)
     : file_(file), path_(path), log_(std::move(log)) {}

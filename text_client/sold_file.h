@@ -64,4 +64,7 @@ private:
 // "what: " and the text of errno.
 std::string ErrnoText(const std::string& what);
 
+// True when something is there under `path` (a symbolic link counts itself).
+bool FileExists(const std::string& path);
+
 }  // namespace ecr
