@@ -619,6 +619,21 @@ public:
         Reply(copSell, static_cast<std::uint8_t>(logNo), 0, ref);
     }
     void CancelReply(int logNo) { Reply(cmdCancelSet, static_cast<std::uint8_t>(logNo), 0); }
+    // a1 of register 1 reached the register (early reply `ref`), and a2 went out after it.
+    void FirstLineOutSecondSent(const std::string& ref, int secondRegister = 1) {
+        Start();
+        ExpectOpen(1);
+        ExpectRequest(1, "a1");
+        Early(1, ref);
+        if (secondRegister != 1) ExpectOpen(secondRegister);
+        ExpectRequest(secondRegister, "a2");
+    }
+    // The same with a2 for register 2, which stays silent: the user cancels the file.
+    void CancelWhileRegisterTwoIsSilent() {
+        FirstLineOutSecondSent(Ref(1, 11, 1), 2);
+        CancelWhenNotReady();
+        ExpectCancel(2);
+    }
     void CancelWhenNotReady() {
         ASSERT_TRUE(loop_.RunUntil([&] { return host_.dialogShown; }, 10000));
         Answer(NotReadyAnswer::Cancel);
@@ -691,11 +706,7 @@ TEST_P(SellingSequenceTest, SoldOnceIntoItsOwnLine) {
 std::vector<SequenceCase> HandOverCases() {
     // a.inp's first line sold, its second one sent, when a new a.inp replaces it.
     const auto play = [](SellingSequenceTest& t) {
-        t.Start();
-        t.ExpectOpen(1);
-        t.ExpectRequest(1, "a1");
-        t.Early(1, Ref(1, 11, 1));
-        t.ExpectRequest(1, "a2");
+        t.FirstLineOutSecondSent(Ref(1, 11, 1));
         t.Final(1, Ref(1, 11, 1));
         t.HandOver("day.inp", Line(1, "b1"));
         t.Early(1, Ref(2, 11, 2));
@@ -726,14 +737,7 @@ std::vector<SequenceCase> SequenceCases() {
         .inputs = {{"a.inp", Line(1, "a1") + Line(2, "a2") + Line(2, "a3")}, {"b.inp", Line(1, "b1")}},
         .play =
             [](SellingSequenceTest& t) {
-                t.Start();
-                t.ExpectOpen(1);
-                t.ExpectRequest(1, "a1");
-                t.Early(1, Ref(1, 11, 1));
-                t.ExpectOpen(2);
-                t.ExpectRequest(2, "a2");
-                t.CancelWhenNotReady();
-                t.ExpectCancel(2);
+                t.CancelWhileRegisterTwoIsSilent();
                 t.CancelReply(2);
                 t.ExpectRequest(1, "b1");
                 t.Final(1, Ref(1, 11, 1));  // owed by a1, whose file is finished
@@ -751,14 +755,7 @@ std::vector<SequenceCase> SequenceCases() {
         .inputs = {{"a.inp", Line(1, "a1") + Line(2, "a2") + Line(1, "a3")}},
         .play =
             [](SellingSequenceTest& t) {
-                t.Start();
-                t.ExpectOpen(1);
-                t.ExpectRequest(1, "a1");
-                t.Early(1, Ref(1, 11, 1));
-                t.ExpectOpen(2);
-                t.ExpectRequest(2, "a2");
-                t.CancelWhenNotReady();
-                t.ExpectCancel(2);
+                t.CancelWhileRegisterTwoIsSilent();
                 t.Early(2, Ref(1, 22, 5));  // register 2 took a2 before the cancel reached it
                 t.Final(1, Ref(1, 11, 1));
                 t.ExpectNothing();  // no a3
@@ -800,11 +797,7 @@ std::vector<SequenceCase> SequenceCases() {
         .inputs = {{"a.inp", Line(1, "a1") + Line(1, "a2")}},
         .play =
             [](SellingSequenceTest& t) {
-                t.Start();
-                t.ExpectOpen(1);
-                t.ExpectRequest(1, "a1");
-                t.Early(1, Ref(1, 11, 1));
-                t.ExpectRequest(1, "a2");
+                t.FirstLineOutSecondSent(Ref(1, 11, 1));
                 t.Final(1, Ref(1, 11, 1));
                 t.ServerCloses();
                 EXPECT_EQ(t.StopReason(), kStopServerClosed);
@@ -818,11 +811,7 @@ std::vector<SequenceCase> SequenceCases() {
         .inputs = {{"a.inp", Line(1, "a1") + Line(1, "a2")}},
         .play =
             [](SellingSequenceTest& t) {
-                t.Start();
-                t.ExpectOpen(1);
-                t.ExpectRequest(1, "a1");
-                t.Early(1, Ref(1, 1234, 5));
-                t.ExpectRequest(1, "a2");
+                t.FirstLineOutSecondSent(Ref(1, 1234, 5));
                 t.ServerDies();  // a1's final reply never comes, a2 was not sold
                 EXPECT_EQ(t.InputContent("a.inp"), Sold(1, 1234, 5, "??", "a1") + Line(1, "a2"));
                 EXPECT_EQ(t.StopReason(), kStopConnectionFailed);
