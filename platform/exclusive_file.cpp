@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -50,6 +51,14 @@ bool ExclusiveFile::Close() {
   const int result = ::close(std::exchange(fd_, -1));
   if (result != 0) error_ = errno;
   return result == 0;
+}
+
+bool ExclusiveFile::IsAt(const std::string& path) const {
+  if (fd_ < 0) return false;
+  struct stat opened {};
+  struct stat named {};
+  if (::fstat(fd_, &opened) != 0 || ::stat(path.c_str(), &named) != 0) return false;
+  return opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
 }  // namespace ecr

@@ -31,6 +31,10 @@ class ExclusiveFile {
   int LastError() const { return error_; }
   // Closes the descriptor (dropping the lock); returns false when close(2) reported an error.
   bool Close();
+  // True when `path` names the open file itself (same device and inode, symbolic links
+  // followed): false when the name was removed, or now holds another file, since it was
+  // opened.
+  bool IsAt(const std::string& path) const;
 
  private:
   int fd_ = -1;

@@ -172,6 +172,27 @@ bool WritesBackAsItself(std::string_view section, std::string_view key, std::str
     return !key.empty() && readKey && *readKey == key;
 }
 
+// Puts `value` into `lines`: its key's line replaced, or a line appended at the end of its
+// section (a missing section appended at the end of the file); new lines end with `ending`.
+void SetValue(std::vector<Line>& lines, const IniValue& value, const std::string& ending) {
+    std::string entry = value.key + "=" + value.value;
+    auto span = FindSection(lines, value.section);
+    if (!span) {
+        if (!lines.empty() && lines.back().ending.empty()) lines.back().ending = ending;
+        lines.push_back({"[" + value.section + "]", ending});
+        lines.push_back({entry, ending});
+    } else if (auto index = FindKey(lines, *span, value.key)) {
+        lines[*index].text = entry;
+        if (lines[*index].ending.empty()) lines[*index].ending = ending;
+    } else {
+        // After the section's last non-blank line, so blank separators stay between sections.
+        std::size_t insertAt = span->end;
+        while (insertAt > span->header + 1 && Trim(lines[insertAt - 1].text).empty()) --insertAt;
+        if (lines[insertAt - 1].ending.empty()) lines[insertAt - 1].ending = ending;
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), Line{entry, ending});
+    }
+}
+
 }  // namespace
 
 std::optional<std::int64_t> ParseIniInteger(std::string_view text) {
@@ -248,9 +269,15 @@ bool IniFile::sectionExists(std::string_view section) const {
 
 bool IniFile::writeString(std::string_view section, std::string_view key,
                           std::string_view value) {
-    if (!WritesBackAsItself(section, key, value)) {
-        errno = EINVAL;
-        return false;
+    return writeValues({IniValue{std::string(section), std::string(key), std::string(value)}});
+}
+
+bool IniFile::writeValues(const std::vector<IniValue>& values) {
+    for (const IniValue& entry : values) {
+        if (!WritesBackAsItself(entry.section, entry.key, entry.value)) {
+            errno = EINVAL;
+            return false;
+        }
     }
     std::vector<Line> lines;
     if (auto content = ReadWholeFile(path_)) lines = SplitLines(*content);
@@ -262,23 +289,7 @@ bool IniFile::writeString(std::string_view section, std::string_view key,
             break;
         }
     }
-    std::string entry = std::string(key) + "=" + std::string(value);
-
-    auto span = FindSection(lines, section);
-    if (!span) {
-        if (!lines.empty() && lines.back().ending.empty()) lines.back().ending = ending;
-        lines.push_back({"[" + std::string(section) + "]", ending});
-        lines.push_back({entry, ending});
-    } else if (auto index = FindKey(lines, *span, key)) {
-        lines[*index].text = entry;
-        if (lines[*index].ending.empty()) lines[*index].ending = ending;
-    } else {
-        // After the section's last non-blank line, so blank separators stay between sections.
-        std::size_t insertAt = span->end;
-        while (insertAt > span->header + 1 && Trim(lines[insertAt - 1].text).empty()) --insertAt;
-        if (lines[insertAt - 1].ending.empty()) lines[insertAt - 1].ending = ending;
-        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), Line{entry, ending});
-    }
+    for (const IniValue& value : values) SetValue(lines, value, ending);
 
     std::string content;
     for (const Line& line : lines) content += line.text + line.ending;

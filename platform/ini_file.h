@@ -29,8 +29,16 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ecr {
+
+// One key to write with IniFile::writeValues.
+struct IniValue {
+    std::string section;
+    std::string key;
+    std::string value;
+};
 
 class IniFile {
 public:
@@ -62,6 +70,10 @@ public:
     bool writeString(std::string_view section, std::string_view key, std::string_view value);
     bool writeInteger(std::string_view section, std::string_view key, std::int64_t value);
     bool writeBool(std::string_view section, std::string_view key, bool value);  // 1 or 0
+    // Writes every key, in their order, with one replacement of the file, so that a reader,
+    // a kill or a full disk finds the old file or the new one whole, never some of the keys
+    // written and others not. Any entry refused as above refuses them all (EINVAL).
+    bool writeValues(const std::vector<IniValue>& values);
 
 private:
     std::string path_;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "foundation/utf8_bytes.h"
+
 namespace ecr {
 namespace {
 
@@ -17,8 +19,8 @@ std::string ReadShortString(const std::array<std::uint8_t, 256>& bytes) {
     return std::string(reinterpret_cast<const char*>(bytes.data()) + 1, bytes[0]);
 }
 
-void WriteShortString(std::array<std::uint8_t, 256>& bytes, std::string_view text) {
-    text = text.substr(0, kMaxShortString);
+void WriteShortString(std::array<std::uint8_t, 256>& bytes, std::string_view password) {
+    const std::string text = CutUtf8ToBytes(password, kMaxPasswordBytes);
     bytes.fill(0);
     bytes[0] = static_cast<std::uint8_t>(text.size());
     std::copy(text.begin(), text.end(), bytes.begin() + 1);
@@ -80,19 +82,18 @@ ClientSettings LoadSettings(const IniFile& ini, std::string_view programFolder) 
 }
 
 bool SaveSettings(IniFile& ini, const ClientSettings& settings) {
-    bool ok = true;
-    ok &= ini.writeString("Server", "Address", settings.Address);
-    ok &= ini.writeInteger("Server", "Port", settings.Port);
-    ok &= ini.writeInteger("Server", "TimeOut", settings.TimeOut);
-    ok &= ini.writeString("Directories", "InputPath", settings.InputPath);
-    ok &= ini.writeString("Directories", "InputExt", settings.InputExt);
-    ok &= ini.writeString("Directories", "OutputPath", settings.OutputPath);
-    ok &= ini.writeString("Directories", "OutputExt", settings.OutputExt);
-    ok &= ini.writeString("Output", "Action", settings.Action);
-    ok &= ini.writeBool("Output", "SELL_WITH_EXT_PLU", settings.SELL_WITH_EXT_PLU);
-    ok &= ini.writeString("Encoding", "Encoding",
-                          settings.Encoding == TextEncoding::Dos ? "DOS" : "WINDOWS");
-    return ok;
+    return ini.writeValues({
+        {"Server", "Address", settings.Address},
+        {"Server", "Port", std::to_string(settings.Port)},
+        {"Server", "TimeOut", std::to_string(settings.TimeOut)},
+        {"Directories", "InputPath", settings.InputPath},
+        {"Directories", "InputExt", settings.InputExt},
+        {"Directories", "OutputPath", settings.OutputPath},
+        {"Directories", "OutputExt", settings.OutputExt},
+        {"Output", "Action", settings.Action},
+        {"Output", "SELL_WITH_EXT_PLU", settings.SELL_WITH_EXT_PLU ? "1" : "0"},
+        {"Encoding", "Encoding", settings.Encoding == TextEncoding::Dos ? "DOS" : "WINDOWS"},
+    });
 }
 
 std::string ClientPasswords::SystemPassword() const { return ReadShortString(SystemPasswordBytes); }

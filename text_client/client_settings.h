@@ -7,6 +7,7 @@
 // program's life and uses them on the main thread only.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -44,12 +45,16 @@ ClientSettings DefaultClientSettings(std::string_view programFolder);
 // without its final "/" gets one; an empty folder gives the default folder.
 ClientSettings LoadSettings(const IniFile& ini, std::string_view programFolder);
 
-// Writes every key in the order of the sections Server, Directories, Output, Encoding.
+// Writes every key in the order of the sections Server, Directories, Output, Encoding, in
+// one replacement of the file: a kill or a full disk leaves the old file or the new one.
 // False when the file could not be written.
 bool SaveSettings(IniFile& ini, const ClientSettings& settings);
 
 // `path` with a final "/" (unchanged when it has one; "" stays "").
 std::string WithFinalSlash(std::string_view path);
+
+// The most UTF-8 bytes a password keeps: what a short string holds.
+inline constexpr std::size_t kMaxPasswordBytes = 255;
 
 // The record of the settings store: two short strings of 256 bytes each (length byte, then
 // up to 255 bytes), both empty until set.
@@ -59,7 +64,8 @@ struct ClientPasswords {
 
     std::string SystemPassword() const;
     std::string LoginPassword() const;
-    void SetSystemPassword(std::string_view password);  // cut to 255 bytes
+    // Each cut to whole UTF-8 characters within 255 bytes.
+    void SetSystemPassword(std::string_view password);
     void SetLoginPassword(std::string_view password);
 };
 static_assert(sizeof(ClientPasswords) == 512, "the stored record has 512 bytes");

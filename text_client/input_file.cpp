@@ -25,8 +25,6 @@ constexpr std::size_t kReadChunk = 4096;
 constexpr std::uint8_t erSyntaxCode = 5;
 constexpr std::uint8_t erNotExecutedCode = 22;
 
-std::string ErrnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
-
 std::optional<int> ReadSignedDecimal(std::string_view text) {
     int value = 0;
     const char* begin = text.data();
@@ -44,39 +42,11 @@ std::string CodeText(std::uint8_t code, bool totalsForm) {
     return text;
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool ReadWhole(int fd, std::string& content) {
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) return false;
-    content.resize(static_cast<std::size_t>(info.st_size));
-    std::size_t done = 0;
-    while (done < content.size()) {
-        ssize_t n = ::pread(fd, content.data() + done, content.size() - done,
-                            static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        if (n == 0) break;  // shrank meanwhile: take what is there
-        done += static_cast<std::size_t>(n);
-    }
-    content.resize(done);
-    return true;
-}
-
-bool FileExists(const std::string& path) {
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0;
+// "%.6d,%.1d,%s" of number, digit and code text, cut to the 11 bytes of a result.
+std::string FormatResultWithCodeText(std::int32_t number, std::uint8_t digit, const std::string& codeText) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.6d,%.1d,%s", number, digit, codeText.c_str());
+    return std::string(text).substr(0, kResultLength);
 }
 
 }  // namespace
@@ -142,9 +112,11 @@ std::string DosToWindows(std::string_view data) {
 }
 
 std::string FormatLineResult(std::int32_t number, std::uint8_t digit, std::uint8_t code) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.6d,%.1d,%s", number, digit, CodeText(code, false).c_str());
-    return std::string(text).substr(0, kResultLength);
+    return FormatResultWithCodeText(number, digit, CodeText(code, false));
+}
+
+std::string FormatPendingLineResult(std::int32_t number, std::uint8_t digit) {
+    return FormatResultWithCodeText(number, digit, kOutcomeNotKnownCode);
 }
 
 std::string FormatLineResultWithTotals(
@@ -165,57 +137,6 @@ std::string FormatLineResultWithTotals(
     std::snprintf(text, sizeof text, "%.6d,%.1d,%s;%.1d;%.2d;%.4d", number, digit,
                   CodeText(code, true).c_str(), totals[0], totals[1], totals[2]);
     return std::string(text).substr(0, kTotalsResultLength);
-}
-
-bool AppendFileToFile(const std::string& target, const std::string& source, std::string& error) {
-    ExclusiveFile out(target, O_WRONLY | O_CREAT);
-    if (!out.IsOpen()) {
-        errno = out.LastError();
-        error = ErrnoText(("cannot open " + target).c_str());
-        return false;
-    }
-    ExclusiveFile in(source, O_RDONLY);
-    if (!in.IsOpen()) {
-        errno = in.LastError();
-        error = ErrnoText(("cannot open " + source).c_str());
-        return false;
-    }
-    std::string content;
-    if (!ReadWhole(in.Descriptor(), content)) {
-        error = ErrnoText(("cannot read " + source).c_str());
-        return false;
-    }
-    off_t oldLength = ::lseek(out.Descriptor(), 0, SEEK_END);
-    if (oldLength < 0) {
-        error = ErrnoText(("cannot seek " + target).c_str());
-        return false;
-    }
-    if (!WriteAll(out.Descriptor(), content.data(), content.size()) ||
-        ::fsync(out.Descriptor()) != 0) {
-        error = ErrnoText(("cannot write " + target).c_str());
-        // A half-written copy would repeat at the next try: take it back.
-        if (::ftruncate(out.Descriptor(), oldLength) != 0) {
-            error += "; " + ErrnoText("cannot cut back");
-        }
-        return false;
-    }
-    if (!out.Close()) {
-        error = ErrnoText(("cannot close " + target).c_str());
-        return false;
-    }
-    return true;
-}
-
-bool MoveFileTo(const std::string& source, const std::string& target) {
-    if (::rename(source.c_str(), target.c_str()) == 0) return true;
-    if (errno != EXDEV) return false;
-    std::string error;
-    if (FileExists(target)) return false;
-    if (!AppendFileToFile(target, source, error)) {
-        ::unlink(target.c_str());
-        return false;
-    }
-    return ::unlink(source.c_str()) == 0;
 }
 
 InputFile::InputFile(const ClientSettings& settings, LogSink log, std::uint32_t seed)
@@ -316,37 +237,67 @@ const OutstandingLine* InputFile::FindLine(std::uint64_t id) const {
     return nullptr;
 }
 
-bool InputFile::WriteAt(std::uint64_t id, const std::string& bytes) {
-    if (!file_.IsOpen()) return false;
+ResultWrite InputFile::WriteAt(std::uint64_t id, const std::string& bytes, bool forget) {
+    if (!file_.IsOpen()) return ResultWrite::NotOutstanding;
     auto line = outstanding_.begin();
     while (line != outstanding_.end() && line->Id != id) ++line;
-    if (line == outstanding_.end()) return false;
+    if (line == outstanding_.end()) return ResultWrite::NotOutstanding;
     const std::uint32_t offset = line->ResultOffset;
-    outstanding_.erase(line);
+    if (forget) {
+        outstanding_.erase(line);
+    } else {
+        line->OutcomePending = true;
+    }
     ssize_t n;
     do {
         n = ::pwrite(file_.Descriptor(), bytes.data(), bytes.size(), offset);
     } while (n < 0 && errno == EINTR);
     if (n != static_cast<ssize_t>(bytes.size())) {
-        Log(ErrnoText(("Cannot write the result into " + fileName_).c_str()));
-        return false;
+        if (n >= 0) errno = EIO;  // a short write over bytes that exist
+        Log(ErrnoText("Cannot write the result into " + fileName_));
+        return ResultWrite::Failed;
     }
-    return true;
+    return ResultWrite::Written;
 }
 
-bool InputFile::WriteLineResult(std::uint64_t id, std::int32_t number, std::uint8_t digit,
-                                std::uint8_t code) {
-    return WriteAt(id, FormatLineResult(number, digit, code));
+ResultWrite InputFile::WriteLineResult(std::uint64_t id, std::int32_t number, std::uint8_t digit,
+                                       std::uint8_t code) {
+    return WriteAt(id, FormatLineResult(number, digit, code), true);
 }
 
-bool InputFile::WriteLineResultWithTotals(std::uint64_t id, std::int32_t number,
-                                          std::uint8_t digit, std::string_view payload,
-                                          std::uint8_t code) {
+ResultWrite InputFile::WriteLineResultWithTotals(std::uint64_t id, std::int32_t number,
+                                                 std::uint8_t digit, std::string_view payload,
+                                                 std::uint8_t code) {
     auto onNegative = [this](int field, std::string_view text) {
         Log("Negative total in field " + std::to_string(field) + " of the reply (" +
             std::string(text) + ") written as 0");
     };
-    return WriteAt(id, FormatLineResultWithTotals(number, digit, payload, code, onNegative));
+    return WriteAt(id, FormatLineResultWithTotals(number, digit, payload, code, onNegative), true);
+}
+
+ResultWrite InputFile::WritePendingResult(std::uint64_t id, std::int32_t number,
+                                          std::uint8_t digit) {
+    return WriteAt(id, FormatPendingLineResult(number, digit), false);
+}
+
+bool InputFile::HasUnsoldLines() {
+    if (!file_.IsOpen()) return false;
+    for (const OutstandingLine& line : outstanding_) {
+        if (!line.OutcomePending) return true;
+    }
+    const std::uint32_t position = position_;
+    const bool endOfFile = endOfFile_;
+    bool found = false;
+    while (!found) {
+        const LineRead line = ReadInputLine();
+        found = ParseInputLine(line.text, line.start, settings_.SELL_WITH_EXT_PLU,
+                               settings_.Encoding)
+                    .has_value();
+        if (endOfFile_) break;
+    }
+    position_ = position;
+    endOfFile_ = endOfFile;
+    return found;
 }
 
 std::string InputFile::MakeUniqueOutputName(const std::string& path, std::string_view prefix,
@@ -363,18 +314,49 @@ std::string InputFile::MakeUniqueOutputName(const std::string& path, std::string
 
 FinishOutcome InputFile::FinishInputFile() {
     if (!file_.IsOpen()) return FinishOutcome::NothingOpen;
-    file_.Close();
     outstanding_.clear();
-    return ApplyOutputAction(fileName_);
+    // Still open and locked: an application that waits for the lock to hand a new file over
+    // under this name gets it only once the file sold is out of the way.
+    const FinishOutcome outcome = ApplyOutputAction();
+    file_.Close();
+    return outcome;
 }
 
-FinishOutcome InputFile::ApplyOutputAction(const std::string& inputFile) {
+void InputFile::KeepInputFile() {
+    if (!file_.IsOpen()) return;
+    outstanding_.clear();
+    SoldFile sold(file_, fileName_, log_);
+    KeepSold(sold);
+    file_.Close();
+}
+
+void InputFile::KeepSold(SoldFile& sold) {
+    if (sold.AtPath()) return;
+    const std::string kept = settings_.InputPath +
+                             MakeUniqueOutputName(settings_.InputPath, kUniqueNamePrefix,
+                                                  settings_.InputExt);
+    std::string error;
+    if (sold.CopyTo(kept, error)) {
+        Log("The file sold as " + fileName_ + " is kept as " + kept +
+            ": its name holds another file now, or none");
+    } else {
+        Log("Cannot keep the file sold as " + fileName_ + ": " + error);
+    }
+}
+
+FinishOutcome InputFile::ApplyOutputAction() {
+    SoldFile sold(file_, fileName_, log_);
+    if (!sold.AtPath()) {
+        Log("The input file " + fileName_ +
+            " was replaced or removed while in work: the file sold is finished from what is"
+            " open, and a new file under its name waits for the next tick");
+    }
     const std::string& action = settings_.Action;
     if (!OutputActionWritesFile(action)) {
-        if (::unlink(inputFile.c_str()) != 0) Log(ErrnoText(("Cannot delete " + inputFile).c_str()));
+        sold.RemoveFromInputFolder();
         return FinishOutcome::ActionApplied;
     }
-    const std::string_view name = FileNameOf(inputFile);
+    const std::string_view name = FileNameOf(fileName_);
     const std::string outputName =
         action == "UNIQUE"
             ? MakeUniqueOutputName(settings_.OutputPath, kUniqueNamePrefix, settings_.OutputExt)
@@ -383,24 +365,27 @@ FinishOutcome InputFile::ApplyOutputAction(const std::string& inputFile) {
     if (OutputNameIsInputFile(settings_, outputName)) {
         // REPLACE would delete the input before moving it, and any output there would be
         // finished again at the next tick: the file stays until the settings are mended.
-        Log("Cannot finish " + inputFile + ": its output " + target +
+        Log("Cannot finish " + fileName_ + ": its output " + target +
             " would be an input file; the file is kept");
+        KeepSold(sold);
         return FinishOutcome::KeptOutputNamesInput;
     }
     if (action == "APPEND") {
         std::string error;
-        if (!AppendFileToFile(target, inputFile, error)) {
+        if (!sold.AppendTo(target, error)) {
             // Keep the input: it is appended at the next try, once the output can be written.
-            Log("Cannot append " + inputFile + " to " + target + ": " + error);
+            Log("Cannot append " + fileName_ + " to " + target + ": " + error);
+            KeepSold(sold);
             return FinishOutcome::ActionApplied;
         }
-        if (FileExists(inputFile) && ::unlink(inputFile.c_str()) != 0) {
-            Log(ErrnoText(("Cannot delete " + inputFile).c_str()));
-        }
+        sold.RemoveFromInputFolder();
         return FinishOutcome::ActionApplied;
     }
     if (action == "REPLACE" && FileExists(target)) ::unlink(target.c_str());
-    if (!MoveFileTo(inputFile, target)) Log(ErrnoText(("Cannot move " + inputFile).c_str()));
+    if (!sold.MoveTo(target)) {
+        Log(ErrnoText("Cannot move " + fileName_));
+        KeepSold(sold);
+    }
     return FinishOutcome::ActionApplied;
 }
 

@@ -11,7 +11,13 @@
 //
 // Every accepted line stays outstanding, with an id of its own, until its result is written;
 // results are written to the line they are given for, so replies that do not arrive in the
-// order of the lines still reach their own lines.
+// order of the lines still reach their own lines. A line whose request has reached the
+// register shows a result with the code text "??" until its outcome is known, so that a
+// line that went out is never sold again, also when the program or the server dies before
+// the final reply.
+//
+// The file stays open, locked for this process, from opening until it is finished or kept;
+// finishing works on the file that is open (see sold_file.h).
 //
 // Threads: one InputFile belongs to the selling loop and is used on the main thread only.
 
@@ -25,10 +31,15 @@
 
 #include "platform/exclusive_file.h"
 #include "text_client/client_settings.h"
+#include "text_client/sold_file.h"
 
 namespace ecr {
 
 inline constexpr char kResultPlaceholder[] = ",______,_,__;";
+// The code text of a line whose request reached the register while its final reply has not
+// come: the outcome is not known yet. No reply code gives it ("Ok", "Er" and two
+// hexadecimal digits are the others).
+inline constexpr char kOutcomeNotKnownCode[] = "??";
 inline constexpr char kTotalsPlaceholder[] = "_;__;____;";
 
 // Request codes of the line letters on SET 13.
@@ -46,6 +57,7 @@ struct RequestLine {
 // An accepted line whose result is not written yet.
 struct OutstandingLine : RequestLine {
     std::uint64_t Id = 0;
+    bool OutcomePending = false;  // its request reached the register; it shows "??"
 };
 
 // The request letter's code, or nullopt for a letter that is not a request.
@@ -63,6 +75,9 @@ std::string DosToWindows(std::string_view data);
 // ("Ok" for 0, "Er" for 5 and 22, else two upper-case hexadecimal digits), cut to 11.
 std::string FormatLineResult(std::int32_t number, std::uint8_t digit, std::uint8_t code);
 
+// The 11 bytes of a line whose outcome is not known yet: "%.6d,%.1d,??", cut to 11.
+std::string FormatPendingLineResult(std::int32_t number, std::uint8_t digit);
+
 // The 21 bytes of a totals (N) line: the 11 bytes (with "Er" for 5 only) then
 // ";%.1d;%.2d;%.4d" of the reply's Payload fields 3, 4 and 5, cut to 21. A field that is
 // empty, not a number, or negative is written as 0; `onNegative` hears of each negative one.
@@ -70,24 +85,23 @@ std::string FormatLineResultWithTotals(
     std::int32_t number, std::uint8_t digit, std::string_view payload, std::uint8_t code,
     const std::function<void(int field, std::string_view text)>& onNegative = {});
 
-// Appends the whole of `source` to `target` (created when missing), each opened for this
-// process alone. On any failure the target is cut back to its old length, the source is
-// left as it is, and false is returned with the reason in `error`.
-bool AppendFileToFile(const std::string& target, const std::string& source, std::string& error);
-
-// Moves a file as the original system's move did: a rename, or across file systems a copy
-// to the target followed by deleting the source.
-bool MoveFileTo(const std::string& source, const std::string& target);
-
 // What finishing a file did.
 enum class FinishOutcome {
     NothingOpen,
     // The output action ran. A move, append or delete that failed is logged and leaves the
-    // file in the input folder, to be finished again at the next try.
+    // file in the input folder, to be finished again at the next try (a file sold whose name
+    // was given to another file meanwhile is kept under a new name, see KeepInputFile).
     ActionApplied,
     // The output file would be found as an input file (see output_target.h): the file stays
     // where it is, logged, and finishing it again gives the same until the settings change.
     KeptOutputNamesInput,
+};
+
+// What writing a result did.
+enum class ResultWrite {
+    Written,
+    NotOutstanding,  // no file open, or no such line outstanding: nothing written
+    Failed,          // the write failed (logged): the line keeps what it showed
 };
 
 class InputFile {
@@ -107,15 +121,29 @@ public:
     // the end of the file (or with no file open: the end-of-file flag is then set).
     bool ParseNextInputLine();
 
-    // Writes the result of the outstanding line `id` and forgets that line. Does nothing
-    // (false) with no file open or for an id that is not outstanding.
-    bool WriteLineResult(std::uint64_t id, std::int32_t number, std::uint8_t digit,
-                         std::uint8_t code);
-    bool WriteLineResultWithTotals(std::uint64_t id, std::int32_t number, std::uint8_t digit,
-                                   std::string_view payload, std::uint8_t code);
+    // Writes the result of the outstanding line `id` and forgets that line (also when the
+    // write failed).
+    ResultWrite WriteLineResult(std::uint64_t id, std::int32_t number, std::uint8_t digit,
+                                std::uint8_t code);
+    ResultWrite WriteLineResultWithTotals(std::uint64_t id, std::int32_t number,
+                                          std::uint8_t digit, std::string_view payload,
+                                          std::uint8_t code);
+    // Writes "??" as the code of the outstanding line `id`, whose request reached the
+    // register; the line stays outstanding until its result is written.
+    ResultWrite WritePendingResult(std::uint64_t id, std::int32_t number, std::uint8_t digit);
 
-    // Closes the file and applies the output action. Does nothing with no file open.
+    // True when a line of the file may still be sold: an outstanding line that still shows
+    // its placeholder, or a valid line not read yet. The read position stays where it is.
+    bool HasUnsoldLines();
+
+    // Applies the output action to the file sold, then closes it (the lock is held until
+    // the action is done). Does nothing with no file open.
     FinishOutcome FinishInputFile();
+
+    // Closes the file without output action: it stays in the input folder. When its name
+    // holds another file by now (or none), the file sold is written back into the input
+    // folder under a unique name of its own, so that none of its lines is lost.
+    void KeepInputFile();
 
     bool IsOpen() const { return file_.IsOpen(); }
     const std::string& FileName() const { return fileName_; }  // with its folder
@@ -141,8 +169,11 @@ private:
         std::uint32_t start = 0;
     };
     LineRead ReadInputLine();
-    bool WriteAt(std::uint64_t id, const std::string& bytes);
-    FinishOutcome ApplyOutputAction(const std::string& inputFile);
+    ResultWrite WriteAt(std::uint64_t id, const std::string& bytes, bool forget);
+    FinishOutcome ApplyOutputAction();
+    // The file sold stays in the input folder: under its name, or under a new one when its
+    // name was given to another file.
+    void KeepSold(SoldFile& sold);
     void Log(const std::string& text) const;
 
     const ClientSettings& settings_;

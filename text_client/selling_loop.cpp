@@ -1,7 +1,9 @@
 #include "text_client/selling_loop.h"
 
+#include <algorithm>
 #include <exception>
 #include <optional>
+#include <vector>
 
 #include "foundation/file_version.h"
 #include "netcontroller/nc_fields.h"
@@ -11,6 +13,10 @@
 
 namespace ecr {
 namespace {
+
+// Finals owed by lines of finished files that are remembered; a register that never sends
+// them (its SET was cancelled) must not make the list grow without end.
+constexpr std::size_t kMaxOwedFinals = 64;
 
 bool IsLinkError(std::uint8_t code) {
     return code == erTimeOut || code == erBadLine || code == erInvalidByte;
@@ -103,15 +109,23 @@ void SellingLoop::OnConnect() {
     Send(kServerSet, cmdIdentify, 0, "");
 }
 
-void SellingLoop::OnDisconnect() { StopProcessing(); }
+void SellingLoop::OnDisconnect() { StopUnasked(kStopServerClosed, FileAtStop::KeepWhenUnsold); }
 
 void SellingLoop::OnSocketError(int error) {
     Log("IPClientError: " + std::to_string(error) + "\r\n" + SocketErrorText(error));
     host_.ShowError("IPClient error\r\n" + SocketErrorText(error));
-    StopProcessing();
+    StopUnasked(kStopConnectionFailed, FileAtStop::KeepWhenUnsold);
 }
 
-void SellingLoop::StopProcessing() {
+void SellingLoop::StopProcessing() { Stop(FileAtStop::Finish); }
+
+void SellingLoop::StopUnasked(const std::string& reason, FileAtStop file) {
+    Log("Selling stopped: " + reason);
+    stopReason_ = reason;
+    Stop(file);
+}
+
+void SellingLoop::Stop(FileAtStop file) {
     if (socket_.Connected()) {
         try {
             socket_.SetConnected(false);
@@ -130,7 +144,25 @@ void SellingLoop::StopProcessing() {
     CloseNotReadyWithRetry();
     host_.StopTimer();
     heldSets_.clear();
-    FinishInputFile();
+    switch (file) {
+        case FileAtStop::Finish:
+            FinishInputFile();
+            break;
+        case FileAtStop::KeepWhenUnsold:
+            if (input_.HasUnsoldLines()) {
+                KeepInputFile(true);
+            } else {
+                FinishInputFile();
+            }
+            break;
+        case FileAtStop::Keep:
+            KeepInputFile(false);
+            break;
+    }
+    // The connection is gone, and with it every SET of ours at the server: nothing that
+    // was owed comes any more.
+    owedFinals_.clear();
+    cancelsSent_.clear();
     host_.ShowRunning(false);
     host_.RefreshStatusIfShown();
 }
@@ -141,10 +173,12 @@ void SellingLoop::OnFrame(const std::string& frame) {
         ClientMessage message = ParseClientMessage(frame);
         std::int32_t number = 0;
         std::uint8_t digit = 0;
+        std::string receiptRef;
         if (message.BlockLen == ReceiptRef::kSize) {
             if (const std::optional<ReceiptRef> ref = ReceiptRef::Decode(message.Block)) {
                 number = ref->SerialNumber;
                 digit = ref->MessageNumber;
+                receiptRef = message.Block;
             }
         }
         notReadyCounter_ = 0;
@@ -164,15 +198,15 @@ void SellingLoop::OnFrame(const std::string& frame) {
                 OpenReply(message.LogNo, message.ErrorCode);
                 break;
             case cmdCancelSet:
-                FinishInputFile();
+                CancelReply(message.LogNo);
                 break;
             case cmdAnswerSentReply:
-                AnswerSentReply(message.LogNo, message.ErrorCode);
+                AnswerSentReply(message.LogNo, message.ErrorCode, receiptRef, number, digit);
                 break;
             default:
                 if (message.Command == 2 || (message.Command >= 4 && message.Command <= 15)) {
-                    LineReply(message.Command, message.LogNo, message.ErrorCode, number, digit,
-                              message.Payload);
+                    LineReply(message.Command, message.LogNo, message.ErrorCode, receiptRef,
+                              number, digit, message.Payload);
                 }
                 break;
         }
@@ -218,6 +252,7 @@ void SellingLoop::OpenReply(std::uint8_t logNo, std::uint8_t errorCode) {
     auto awaitingOpen = [](const Progress& p) { return p.stage == Stage::AwaitingOpen; };
     if (errorCode == 0) {
         heldSets_.insert(std::to_string(logNo));
+        if (cancelling_) return;  // the file is abandoned: its lines go out no more
         // Every line that waited for this register's SET goes out now, oldest first.
         while (std::uint64_t id = FindLine(logNo, awaitingOpen)) SendLine(id);
         return;
@@ -225,7 +260,7 @@ void SellingLoop::OpenReply(std::uint8_t logNo, std::uint8_t errorCode) {
     std::uint64_t id = FindLine(logNo, awaitingOpen);
     if (id == 0) return;  // no line of ours waits for that register
     progress_.erase(id);
-    input_.WriteLineResult(id, 0, 0, errorCode);
+    if (!Written(input_.WriteLineResult(id, 0, 0, errorCode)) || cancelling_) return;
     if (ParseNextInputLine()) {
         SendNewestLine();
         processState_ = 2;
@@ -235,31 +270,85 @@ void SellingLoop::OpenReply(std::uint8_t logNo, std::uint8_t errorCode) {
     }
 }
 
-void SellingLoop::AnswerSentReply(std::uint8_t logNo, std::uint8_t errorCode) {
-    std::uint64_t id = FindLine(logNo, [](const Progress& p) { return p.stage == Stage::RequestSent; });
-    if (id == 0) return;
+void SellingLoop::CancelReply(std::uint8_t logNo) {
+    auto sent = cancelsSent_.find(logNo);
+    if (sent == cancelsSent_.end() || sent->second.empty()) {
+        Log("Reply to a cancel that was not sent dropped: register " + std::to_string(logNo));
+        return;
+    }
+    const std::uint64_t file = sent->second.front();
+    sent->second.pop_front();
+    if (file != fileSerial_ || !input_.IsOpen()) {
+        Log("Reply to a cancel for a file finished already dropped: register " +
+            std::to_string(logNo));
+        return;
+    }
+    cancelsUnanswered_.erase(logNo);
+    if (cancelsUnanswered_.empty()) FinishInputFile();
+}
+
+void SellingLoop::AnswerSentReply(std::uint8_t logNo, std::uint8_t errorCode,
+                                  const std::string& receiptRef, std::int32_t number,
+                                  std::uint8_t digit) {
+    const std::uint64_t id =
+        FindLine(logNo, [](const Progress& p) { return p.stage == Stage::RequestSent; });
+    if (id == 0) {
+        Log("Early reply without a line waiting for it dropped: register " + std::to_string(logNo));
+        return;
+    }
     Progress& progress = progress_[id];
     progress.stage = Stage::AnswerSent;
+    progress.receiptRef = receiptRef;
     if (IsLinkError(errorCode)) {
         ++progress.linkErrors;
         progress.lastLinkError = errorCode;
-        return;
+    } else {
+        progress.linkErrors = 0;
     }
-    progress.linkErrors = 0;
-    if (ParseNextInputLine()) SendNewestLine();
+    // The answer went out to the register: from now on the line shows that its outcome is
+    // not known, so that it is never sold again, until its final reply tells.
+    if (!Written(input_.WritePendingResult(id, number, digit)) || IsLinkError(errorCode)) return;
+    SendNextLine();
 }
 
-void SellingLoop::LineReply(std::uint8_t command, std::uint8_t logNo, std::uint8_t errorCode,
-                            std::int32_t number, std::uint8_t digit, const std::string& payload) {
-    std::uint64_t id = FindLine(
-        logNo, [](const Progress& p) { return p.stage != Stage::AwaitingOpen; }, command);
+std::uint64_t SellingLoop::LineOfFinalReply(std::uint8_t command, std::uint8_t logNo,
+                                            const std::string& receiptRef) {
+    if (!receiptRef.empty()) {
+        for (const auto& [id, progress] : progress_) {
+            const OutstandingLine* line = input_.FindLine(id);
+            if (progress.receiptRef == receiptRef && line && line->RegisterNumber == logNo) return id;
+        }
+        for (auto owed = owedFinals_.begin(); owed != owedFinals_.end(); ++owed) {
+            if (owed->registerNumber == logNo && owed->receiptRef == receiptRef) {
+                Log("Reply of a line of " + owed->fileName +
+                    " dropped: the file was finished before it came (register " +
+                    std::to_string(logNo) + " command " + std::to_string(command) + ")");
+                owedFinals_.erase(owed);
+                return 0;
+            }
+        }
+    }
+    // Without an early reply to match (a refusal, a totals line, an old server's reply): the
+    // line of that register, and of that command where there is one, that had none.
+    const std::uint64_t id = FindLine(
+        logNo,
+        [](const Progress& p) { return p.stage != Stage::AwaitingOpen && p.receiptRef.empty(); },
+        command);
     if (id == 0) {
         Log("Reply without an outstanding line: register " + std::to_string(logNo) +
             " command " + std::to_string(command));
-        return;
     }
+    return id;
+}
+
+void SellingLoop::LineReply(std::uint8_t command, std::uint8_t logNo, std::uint8_t errorCode,
+                            const std::string& receiptRef, std::int32_t number,
+                            std::uint8_t digit, const std::string& payload) {
+    const std::uint64_t id = LineOfFinalReply(command, logNo, receiptRef);
+    if (id == 0) return;
     Progress progress = progress_[id];
-    if (errorCode == erNotExecuted && progress.linkErrors >= 1 &&
+    // An abandoned file sends no line again: the line gets what the reply says.
+    if (!cancelling_ && errorCode == erNotExecuted && progress.linkErrors >= 1 &&
         progress.linkErrors <= kMaxLineResends) {
         Log("Phisical line error: " + std::to_string(progress.linkErrors));
         SendLine(id);
@@ -268,22 +357,27 @@ void SellingLoop::LineReply(std::uint8_t command, std::uint8_t logNo, std::uint8
     const std::uint8_t code =
         progress.linkErrors > kMaxLineResends ? progress.lastLinkError : errorCode;
     progress_.erase(id);
-    if (command == copTotals) {
-        input_.WriteLineResultWithTotals(id, number, digit, payload, code);
-    } else {
-        input_.WriteLineResult(id, number, digit, code);
-    }
+    const ResultWrite written = command == copTotals
+                                    ? input_.WriteLineResultWithTotals(id, number, digit, payload, code)
+                                    : input_.WriteLineResult(id, number, digit, code);
+    if (!Written(written)) return;
     if (progress.linkErrors > 0 || command == copTotals ||
         (errorCode != erNoError && errorCode != erNotExecuted)) {
-        if (ParseNextInputLine()) SendNewestLine();
+        SendNextLine();
     }
-    if (input_.EndOfFile() && input_.OutstandingLines() == 0) FinishInputFile();
+    // An abandoned file is finished by the reply to its cancel.
+    if (!cancelling_ && input_.EndOfFile() && input_.OutstandingLines() == 0) FinishInputFile();
 }
 
 bool SellingLoop::ParseNextInputLine() {
     if (!input_.ParseNextInputLine()) return false;
     progress_[input_.NewestLine()->Id] = Progress{};
     return true;
+}
+
+void SellingLoop::SendNextLine() {
+    if (cancelling_) return;  // no line goes out between a cancel and its reply
+    if (ParseNextInputLine()) SendNewestLine();
 }
 
 void SellingLoop::SendNewestLine() {
@@ -295,6 +389,7 @@ void SellingLoop::SendLine(std::uint64_t id) {
     if (!line) return;
     const auto logNo = static_cast<std::uint8_t>(line->RegisterNumber);
     Progress& progress = progress_[id];
+    progress.receiptRef.clear();  // sent again: a new early reply is to come
     if (heldSets_.count(std::to_string(line->RegisterNumber)) != 0) {
         progress.stage = Stage::RequestSent;
         Send(kSellingSet, line->COP, logNo, line->Data);
@@ -304,25 +399,65 @@ void SellingLoop::SendLine(std::uint64_t id) {
     }
 }
 
+bool SellingLoop::Written(ResultWrite result) {
+    if (result != ResultWrite::Failed) return true;
+    // The line still shows what it showed before: selling on would finish the file as if
+    // the line had its result.
+    StopUnasked(kStopResultNotWritten, FileAtStop::Keep);
+    return false;
+}
+
 void SellingLoop::FinishWhenDone() {
     if (input_.OutstandingLines() == 0) FinishInputFile();
 }
 
 void SellingLoop::FinishInputFile() {
     if (!input_.IsOpen()) return;
+    RememberOwedFinals();
     const FinishOutcome outcome = input_.FinishInputFile();
-    progress_.clear();
-    notReadyCounter_ = 0;
-    CloseNotReadyWithRetry();
+    ForgetFileInWork();
     if (processState_ != 0) processState_ = 1;
     if (outcome == FinishOutcome::KeptOutputNamesInput) {
         // The next tick would find the same file and meet the same target: stop until the
         // settings are mended and the loop started again.
-        stopReason_ = kStopOutputNamesInput;
         if (processState_ != 0) {
-            Log(std::string("Selling stopped: ") + kStopOutputNamesInput);
-            StopProcessing();
+            StopUnasked(kStopOutputNamesInput, FileAtStop::Finish);
+        } else {
+            stopReason_ = kStopOutputNamesInput;
         }
+    }
+}
+
+void SellingLoop::KeepInputFile(bool unsoldLines) {
+    if (!input_.IsOpen()) return;
+    Log("Kept " + input_.FileName() + " in the input folder" +
+        (unsoldLines ? ": it still has lines to sell" : ""));
+    input_.KeepInputFile();
+    ForgetFileInWork();
+}
+
+void SellingLoop::ForgetFileInWork() {
+    progress_.clear();
+    cancelling_ = false;
+    cancelsUnanswered_.clear();
+    notReadyCounter_ = 0;
+    CloseNotReadyWithRetry();
+}
+
+void SellingLoop::RememberOwedFinals() {
+    int pending = 0;
+    for (const OutstandingLine& line : input_.Outstanding()) {
+        auto progress = progress_.find(line.Id);
+        if (progress == progress_.end() || progress->second.stage != Stage::AnswerSent) continue;
+        ++pending;
+        if (progress->second.receiptRef.empty()) continue;
+        owedFinals_.push_back({line.RegisterNumber, progress->second.receiptRef, input_.FileName()});
+        if (owedFinals_.size() > kMaxOwedFinals) owedFinals_.pop_front();
+    }
+    if (pending > 0) {
+        Log("Finished " + input_.FileName() + " before the final reply of " +
+            std::to_string(pending) + " line(s) came: their outcome is not known (\"" +
+            kOutcomeNotKnownCode + "\")");
     }
 }
 
@@ -331,6 +466,7 @@ void SellingLoop::ProcessingTick() {
         notReadyCounter_ = 0;
         CloseNotReadyWithRetry();
         if (!input_.OpenNextInputFile()) return;
+        ++fileSerial_;
         progress_.clear();
         if (ParseNextInputLine()) {
             SendNewestLine();
@@ -357,9 +493,7 @@ void SellingLoop::NotReadyDialogClosed(NotReadyAnswer answer) {
     Guarded([&] {
         if (answer == NotReadyAnswer::Cancel) {
             const int logNo = input_.NewestRegisterNumber();
-            if (notReadyCounter_ >= settings_.TimeOut && logNo != 0) {
-                Send(kSellingSet, cmdCancelSet, static_cast<std::uint8_t>(logNo), "");
-            }
+            if (notReadyCounter_ >= settings_.TimeOut && logNo != 0) CancelFile(logNo);
         } else {
             notReadyCounter_ = 0;
         }
@@ -368,6 +502,28 @@ void SellingLoop::NotReadyDialogClosed(NotReadyAnswer answer) {
             host_.StartTimer(LoopTimer::ProcessingTick, kProcessingTickMs);
         }
     });
+}
+
+void SellingLoop::CancelFile(int newestRegister) {
+    // The newest line's register, and at the first cancel every other register that still
+    // holds a request of this file, so that no line of the abandoned file is sold after it
+    // is finished. The file is finished when each of them has answered.
+    std::vector<int> registers{newestRegister};
+    if (!cancelling_) {
+        for (const OutstandingLine& line : input_.Outstanding()) {
+            auto progress = progress_.find(line.Id);
+            if (progress != progress_.end() && progress->second.stage == Stage::RequestSent &&
+                std::find(registers.begin(), registers.end(), line.RegisterNumber) == registers.end()) {
+                registers.push_back(line.RegisterNumber);
+            }
+        }
+    }
+    for (int logNo : registers) {
+        Send(kSellingSet, cmdCancelSet, static_cast<std::uint8_t>(logNo), "");
+        cancelling_ = true;
+        cancelsSent_[logNo].push_back(fileSerial_);
+        cancelsUnanswered_.insert(logNo);
+    }
 }
 
 void SellingLoop::CloseNotReadyWithRetry() {

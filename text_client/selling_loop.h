@@ -9,14 +9,23 @@
 // identification reply.
 //
 // Each line keeps its own progress (SET opening sent, request sent, answer sent, link
-// errors counted), and a reply is matched to its line by the register it names and its
-// command, so results reach their own lines also when replies do not follow the order of
-// the lines.
+// errors counted). A final reply is matched to the line whose early reply carried the same
+// receipt reference; a reply without one goes to the line of its register (and command)
+// that had no early reply. So results reach their own lines also when replies do not
+// follow the order of the lines, and a reply owed by a line of a file that was finished
+// meanwhile (abandoned with Cancel) is recognised, logged and dropped, never written into
+// a line of another file. After a Cancel no line goes out until the file is finished.
+//
+// Stops: the user's Stop (and a close) finishes the file in work with its output action. A
+// stop the user did not ask for (the server closed the connection, a socket error, a result
+// that could not be written) keeps a file that may still have lines to sell in the input
+// folder, and logs why selling stopped; the status window shows it too (StopReason).
 //
 // Threads: everything runs on the main thread, driven by the host's timer, the socket's
 // events and the window's menu; no member may be called from another thread.
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <set>
@@ -44,9 +53,12 @@ inline constexpr int kIdentificationDeadlineMs = 1000;
 inline constexpr int kProcessingTickMs = 500;
 inline constexpr int kMaxLineResends = 20;
 
-// Why the loop stopped by itself when a finished file could not go out (shown by the
-// status window until the next start).
+// Why the loop stopped by itself (shown by the status window until the next start, and
+// logged after "Selling stopped: ").
 inline constexpr char kStopOutputNamesInput[] = "the output folder and extension name the input files";
+inline constexpr char kStopServerClosed[] = "the server closed the connection";
+inline constexpr char kStopConnectionFailed[] = "the connection to the server failed";
+inline constexpr char kStopResultNotWritten[] = "a result could not be written into the input file";
 
 class SellingLoop {
 public:
@@ -71,8 +83,8 @@ public:
 
     // A start clears the reason of an earlier stop.
     void ConnectToServer();
-    // Stops the loop and finishes the file in work; the timer stays off, also when the
-    // not-ready dialog was open.
+    // The user's stop: stops the loop and finishes the file in work with its output action
+    // however many lines remain; the timer stays off, also when the not-ready dialog was open.
     void StopProcessing();
 
     // The system password question of the main window (Stop, Configure, Exit): true at once
@@ -83,7 +95,7 @@ public:
 
     int ProcessState() const { return processState_; }
     const std::string& ServerVersionText() const { return serverVersionText_; }
-    // Why the loop stopped by itself, or "" (see kStopOutputNamesInput).
+    // Why the loop stopped by itself, or "" (see kStopOutputNamesInput and the others).
     const std::string& StopReason() const { return stopReason_; }
     bool StartStopShowsStart() const { return showsStart_; }
     bool QuitFlag() const { return quit_; }
@@ -97,7 +109,17 @@ private:
         Stage stage = Stage::AwaitingOpen;
         int linkErrors = 0;
         std::uint8_t lastLinkError = 0;
+        std::string receiptRef;  // the Block of its early reply; empty before one came
     };
+    // A line of a finished file whose early reply came and whose final reply had not: that
+    // reply is recognised by its receipt reference and dropped.
+    struct OwedFinal {
+        int registerNumber = 0;
+        std::string receiptRef;
+        std::string fileName;
+    };
+    // What a stop does with the file in work.
+    enum class FileAtStop { Finish, KeepWhenUnsold, Keep };
 
     void OnConnect();
     void OnFrame(const std::string& frame);
@@ -106,17 +128,30 @@ private:
 
     void IdentificationReply(std::uint8_t errorCode, const std::string& payload);
     void OpenReply(std::uint8_t logNo, std::uint8_t errorCode);
+    void CancelReply(std::uint8_t logNo);
     void LineReply(std::uint8_t command, std::uint8_t logNo, std::uint8_t errorCode,
-                   std::int32_t number, std::uint8_t digit, const std::string& payload);
-    void AnswerSentReply(std::uint8_t logNo, std::uint8_t errorCode);
+                   const std::string& receiptRef, std::int32_t number, std::uint8_t digit,
+                   const std::string& payload);
+    void AnswerSentReply(std::uint8_t logNo, std::uint8_t errorCode, const std::string& receiptRef,
+                         std::int32_t number, std::uint8_t digit);
     void ProcessingTick();
+    void CancelFile(int newestRegister);
 
+    std::uint64_t LineOfFinalReply(std::uint8_t command, std::uint8_t logNo,
+                                   const std::string& receiptRef);
     bool ParseNextInputLine();
+    void SendNextLine();
     void SendNewestLine();
     void SendLine(std::uint64_t id);
+    // False when the result could not be written: the loop has stopped then.
+    bool Written(ResultWrite result);
     void FinishInputFile();
     void FinishWhenDone();
-    void ForgetWrittenLines();
+    void KeepInputFile(bool unsoldLines);
+    void ForgetFileInWork();
+    void RememberOwedFinals();
+    void Stop(FileAtStop file);
+    void StopUnasked(const std::string& reason, FileAtStop file);
     void CloseNotReadyWithRetry();
     std::uint64_t FindLine(std::uint8_t logNo, bool (*fits)(const Progress&),
                            std::uint8_t command = 0) const;
@@ -143,6 +178,13 @@ private:
     bool notReadyShown_ = false;
     bool passwordDialogOpen_ = false;
     std::map<std::uint64_t, Progress> progress_;
+
+    std::uint64_t fileSerial_ = 0;  // counts the files opened; names the file in work
+    bool cancelling_ = false;       // a cancel was sent for the file in work
+    std::set<int> cancelsUnanswered_;  // registers cancelled for the file in work, no reply yet
+    // Per register, the file of each cancel sent whose reply has not come, oldest first.
+    std::map<int, std::deque<std::uint64_t>> cancelsSent_;
+    std::deque<OwedFinal> owedFinals_;  // newest last; forgotten with the connection
 };
 
 }  // namespace ecr

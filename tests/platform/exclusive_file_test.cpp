@@ -87,5 +87,21 @@ TEST_F(ExclusiveFileTest, MovingKeepsTheLockWithTheNewOwner) {
   EXPECT_TRUE(ExclusiveFile(path_, O_RDWR).IsOpen());
 }
 
+TEST_F(ExclusiveFileTest, IsAtTellsWhetherTheNameStillHoldsTheOpenFile) {
+  const std::string other = dir_.File("other.STG");
+  const std::string moved = dir_.File("moved.STG");
+  ExclusiveFile file(path_, O_RDWR | O_CREAT);
+  ASSERT_TRUE(file.IsOpen());
+  EXPECT_TRUE(file.IsAt(path_));
+  ASSERT_EQ(::close(::open(other.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644)), 0);
+  EXPECT_FALSE(file.IsAt(other));
+  ASSERT_EQ(::rename(path_.c_str(), moved.c_str()), 0);
+  EXPECT_FALSE(file.IsAt(path_));  // the name is gone
+  EXPECT_TRUE(file.IsAt(moved));   // the file went with its new name
+  ASSERT_EQ(::rename(other.c_str(), path_.c_str()), 0);
+  EXPECT_FALSE(file.IsAt(path_));  // the name holds another file now
+  EXPECT_FALSE(ExclusiveFile().IsAt(path_));
+}
+
 }  // namespace
 }  // namespace ecr

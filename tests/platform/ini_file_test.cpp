@@ -165,5 +165,16 @@ TEST_F(IniFileTest, FailedWriteLeavesTheOldFile) {
     EXPECT_EQ(Get(), "[Server]\nPort=1\n");
 }
 
+TEST_F(IniFileTest, WriteValuesWritesEveryKeyAtOnceOrNone) {
+    IniFile ini(path_);
+    ASSERT_TRUE(ini.writeValues({{"A", "x", "1"}, {"B", "y", "2"}, {"A", "z", "3"}, {"A", "x", "4"}}));
+    EXPECT_EQ(Get(), "[A]\nx=4\nz=3\n[B]\ny=2\n");
+    // One entry that would not read back refuses them all.
+    errno = 0;
+    EXPECT_FALSE(ini.writeValues({{"A", "x", "5"}, {"B", "y", "line\nbreak"}}));
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(Get(), "[A]\nx=4\nz=3\n[B]\ny=2\n");
+}
+
 }  // namespace
 }  // namespace ecr

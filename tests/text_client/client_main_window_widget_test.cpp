@@ -17,6 +17,7 @@
 #include "foundation/widgets/tray_stand_in.h"
 #include "server/client_message.h"
 #include "server/receipt_ref.h"
+#include "tests/support/key_typing.h"
 #include "tests/text_client/poll_loop.h"
 #include "tests/text_client/qt_wait.h"
 #include "tests/support/tray_test_support.h"
@@ -312,6 +313,25 @@ TEST_F(ClientMainWindowTest, StopAndConfigureBehindTheSystemPassword) {
     AnswerNextModal<TfmPassword>([](TfmPassword* dialog) { dialog->BitBtnCancel->click(); });
     window.miConfigureClick();
     EXPECT_EQ(boxTexts_.size(), 1u);
+}
+
+// A system password set longer than a password keeps was kept as the whole characters that
+// fit; the prompt's entry takes as much, so that the same typing passes it.
+TEST_F(ClientMainWindowTest, PasswordPromptTakesWhatTheSystemPasswordKeeps) {
+    const QString typed = QString(254, QLatin1Char('a')) + QString::fromUtf8("жж");
+    passwords_.SetSystemPassword(typed.toStdString());
+    store_.Save();
+    passwords_ = ClientPasswords{};
+    TfmMain& window = Window();
+    EXPECT_EQ(passwords_.SystemPassword(), std::string(254, 'a'));
+    AnswerNextModal<TfmPassword>([typed](TfmPassword* dialog) {
+        test::TypeText(dialog->ePassword, typed);
+        dialog->BitBtnOK->click();
+        if (dialog->isVisible()) dialog->BitBtnCancel->click();  // refused
+    });
+    window.miStartStopClick();
+    EXPECT_EQ(window.miStartStop->text(), "&Start");
+    EXPECT_TRUE(boxTexts_.empty());
 }
 
 TEST_F(ClientMainWindowTest, QuitRequestClosesAndFinishesTheFileInWork) {

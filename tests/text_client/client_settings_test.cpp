@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "tests/text_client/file_size_limit.h"
 #include "tests/text_client/temp_folder.h"
 
 namespace ecr {
 namespace {
 
+using testing_support::FileSizeLimit;
 using testing_support::ReadFile;
 using testing_support::TempFolder;
 using testing_support::WriteFile;
@@ -80,6 +84,28 @@ TEST(ClientSettings, SaveWritesEveryKeyAndLoadsBack) {
     EXPECT_EQ(loaded.Encoding, TextEncoding::Dos);
 }
 
+TEST(ClientSettings, SaveOnAFullDiskLeavesTheOldFileWhole) {
+    TempFolder folder;
+    IniFile ini(folder.Path() + "w.ini");
+    const ClientSettings old = DefaultClientSettings("/srv/wx");
+    ASSERT_TRUE(SaveSettings(ini, old));
+    const std::string before = ReadFile(ini.path());
+    ClientSettings changed = old;
+    changed.Address = "192.168.100.200";
+    changed.InputPath = "/srv/wexhaven/input/";
+    changed.OutputPath = "/srv/wexhaven/output/";
+    changed.Action = "NO_OUTPUT";
+    {
+        // Room for the new address, but not for every change.
+        FileSizeLimit full(before.size() + 10);
+        EXPECT_FALSE(SaveSettings(ini, changed));
+    }
+    EXPECT_EQ(ReadFile(ini.path()), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()),
+                            std::filesystem::directory_iterator()),
+              1);  // no temporary file left behind
+}
+
 TEST(ClientPasswords, ShortStringRecord) {
     ClientPasswords passwords;
     EXPECT_EQ(passwords.SystemPassword(), "");
@@ -92,6 +118,18 @@ TEST(ClientPasswords, ShortStringRecord) {
     EXPECT_EQ(passwords.LoginPassword(), std::string(255, 'p'));
     const auto* raw = reinterpret_cast<const std::uint8_t*>(&passwords);
     EXPECT_EQ(raw[256], 255);  // the login password starts at offset 256
+}
+
+TEST(ClientPasswords, KeepWholeUtf8CharactersWithin255Bytes) {
+    const std::string a254(254, 'a');
+    ClientPasswords passwords;
+    passwords.SetSystemPassword(a254 + "жж");  // the first "ж" would need bytes 255 and 256
+    passwords.SetLoginPassword(a254 + "ж");
+    EXPECT_EQ(passwords.SystemPassword(), a254);
+    EXPECT_EQ(passwords.SystemPasswordBytes[0], 254);
+    EXPECT_EQ(passwords.LoginPassword(), a254);
+    passwords.SetSystemPassword(std::string(253, 'a') + "ж");
+    EXPECT_EQ(passwords.SystemPassword(), std::string(253, 'a') + "ж");
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "foundation/widgets/msg_box.h"
+#include "tests/support/key_typing.h"
 #include "tests/text_client/qt_wait.h"
 #include "tests/text_client/temp_folder.h"
 #include "text_client/widgets/not_ready_dialog.h"
@@ -81,6 +82,21 @@ TEST_F(SettingsDialogTest, FieldsShowTheValuesInForce) {
     EXPECT_EQ(dialog_.HelpContext(), kServerPageHelpContext);
     EXPECT_GE(dialog_.minimumWidth(), 427);
     EXPECT_GE(dialog_.minimumHeight(), 304);
+}
+
+// The password entries take whole characters within the 255 bytes that a password keeps,
+// so that what they show is what is kept.
+TEST_F(SettingsDialogTest, PasswordEntriesTakeWholeCharactersWithin255Bytes) {
+    const QString a254(254, QLatin1Char('a'));
+    for (QLineEdit* edit : {dialog_.eSysPW, dialog_.eRecPW}) {
+        edit->clear();
+        test::TypeText(edit, a254 + QString::fromUtf8("жж"));
+        EXPECT_EQ(edit->text(), a254) << edit->objectName().toStdString();
+        EXPECT_EQ(edit->displayText(), QString(254, QLatin1Char('*')));
+    }
+    dialog_.BitBtnOkClick();
+    EXPECT_EQ(passwords_.SystemPassword(), a254.toStdString());
+    EXPECT_EQ(passwords_.LoginPassword(), a254.toStdString());
 }
 
 TEST_F(SettingsDialogTest, ActionAndEncodingChoices) {

@@ -187,7 +187,8 @@ bool ResultMatches(const std::string& expected, const std::vector<int>& numbers,
     return true;
 }
 
-class EndToEndTest : public ::testing::TestWithParam<SaleCase> {
+// Both programs and the emulator, each in a folder of its own.
+class TwoProgramsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         serverFolder_ = folder_.Sub("server");
@@ -297,6 +298,8 @@ protected:
     std::unique_ptr<ChildProcess> client_;
 };
 
+class EndToEndTest : public TwoProgramsTest, public ::testing::WithParamInterface<SaleCase> {};
+
 TEST_P(EndToEndTest, SellsTheFileThroughTheServerAndTheRegister) {
     const SaleCase& c = GetParam();
     std::string input;
@@ -351,6 +354,34 @@ TEST_P(EndToEndTest, SellsTheFileThroughTheServerAndTheRegister) {
 
 // The cases are numbered; test listings show each number with the case's name.
 INSTANTIATE_TEST_SUITE_P(Sales, EndToEndTest, ::testing::ValuesIn(SaleCases()));
+
+// The other application hands a new file over under the name of the file in work (written
+// aside and renamed into place): the file in work is sold to its end and appended with its
+// results; the new one is sold after it.
+TEST_F(TwoProgramsTest, NewFileHandedOverUnderTheNameOfTheFileInWorkIsSoldAfterIt) {
+    const SaleCase c{.name = "HandOver", .lines = {}, .action = "APPEND"};
+    WriteClientSettings(c);
+    WriteFile(in_ + "day.INP", "S,1" + kPlaceholder + "2;1.50;\r\nS,1" + kPlaceholder + "3;2.00;\r\n");
+    EmulatedRegister& ecr1 = emulator_.AddRegister(1);
+    AskingRegister asking(emulator_, ecr1, kSerial);
+    StartBoth();
+    // The first line reached the register: the file is in work until the register asks on.
+    ASSERT_TRUE(asking.AskUntil([&] { return !ecr1.OnLineAnswers().empty(); }, kSaleTimeout)) << Logs();
+    WriteFile(in_ + "day.new", "S,1" + kPlaceholder + "4;3.00;\r\n");
+    std::filesystem::rename(in_ + "day.new", in_ + "day.INP");
+    // The name holds the new file until it is sold in turn.
+    ASSERT_TRUE(asking.AskUntil([&] { return !std::filesystem::exists(in_ + "day.INP"); }, kSaleTimeout))
+        << Logs();
+    StopClient();
+    EXPECT_EQ(ecr1.OnLineAnswers(), (std::vector<std::string>{"L;1;2;1.50;", "L;1;3;2.00;", "L;1;4;3.00;"}))
+        << Logs();
+    const std::string sold = ReadFile(out_ + "day.OUT");
+    EXPECT_TRUE(ResultMatches("S,1,012345,#,Ok;2;1.50;\r\nS,1,012345,#,Ok;3;2.00;\r\n"
+                              "S,1,012345,#,Ok;4;3.00;\r\n",
+                              asking.AnsweredNumbers(), sold))
+        << "written:\n" << sold << "\n" << Logs();
+    EXPECT_TRUE(FilesIn(in_).empty());
+}
 
 }  // namespace
 }  // namespace ecr

@@ -11,12 +11,14 @@
 #include <vector>
 
 #include "platform/exclusive_file.h"
+#include "tests/text_client/file_size_limit.h"
 #include "tests/text_client/temp_folder.h"
 
 namespace ecr {
 namespace {
 
 using namespace std::string_literals;
+using testing_support::FileSizeLimit;
 using testing_support::ReadFile;
 using testing_support::TempFolder;
 using testing_support::WriteFile;
@@ -178,11 +180,12 @@ TEST_F(InputFileTest, ResultsAreWrittenInPlaceIntoTheirOwnLines) {
     EXPECT_EQ(input.OutstandingLines(), 4);
 
     // Out of order: newest first, the oldest last.
-    EXPECT_TRUE(input.WriteLineResult(ids[3], 99, 1, 0));
-    EXPECT_TRUE(input.WriteLineResultWithTotals(ids[1], 1234, 3, "x;y;2;15;42;", 0));
-    EXPECT_TRUE(input.WriteLineResult(ids[2], 5, 0, 22));
-    EXPECT_TRUE(input.WriteLineResult(ids[0], 1234, 0, 0));
-    EXPECT_FALSE(input.WriteLineResult(ids[0], 1, 1, 1));  // no longer outstanding
+    EXPECT_EQ(input.WriteLineResult(ids[3], 99, 1, 0), ResultWrite::Written);
+    EXPECT_EQ(input.WriteLineResultWithTotals(ids[1], 1234, 3, "x;y;2;15;42;", 0), ResultWrite::Written);
+    EXPECT_EQ(input.WriteLineResult(ids[2], 5, 0, 22), ResultWrite::Written);
+    EXPECT_EQ(input.WriteLineResult(ids[0], 1234, 0, 0), ResultWrite::Written);
+    // no longer outstanding
+    EXPECT_EQ(input.WriteLineResult(ids[0], 1, 1, 1), ResultWrite::NotOutstanding);
     EXPECT_EQ(input.OutstandingLines(), 0);
     input.FinishInputFile();
 
@@ -338,27 +341,6 @@ private:
     std::string path_;
 };
 
-// While it lives, files this process writes cannot grow past `bytes`, as on a full disk:
-// a write beyond fails with EFBIG (the signal it would raise is ignored meanwhile).
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &previous_);
-        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = previous_;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &previous_);
-        std::signal(SIGXFSZ, previousHandler_);
-    }
-
-private:
-    rlimit previous_{};
-    void (*previousHandler_)(int) = SIG_DFL;
-};
-
 // Finishes "day.inp" of `content` with `action` into `outputFolder`; `roomForBytes` limits
 // the files written meanwhile. Then checks that the file was moved whole into the output
 // folder as its only file, or else kept whole with "Cannot move" logged.
@@ -461,6 +443,62 @@ TEST_F(InputFileTest, OutputThatWouldBeAnInputFileKeepsTheFile) {
     }
 }
 
+// The file in work loses its name to a new file (written aside and renamed into place):
+// finishing it works on what is open and never touches the new file; where the file sold
+// cannot go out, it is kept in the input folder under a name of its own.
+TEST_F(InputFileTest, FileSoldWhoseNameWentToANewFileIsFinishedFromWhatIsOpen) {
+    const std::string sold = "S,1,000011,1,Ok;a1;\n";
+    const std::string handedOver = "S,1,______,_,__;b1;\n";
+    struct Case {
+        const char* name;
+        const char* action;
+        const char* outputFolder;  // below the test's folder
+        bool keep;                 // KeepInputFile in place of FinishInputFile
+        const char* output;        // the file sold in the output folder, or nullptr
+    };
+    const Case cases[] = {
+        {"replace", "REPLACE", "out/", false, "day.OUT"},
+        {"append", "APPEND", "out/", false, "day.OUT"},
+        {"no output", "NO_OUTPUT", "out/", false, nullptr},
+        {"replace into a missing folder", "REPLACE", "missing/", false, nullptr},
+        {"kept", "REPLACE", "out/", true, nullptr},
+    };
+    for (const Case& c : cases) {
+        TempFolder folder;
+        settings_.InputPath = folder.Sub("in");
+        folder.Sub("out");
+        settings_.OutputPath = folder.Path() + c.outputFolder;
+        settings_.Action = c.action;
+        log_.clear();
+        WriteFile(In("day.inp"), sold);
+        InputFile input = MakeInput();
+        ASSERT_TRUE(input.OpenNextInputFile()) << c.name;
+        WriteFile(In("day.new"), handedOver);
+        std::filesystem::rename(In("day.new"), In("day.inp"));
+        if (c.keep) {
+            input.KeepInputFile();
+        } else {
+            EXPECT_EQ(input.FinishInputFile(), FinishOutcome::ActionApplied) << c.name;
+        }
+        EXPECT_EQ(ReadFile(In("day.inp")), handedOver) << c.name;
+        std::vector<std::string> names = NamesIn(settings_.InputPath);
+        if (c.output) {
+            EXPECT_EQ(names, std::vector<std::string>{"day.inp"}) << c.name;
+            EXPECT_EQ(ReadFile(settings_.OutputPath + c.output), sold) << c.name;
+        } else if (std::string(c.action) == "NO_OUTPUT") {
+            EXPECT_EQ(names, std::vector<std::string>{"day.inp"}) << c.name;
+            EXPECT_TRUE(NamesIn(settings_.OutputPath).empty()) << c.name;
+        } else {
+            // Kept under a unique name with the input extension: sold again if it must be.
+            ASSERT_EQ(names.size(), 2u) << c.name;
+            const std::string kept = names[0] == "day.inp" ? names[1] : names[0];
+            EXPECT_TRUE(IsUniqueName(kept, "Wx", "INP")) << kept;
+            EXPECT_EQ(ReadFile(In(kept)), sold) << c.name;
+        }
+        EXPECT_FALSE(log_.empty()) << c.name;
+    }
+}
+
 TEST_F(InputFileTest, UniqueNamesAvoidExistingFiles) {
     InputFile first = MakeInput();
     std::string name = first.MakeUniqueOutputName(settings_.OutputPath, "Wxyz", "OUT");
@@ -475,7 +513,7 @@ TEST_F(InputFileTest, NothingHappensWithoutAFile) {
     EXPECT_EQ(input.ReadInputByte(), -1);
     EXPECT_FALSE(input.ParseNextInputLine());
     EXPECT_TRUE(input.EndOfFile());
-    EXPECT_FALSE(input.WriteLineResult(1, 0, 0, 0));
+    EXPECT_EQ(input.WriteLineResult(1, 0, 0, 0), ResultWrite::NotOutstanding);
     EXPECT_EQ(input.FinishInputFile(), FinishOutcome::NothingOpen);
     EXPECT_FALSE(input.OpenNextInputFile());
 }

@@ -126,6 +126,14 @@ public:
         if (client_ >= 0) ::close(client_);
         client_ = -1;
     }
+    // Closes the connection with a reset, as a server that dies does: the client's next
+    // read fails.
+    void ResetClient() {
+        if (client_ < 0) return;
+        const linger abort{1, 0};
+        ::setsockopt(client_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        DropClient();
+    }
 
     void SendRaw(const std::string& bytes) {
         if (::send(client_, bytes.data(), bytes.size(), MSG_NOSIGNAL) !=

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <vector>
 
@@ -378,10 +382,11 @@ TEST_F(SellingLoopTest, StopWhileTheNotReadyDialogIsShownLeavesTheTimerOff) {
     struct Case {
         const char* name;
         std::function<void()> stop;
+        bool fileKept;  // a stop the user did not ask for keeps the line that was not sold
     };
     const Case cases[] = {
-        {"menu", [&] { host_.typedPassword = "secret"; sellingLoop_.StartStopClicked(); }},
-        {"server", [&] { server_.DropClient(); }},
+        {"menu", [&] { host_.typedPassword = "secret"; sellingLoop_.StartStopClicked(); }, false},
+        {"server", [&] { server_.DropClient(); }, true},
     };
     for (const Case& c : cases) {
         WriteFile(In("day.inp"), "S,4,______,_,__;x;\n");
@@ -389,7 +394,8 @@ TEST_F(SellingLoopTest, StopWhileTheNotReadyDialogIsShownLeavesTheTimerOff) {
         Next();
         ASSERT_TRUE(loop_.RunUntil([&] { return host_.dialogShown; }, 10000)) << c.name;
         c.stop();
-        ASSERT_TRUE(loop_.RunUntil([&] { return !std::filesystem::exists(In("day.inp")); })) << c.name;
+        ASSERT_TRUE(loop_.RunUntil([&] { return sellingLoop_.ProcessState() == 0; })) << c.name;
+        EXPECT_EQ(std::filesystem::exists(In("day.inp")), c.fileKept) << c.name;
         EXPECT_FALSE(host_.dialogShown) << c.name;
         EXPECT_FALSE(loop_.Timer().has_value()) << c.name;
         loop_.RunFor(700);  // a tick would have come by now
@@ -485,7 +491,10 @@ TEST_F(SellingLoopTest, ServerDisconnectStops) {
     ASSERT_TRUE(loop_.RunUntil([&] { return sellingLoop_.ProcessState() == 0; }));
     EXPECT_TRUE(host_.startItem);
     EXPECT_FALSE(host_.running);
-    EXPECT_TRUE(std::filesystem::exists(Out("day.OUT")));  // REPLACE by default
+    // The line was not sold: the file stays for the next start (REPLACE by default).
+    EXPECT_EQ(ReadFile(In("day.inp")), "S,1,______,_,__;x;\n");
+    EXPECT_FALSE(std::filesystem::exists(Out("day.OUT")));
+    EXPECT_EQ(sellingLoop_.StopReason(), kStopServerClosed);
 }
 
 TEST_F(SellingLoopTest, RefusedConnectionIsReportedAndStops) {
@@ -545,6 +554,300 @@ TEST_F(SellingLoopTest, InvalidFileIsLoggedAndFinished) {
     EXPECT_NE(std::find(log_.begin(), log_.end(), "Invalid input file " + In("old.inp")), log_.end());
     EXPECT_EQ(sellingLoop_.ProcessState(), 1);
 }
+
+// Sequences of events against lines that went out: a file handed over again while in work,
+// a cancel with replies still owed, a server that dies, a result that cannot be written.
+
+// A sale line of an input file, as written ("S,1,______,_,__;a1;") and as sold.
+std::string Line(int logNo, const std::string& data) {
+    return "S," + std::to_string(logNo) + ",______,_,__;" + data + ";\n";
+}
+std::string Sold(int logNo, int serial, int digit, const std::string& code, const std::string& data) {
+    char result[32];
+    std::snprintf(result, sizeof result, "%.6d,%.1d,", serial, digit);
+    return "S," + std::to_string(logNo) + "," + result + code + ";" + data + ";\n";
+}
+
+// The receipt reference of one sale: the server numbers each one.
+std::string Ref(std::int32_t sequence, std::int32_t serial, std::uint8_t digit) {
+    return ReceiptRef{7, sequence, serial, digit}.Encode();
+}
+
+class SellingSequenceTest;
+
+struct SequenceCase {
+    std::string name{};
+    std::string action{};
+    std::vector<std::pair<std::string, std::string>> inputs{};  // name and content at the start
+    std::function<void(SellingSequenceTest&)> play{};
+    std::map<std::string, std::string> inputAfter{};   // the input folder at the end
+    std::map<std::string, std::string> outputAfter{};  // the output folder; "Wx*" a unique name
+    std::vector<std::string> logged{};                 // the log holds lines that begin so
+};
+
+std::ostream& operator<<(std::ostream& out, const SequenceCase& c) { return out << c.name; }
+
+// The steps of the sequences, each on the fixture's fake server and loop.
+class SellingSequenceTest : public SellingLoopTest, public ::testing::WithParamInterface<SequenceCase> {
+public:
+    void Start() { Identify("1.0.20.0"); }
+    void ExpectOpen(int logNo) {
+        const ClientMessage open = Next();
+        EXPECT_EQ(open.Command, cmdOpenSet);
+        EXPECT_EQ(open.LogNo, logNo);
+        Reply(cmdOpenSet, static_cast<std::uint8_t>(logNo), 0);
+    }
+    void ExpectRequest(int logNo, const std::string& data) {
+        const ClientMessage request = Next();
+        EXPECT_EQ(request.Command, copSell);
+        EXPECT_EQ(request.LogNo, logNo);
+        EXPECT_EQ(request.Payload, "1;" + data + ";");
+    }
+    void ExpectCancel(int logNo) {
+        const ClientMessage cancel = Next();
+        EXPECT_EQ(cancel.Command, cmdCancelSet);
+        EXPECT_EQ(cancel.LogNo, logNo);
+    }
+    void ExpectNothing() {
+        loop_.RunFor(300);
+        EXPECT_FALSE(server_.ReadMessage(0).has_value());
+    }
+    void Early(int logNo, const std::string& ref) {
+        Reply(cmdAnswerSentReply, static_cast<std::uint8_t>(logNo), 0, ref);
+    }
+    void Final(int logNo, const std::string& ref) {
+        Reply(copSell, static_cast<std::uint8_t>(logNo), 0, ref);
+    }
+    void CancelReply(int logNo) { Reply(cmdCancelSet, static_cast<std::uint8_t>(logNo), 0); }
+    // a1 of register 1 reached the register (early reply `ref`), and a2 went out after it.
+    void FirstLineOutSecondSent(const std::string& ref, int secondRegister = 1) {
+        Start();
+        ExpectOpen(1);
+        ExpectRequest(1, "a1");
+        Early(1, ref);
+        if (secondRegister != 1) ExpectOpen(secondRegister);
+        ExpectRequest(secondRegister, "a2");
+    }
+    // The same with a2 for register 2, which stays silent: the user cancels the file.
+    void CancelWhileRegisterTwoIsSilent() {
+        FirstLineOutSecondSent(Ref(1, 11, 1), 2);
+        CancelWhenNotReady();
+        ExpectCancel(2);
+    }
+    void CancelWhenNotReady() {
+        ASSERT_TRUE(loop_.RunUntil([&] { return host_.dialogShown; }, 10000));
+        Answer(NotReadyAnswer::Cancel);
+    }
+    // The other application hands a new file over under `name`: written aside, renamed
+    // into place.
+    void HandOver(const std::string& name, const std::string& content) {
+        WriteFile(In(name + ".new"), content);
+        std::filesystem::rename(In(name + ".new"), In(name));
+    }
+    void ServerCloses() {
+        server_.DropClient();
+        ASSERT_TRUE(loop_.RunUntil([&] { return sellingLoop_.ProcessState() == 0; }));
+    }
+    void ServerDies() {
+        server_.ResetClient();
+        ASSERT_TRUE(loop_.RunUntil([&] { return sellingLoop_.ProcessState() == 0; }));
+    }
+    // From now on the input file `name` in work can be read but not written.
+    void WritesFail(const std::string& name) {
+        const std::filesystem::path file = std::filesystem::canonical(In(name));
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+            std::error_code error;
+            if (std::filesystem::read_symlink(entry.path(), error) != file) continue;
+            const int readOnly = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+            ASSERT_GE(readOnly, 0);
+            ASSERT_GE(::dup3(readOnly, std::stoi(entry.path().filename()), O_CLOEXEC), 0);
+            ::close(readOnly);
+            return;
+        }
+        FAIL() << "the input file is not open";
+    }
+    void WaitForOutput(const std::string& name) {
+        ASSERT_TRUE(loop_.RunUntil([&] { return std::filesystem::exists(Out(name)); }));
+    }
+    void WaitUntilStopped() {
+        ASSERT_TRUE(loop_.RunUntil([&] { return sellingLoop_.ProcessState() == 0; }));
+    }
+    std::string InputContent(const std::string& name) const { return ReadFile(In(name)); }
+    const std::string& StopReason() const { return sellingLoop_.StopReason(); }
+
+protected:
+    // Every file of `folder` with its content; a unique output name shows as "Wx*".
+    static std::map<std::string, std::string> Files(const std::string& folder) {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            std::string name = entry.path().filename().string();
+            const std::string content = ReadFile(entry.path().string());
+            if (name.size() == 14 && name.starts_with("Wx") && name.ends_with(".OUT")) name = "Wx*";
+            files[name] = content;
+        }
+        return files;
+    }
+};
+
+TEST_P(SellingSequenceTest, SoldOnceIntoItsOwnLine) {
+    const SequenceCase& c = GetParam();
+    settings_.Action = c.action;
+    for (const auto& [name, content] : c.inputs) WriteFile(In(name), content);
+    c.play(*this);
+    EXPECT_EQ(Files(settings_.InputPath), c.inputAfter);
+    EXPECT_EQ(Files(settings_.OutputPath), c.outputAfter);
+    for (const std::string& line : c.logged) {
+        EXPECT_TRUE(std::any_of(log_.begin(), log_.end(),
+                                [&](const std::string& l) { return l.rfind(line, 0) == 0; }))
+            << "no log line begins with: " << line;
+    }
+}
+
+std::vector<SequenceCase> HandOverCases() {
+    // a.inp's first line sold, its second one sent, when a new a.inp replaces it.
+    const auto play = [](SellingSequenceTest& t) {
+        t.FirstLineOutSecondSent(Ref(1, 11, 1));
+        t.Final(1, Ref(1, 11, 1));
+        t.HandOver("day.inp", Line(1, "b1"));
+        t.Early(1, Ref(2, 11, 2));
+        t.Final(1, Ref(2, 11, 2));
+        t.ExpectRequest(1, "b1");  // the new file, at the next tick
+    };
+    const std::string sold = Sold(1, 11, 1, "Ok", "a1") + Sold(1, 11, 2, "Ok", "a2");
+    std::vector<SequenceCase> cases;
+    for (const auto& [action, output] : std::vector<std::pair<std::string, std::string>>{
+             {"REPLACE", "day.OUT"}, {"APPEND", "day.OUT"}, {"UNIQUE", "Wx*"}, {"NO_OUTPUT", ""}}) {
+        SequenceCase c{.name = "HandedOverAgainWhileInWork_" + action,
+                       .action = action,
+                       .inputs = {{"day.inp", Line(1, "a1") + Line(1, "a2")}},
+                       .play = play,
+                       .inputAfter = {{"day.inp", Line(1, "b1")}},
+                       .logged = {"The input file "}};
+        if (!output.empty()) c.outputAfter = {{output, sold}};
+        cases.push_back(c);
+    }
+    return cases;
+}
+
+std::vector<SequenceCase> SequenceCases() {
+    std::vector<SequenceCase> cases = HandOverCases();
+    cases.push_back({
+        .name = "FinalReplyOwedByACancelledFileIsDroppedNotWrittenIntoTheNextFile",
+        .action = "REPLACE",
+        .inputs = {{"a.inp", Line(1, "a1") + Line(2, "a2") + Line(2, "a3")}, {"b.inp", Line(1, "b1")}},
+        .play =
+            [](SellingSequenceTest& t) {
+                t.CancelWhileRegisterTwoIsSilent();
+                t.CancelReply(2);
+                t.ExpectRequest(1, "b1");
+                t.Final(1, Ref(1, 11, 1));  // owed by a1, whose file is finished
+                t.Early(1, Ref(2, 11, 2));
+                t.Final(1, Ref(2, 11, 2));
+                t.WaitForOutput("b.OUT");
+            },
+        .outputAfter = {{"a.OUT", Sold(1, 11, 1, "??", "a1") + Line(2, "a2") + Line(2, "a3")},
+                        {"b.OUT", Sold(1, 11, 2, "Ok", "b1")}},
+        .logged = {"Finished ", "Reply of a line of "},
+    });
+    cases.push_back({
+        .name = "RepliesBetweenACancelAndItsReplyReachTheirLinesAndSendNoLine",
+        .action = "REPLACE",
+        .inputs = {{"a.inp", Line(1, "a1") + Line(2, "a2") + Line(1, "a3")}},
+        .play =
+            [](SellingSequenceTest& t) {
+                t.CancelWhileRegisterTwoIsSilent();
+                t.Early(2, Ref(1, 22, 5));  // register 2 took a2 before the cancel reached it
+                t.Final(1, Ref(1, 11, 1));
+                t.ExpectNothing();  // no a3
+                t.CancelReply(2);
+                t.WaitForOutput("a.OUT");
+            },
+        .outputAfter = {{"a.OUT", Sold(1, 11, 1, "Ok", "a1") + Sold(2, 22, 5, "??", "a2") + Line(1, "a3")}},
+    });
+    cases.push_back({
+        .name = "ReplyToASecondCancelDoesNotFinishTheNextFile",
+        .action = "REPLACE",
+        .inputs = {{"a.inp", Line(4, "a1")}, {"b.inp", Line(4, "b1") + Line(4, "b2")}},
+        .play =
+            [](SellingSequenceTest& t) {
+                t.Start();
+                t.ExpectOpen(4);
+                t.ExpectRequest(4, "a1");
+                t.CancelWhenNotReady();
+                t.ExpectCancel(4);
+                t.CancelWhenNotReady();  // no reply yet: the dialog came back
+                t.ExpectCancel(4);
+                t.CancelReply(4);
+                t.ExpectRequest(4, "b1");
+                t.CancelReply(4);  // the second cancel's
+                t.Early(4, Ref(1, 44, 1));
+                t.ExpectRequest(4, "b2");
+                t.Final(4, Ref(1, 44, 1));
+                t.Early(4, Ref(2, 44, 2));
+                t.Final(4, Ref(2, 44, 2));
+                t.WaitForOutput("b.OUT");
+            },
+        .outputAfter = {{"a.OUT", Line(4, "a1")},
+                        {"b.OUT", Sold(4, 44, 1, "Ok", "b1") + Sold(4, 44, 2, "Ok", "b2")}},
+        .logged = {"Reply to a cancel for a file finished already dropped: register 4"},
+    });
+    cases.push_back({
+        .name = "ServerClosingTheConnectionKeepsTheUnsoldLinesWithoutOutput",
+        .action = "NO_OUTPUT",
+        .inputs = {{"a.inp", Line(1, "a1") + Line(1, "a2")}},
+        .play =
+            [](SellingSequenceTest& t) {
+                t.FirstLineOutSecondSent(Ref(1, 11, 1));
+                t.Final(1, Ref(1, 11, 1));
+                t.ServerCloses();
+                EXPECT_EQ(t.StopReason(), kStopServerClosed);
+            },
+        .inputAfter = {{"a.inp", Sold(1, 11, 1, "Ok", "a1") + Line(1, "a2")}},
+        .logged = {"Selling stopped: the server closed the connection", "Kept "},
+    });
+    cases.push_back({
+        .name = "LineWhoseFinalReplyNeverCameIsNotSoldAgainAtTheNextStart",
+        .action = "REPLACE",
+        .inputs = {{"a.inp", Line(1, "a1") + Line(1, "a2")}},
+        .play =
+            [](SellingSequenceTest& t) {
+                t.FirstLineOutSecondSent(Ref(1, 1234, 5));
+                t.ServerDies();  // a1's final reply never comes, a2 was not sold
+                EXPECT_EQ(t.InputContent("a.inp"), Sold(1, 1234, 5, "??", "a1") + Line(1, "a2"));
+                EXPECT_EQ(t.StopReason(), kStopConnectionFailed);
+                t.Start();
+                t.ExpectOpen(1);
+                t.ExpectRequest(1, "a2");
+                t.Early(1, Ref(2, 1234, 6));
+                t.Final(1, Ref(2, 1234, 6));
+                t.WaitForOutput("a.OUT");
+            },
+        .outputAfter = {{"a.OUT", Sold(1, 1234, 5, "??", "a1") + Sold(1, 1234, 6, "Ok", "a2")}},
+        .logged = {"Selling stopped: the connection to the server failed", "Kept "},
+    });
+    cases.push_back({
+        .name = "ResultThatCannotBeWrittenKeepsTheFileAndStops",
+        .action = "REPLACE",
+        .inputs = {{"a.inp", Line(1, "a1") + Line(1, "a2")}},
+        .play =
+            [](SellingSequenceTest& t) {
+                t.Start();
+                t.ExpectOpen(1);
+                t.ExpectRequest(1, "a1");
+                t.WritesFail("a.inp");
+                t.Early(1, Ref(1, 11, 1));
+                t.WaitUntilStopped();
+                EXPECT_EQ(t.StopReason(), kStopResultNotWritten);
+            },
+        .inputAfter = {{"a.inp", Line(1, "a1") + Line(1, "a2")}},
+        .logged = {"Cannot write the result into ",
+                   "Selling stopped: a result could not be written into the input file"},
+    });
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Sequences, SellingSequenceTest, ::testing::ValuesIn(SequenceCases()),
+                         [](const ::testing::TestParamInfo<SequenceCase>& test) { return test.param.name; });
 
 }  // namespace
 }  // namespace ecr

@@ -154,7 +154,8 @@ void TfmMain::CloseNotReadyDialog() { notReady_->CloseQuietly(); }
 
 bool TfmMain::AskPassword(const std::string& password) {
     TfmPassword dialog;
-    return dialog.AskPassword(QString::fromStdString(password)) == mrOk;
+    // The entry takes no more than a kept password can hold.
+    return dialog.AskPassword(QString::fromStdString(password), kMaxPasswordBytes) == mrOk;
 }
 
 void TfmMain::ShowRunning(bool running) {

@@ -20,6 +20,7 @@
 
 #include "foundation/utf8_bytes.h"
 #include "foundation/widgets/msg_box.h"
+#include "foundation/widgets/password_edit.h"
 #include "platform/ini_file.h"
 #include "text_client/client_startup.h"
 #include "text_client/output_target.h"
@@ -51,10 +52,9 @@ QLineEdit* Field(const char* name, QWidget* parent) {
     return field;
 }
 
+// A password entry that takes no more UTF-8 bytes than the password keeps.
 QLineEdit* PasswordField(const char* name, QWidget* parent) {
-    QLineEdit* field = Field(name, parent);
-    field->setEchoMode(QLineEdit::Password);
-    return field;
+    return NewPasswordEdit(QString::fromLatin1(name), parent, 32767, kMaxPasswordBytes);
 }
 
 QButtonGroup* RadioGroup(const char* name, const QString& title, const QStringList& items,

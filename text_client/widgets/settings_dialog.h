@@ -13,7 +13,8 @@
 // stay in force when the dialog is then left with Cancel; nothing after the timeout is
 // taken over until every check passes.
 //
-// Texts typed into the fields are kept as UTF-8 bytes, each cut to 255 bytes.
+// Texts typed into the fields are kept as UTF-8 bytes, each cut to whole characters within
+// 255 bytes; the password entries take no more than that.
 //
 // Threads: main thread only.
 
