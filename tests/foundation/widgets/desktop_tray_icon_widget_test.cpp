@@ -25,6 +25,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "foundation/widgets/session_bus_tray.h"
@@ -169,6 +170,60 @@ TEST(DesktopTrayIcon, TheDesktopIsAskedAgainEveryFewSecondsWhileTheIconIsShown) 
   desktop.kind = test::kEmbeddedTray;
   EXPECT_TRUE(QTest::qWaitFor([&] { return tray.StandIn() == nullptr; }, DesktopTrayIcon::kTrayCheckMs + kWaitMs));
   EXPECT_TRUE(tray.OnDesktop());
+}
+
+// A desktop whose answers come later, through the event loop, as the session bus's do.
+class LaterDesktop final : public TrayDesktop {
+ public:
+  LaterDesktop() : scope_(*this) {}
+  bool Offscreen() const override { return false; }
+  bool StatusNotifierHost() const override { return false; }
+  bool EmbeddedTray() const override { return answer_.embeddedTray; }
+  bool ShowsStatusNotifierItem() const override { return false; }
+  bool Answered() const override { return answered_; }
+  void Ask(std::function<void()> answered) const override {
+    ++questions;
+    waiting_.push_back(std::move(answered));
+  }
+  // The answer comes: every asker hears it.
+  void Answer(FakeTrayDesktop::Kind kind) {
+    answer_ = kind;
+    answered_ = true;
+    for (const auto& handler : std::exchange(waiting_, {})) handler();
+  }
+  mutable int questions = 0;
+
+ private:
+  FakeTrayDesktop::Kind answer_{};
+  bool answered_ = false;
+  mutable std::vector<std::function<void()>> waiting_;
+  ScopedTrayDesktop scope_;
+};
+
+TEST(DesktopTrayIcon, TheIconFollowsAnswersThatComeLater) {
+  LaterDesktop desktop;
+  DesktopTrayIcon tray(WithoutTray::StandInWindow);
+  Reports reports(tray);
+  tray.SetImage(Image());
+  tray.Show();
+  EXPECT_GE(desktop.questions, 1);
+  // No answer yet: neither the icon nor a stand-in that would go again at once.
+  EXPECT_FALSE(tray.SystemIcon().isVisible());
+  EXPECT_EQ(tray.StandIn(), nullptr);
+
+  desktop.Answer(test::kDesktopWithoutTray);
+  ASSERT_NE(tray.StandIn(), nullptr);
+  EXPECT_TRUE(tray.NoNotificationArea());
+
+  const int asked = desktop.questions;
+  tray.CheckTray();  // the next check asks and returns: nothing has changed yet
+  EXPECT_EQ(desktop.questions, asked + 1);
+  EXPECT_NE(tray.StandIn(), nullptr);
+  desktop.Answer(test::kEmbeddedTray);
+  EXPECT_EQ(tray.StandIn(), nullptr);
+  EXPECT_TRUE(tray.OnDesktop());
+  EXPECT_TRUE(tray.SystemIcon().isVisible());
+  EXPECT_EQ(reports.changes, std::vector<bool>{true});
 }
 
 TEST(DesktopTrayIcon, TheStandInReportsAsTheTrayDoes) {
