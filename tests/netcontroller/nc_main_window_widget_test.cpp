@@ -83,6 +83,14 @@ class ServerRig {
     return saved;
   }
 
+  // Starts with the server password `password` in the settings file.
+  bool StartWithPassword(const std::string& password) {
+    NcServerSettings stored;
+    stored.ServerPassword = password;
+    StoreSettings(stored);
+    return Start();
+  }
+
   bool Start() {
     window = std::make_unique<TfmSelvaroNT>(SelvaroParts{settings, store, log, "v1.0.4",
                                                          (folder_.Folder() / "lontaros.hlp").string(), nullptr});
@@ -300,10 +308,7 @@ TEST(NcMainWindow, CloseAsksThePasswordAndSavesEitherWay) {
 // next run never hands the same sequence number out again.
 TEST(NcMainWindow, TheCloseSavesTheCountersTheServiceMovedWhileThePromptShowed) {
   ServerRig rig;
-  NcServerSettings stored;
-  stored.ServerPassword = "pw";
-  rig.StoreSettings(stored);
-  ASSERT_TRUE(rig.Start());
+  ASSERT_TRUE(rig.StartWithPassword("pw"));
   TfmSelvaroNT& window = *rig.window;
   auto owner = rig.Connect();
   ASSERT_EQ(OpenSet(*owner, 1, 3), erNoError);
@@ -333,10 +338,7 @@ TEST(NcMainWindow, TheCloseSavesTheCountersTheServiceMovedWhileThePromptShowed) 
 // The end of the session (or a signal) closes without the prompt, and saves.
 TEST(NcMainWindow, TheEndOfTheSessionClosesWithoutAsking) {
   ServerRig rig;
-  NcServerSettings stored;
-  stored.ServerPassword = "pw";
-  rig.StoreSettings(stored);
-  ASSERT_TRUE(rig.Start());
+  ASSERT_TRUE(rig.StartWithPassword("pw"));
   ModalAnswerer modal;  // no answers: any password prompt would be a fault
   rig.window->Engine().WithSettings([](NcServerSettings& settings) { settings.NextNotifyId = 42; });
   rig.window->EndSession();
