@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "platform/program_path.h"
-#include "tests/support/file_size_limit.h"
 #include "tests/support/temp_dir.h"
+#include "tests/text_client/file_size_limit.h"
 
 namespace ecr {
 namespace {
@@ -239,7 +239,7 @@ TEST_F(LogFileTest, ALineCutShortByAFullDiskLeavesNoFragment) {
   for (const std::size_t room : {std::size_t{0}, std::size_t{1}, std::size_t{20}}) {
     SCOPED_TRACE(room);
     {
-      const test::FileSizeLimit full(static_cast<rlim_t>(sizeBefore + room));
+      const testing_support::FileSizeLimit full(static_cast<rlim_t>(sizeBefore + room));
       EXPECT_EQ(log.Write("a line longer than the room that is left on the disk"), LogResult::WriteFailed);
     }
     EXPECT_EQ(std::filesystem::file_size(path_), sizeBefore);

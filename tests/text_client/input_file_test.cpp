@@ -5,12 +5,12 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <vector>
 
 #include "platform/exclusive_file.h"
-#include "tests/support/file_size_limit.h"
 #include "tests/text_client/temp_folder.h"
 
 namespace ecr {
@@ -338,6 +338,27 @@ private:
     std::string path_;
 };
 
+// While it lives, files this process writes cannot grow past `bytes`, as on a full disk:
+// a write beyond fails with EFBIG (the signal it would raise is ignored meanwhile).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &previous_);
+        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = previous_;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &previous_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
+
+private:
+    rlimit previous_{};
+    void (*previousHandler_)(int) = SIG_DFL;
+};
+
 // Finishes "day.inp" of `content` with `action` into `outputFolder`; `roomForBytes` limits
 // the files written meanwhile. Then checks that the file was moved whole into the output
 // folder as its only file, or else kept whole with "Cannot move" logged.
@@ -352,7 +373,7 @@ void InputFileTest::FinishAndCheck(const char* action, const std::string& output
     InputFile input = MakeInput();
     ASSERT_TRUE(input.OpenNextInputFile()) << name;
     {
-        std::optional<test::FileSizeLimit> full;
+        std::optional<FileSizeLimit> full;
         if (roomForBytes) full.emplace(*roomForBytes);
         EXPECT_EQ(input.FinishInputFile(), FinishOutcome::ActionApplied) << name;
     }
