@@ -23,12 +23,26 @@ std::string ModuleNameOf(const std::string& path) {
   return std::string(name.substr(0, name.find('.')));
 }
 
-bool WriteAll(int fd, const std::string& data) {
+off_t FileSizeOf(int fd) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 ? st.st_size : -1;
+}
+
+// Writes the whole line, or leaves the file as it was: a line cut short (a full disk, a
+// file-size limit) is cut off again, so that the next line does not join its fragment. The
+// fragment is removed only while it is the end of the file, so a line that another
+// process appended meanwhile stays.
+bool WriteLine(int fd, const std::string& line) {
+  const off_t before = FileSizeOf(fd);
   std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+  while (done < line.size()) {
+    const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n <= 0) {
+      if (done > 0 && before >= 0 && FileSizeOf(fd) == before + static_cast<off_t>(done))
+        (void)!::ftruncate(fd, before);
+      return false;
+    }
     done += static_cast<std::size_t>(n);
   }
   return true;
@@ -96,7 +110,7 @@ LogResult LogFile::Write(std::string_view text, LogLevels level) {
   line += prefix_;
   line += text;
   line += "\r\n";
-  if (!WriteAll(fd_, line)) return LogResult::WriteFailed;
+  if (!WriteLine(fd_, line)) return LogResult::WriteFailed;
   // Saturates: a log that cannot be moved aside keeps growing, and a counter that wrapped
   // would stop the rotation from being tried again.
   const auto grown = static_cast<std::int64_t>(size_) + static_cast<std::int64_t>(line.size());

@@ -3,8 +3,9 @@
 // one line: time stamp "%2d.%.2d.%.4d %.2d:%.2d:%.2d" (day, month, year, hour, minute,
 // second), " ", the module name, ": ", the caller's text, CR LF. A log that has reached
 // 5,242,880 bytes is moved aside to the same path with extension ".LO0" (one old
-// generation) before the next line. Failures are never raised: every operation returns a
-// LogResult that callers may ignore.
+// generation) before the next line. A line that cannot be written whole (a full disk) is
+// cut off again, so the file keeps whole lines only. Failures are never raised: every
+// operation returns a LogResult that callers may ignore.
 //
 // LogFile is the log as an object (tests drive it on temporary paths). The process's own
 // log is reached through LogWrite / LogException: it is opened at the program's path with

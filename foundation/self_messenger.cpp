@@ -1,5 +1,6 @@
 #include "foundation/self_messenger.h"
 
+#include <cstdio>
 #include <utility>
 
 #include "platform/program_path.h"
@@ -24,11 +25,17 @@ std::uint16_t SelfMessageId(std::string_view name) {
 
 TSelfMessenger::TSelfMessenger() : TSelfMessenger(ProgramPath()) {}
 
-TSelfMessenger::TSelfMessenger(std::string_view executablePath, std::string socketFolder)
-    : name_(SelfMessageName(executablePath)), messageId_(SelfMessageId(name_)), channel_(name_, std::move(socketFolder)) {}
+TSelfMessenger::TSelfMessenger(std::string_view executablePath, InstanceFolders folders)
+    : name_(SelfMessageName(executablePath)),
+      messageId_(SelfMessageId(name_)),
+      skippedFolders_(std::move(folders.skipped)),
+      channel_(name_, std::move(folders.usable)) {}
 
-void TSelfMessenger::Send(int msgId, std::string_view text) {
-  channel_.Post(messageId_, static_cast<std::int32_t>(msgId), text);
+TSelfMessenger::TSelfMessenger(std::string_view executablePath, std::string socketFolder)
+    : TSelfMessenger(executablePath, InstanceFolders{{std::move(socketFolder)}, {}}) {}
+
+int TSelfMessenger::Send(int msgId, std::string_view text) {
+  return channel_.Post(messageId_, static_cast<std::int32_t>(msgId), text).othersReached;
 }
 
 void TSelfMessenger::Receive() {
@@ -45,6 +52,16 @@ void TSelfMessenger::Receive() {
     } scope(busy_);
     handler(*this, notice->param, channel_.ReadText(kMaxReceivedText), notice->senderId == AppId());
   }
+}
+
+std::string SkippedFolderLogLine(std::string_view skipped) {
+  return "Instance message folder skipped: " + std::string(skipped);
+}
+
+int SendCloseRequest(TSelfMessenger& messenger, std::string_view password) {
+  if (messenger.Send(smQuit, password) > 0) return 0;
+  std::fputs("The close request reached no running copy.\n", stderr);
+  return 1;
 }
 
 }  // namespace ecr

@@ -19,6 +19,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/instance_channel.h"
 
@@ -35,6 +36,9 @@ std::string SelfMessageName(std::string_view executablePath);
 // The message number registered for a name: 0xC000..0xFFFF, equal for equal names.
 std::uint16_t SelfMessageId(std::string_view name);
 
+// The line a program logs for a socket folder its messenger skipped.
+std::string SkippedFolderLogLine(std::string_view skipped);
+
 class TSelfMessenger {
  public:
   // The longest text a handler receives; longer texts arrive cut.
@@ -43,10 +47,12 @@ class TSelfMessenger {
   using SelfEvent = std::function<void(TSelfMessenger& sender, int msgId, const std::string& text, bool loopBack)>;
 
   // Messenger of the running program (named from its real path), sockets in
-  // InstanceSocketFolder().
+  // InstanceSocketFolders().
   TSelfMessenger();
   // Messenger of the program at `executablePath`.
-  explicit TSelfMessenger(std::string_view executablePath, std::string socketFolder = InstanceSocketFolder());
+  explicit TSelfMessenger(std::string_view executablePath, InstanceFolders folders = InstanceSocketFolders());
+  // The same with the sockets in one folder.
+  TSelfMessenger(std::string_view executablePath, std::string socketFolder);
   TSelfMessenger(const TSelfMessenger&) = delete;
   TSelfMessenger& operator=(const TSelfMessenger&) = delete;
 
@@ -59,14 +65,18 @@ class TSelfMessenger {
   // sends and receives nothing, and Error() says why.
   bool IsOpen() const { return channel_.IsOpen(); }
   const std::string& Error() const { return channel_.Error(); }
+  // The socket folders refused because they are not the user's own or not private, each
+  // as "<path>: <why>"; the program logs them.
+  const std::vector<std::string>& SkippedFolders() const { return skippedFolders_; }
 
   // Until a handler is set, arriving messages are consumed without effect.
   void SetOnSelfEvent(SelfEvent handler) { onSelfEvent_ = std::move(handler); }
 
-  // Sends one message to every messenger of the name; does not wait, and cannot tell
-  // whether anybody received it. Texts longer than 65,534 bytes are cut to that length,
-  // and a text ends at its first zero byte.
-  void Send(int msgId, std::string_view text);
+  // Sends one message to every messenger of the name; does not wait. The result is the
+  // number of other messengers whose sockets took it (whether their programs handle it
+  // is theirs). Texts longer than 65,534 bytes are cut to that length, and a text ends at
+  // its first zero byte.
+  int Send(int msgId, std::string_view text);
 
   // Readable while messages wait; -1 when not open.
   int ReadableFd() const { return channel_.ReadableFd(); }
@@ -79,9 +89,16 @@ class TSelfMessenger {
  private:
   std::string name_;
   std::uint16_t messageId_;
+  std::vector<std::string> skippedFolders_;
   InstanceChannel channel_;
   SelfEvent onSelfEvent_;
   bool busy_ = false;
 };
+
+// A second start's close request (smQuit carrying `password`) to the running copy. Gives
+// the requesting process's exit status: 0 when a running copy took the request; otherwise
+// it says on standard error that no running copy received it, and gives 1, so that a
+// script, a service's stop or cron learns that the copy still runs.
+int SendCloseRequest(TSelfMessenger& messenger, std::string_view password);
 
 }  // namespace ecr

@@ -13,6 +13,7 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -143,15 +144,27 @@ void RemoveAbandonedSections(const std::string& ownSection) {
   closedir(folder);
 }
 
-// A socket file that refuses datagrams has no process behind it; remove it when the
-// process its name gives is gone, so that a process that reuses the id keeps its own.
-void RemoveDeadSocket(const std::string& path, std::string_view file, std::size_t prefixLength) {
-  const std::string_view rest = file.substr(prefixLength);
-  const std::size_t dot = rest.find('.');
-  if (dot == std::string_view::npos) return;
-  const long pid = std::strtol(std::string(rest.substr(0, dot)).c_str(), nullptr, 10);
-  if (pid <= 0 || pid == getpid()) return;
-  if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) unlink(path.c_str());
+// The process id in a socket file's name "<base>.<pid>.<serial>"; 0 when there is none.
+pid_t PidOfSocketFile(std::string_view file) {
+  const std::size_t dot = file.find('.');
+  if (dot == std::string_view::npos) return 0;
+  const std::string_view rest = file.substr(dot + 1);
+  const std::string pid(rest.substr(0, rest.find('.')));
+  char* end = nullptr;
+  const long value = std::strtol(pid.c_str(), &end, 10);
+  return !pid.empty() && *end == '\0' && value > 0 && value <= INT32_MAX ? static_cast<pid_t>(value) : 0;
+}
+
+// True when the process a socket file's name gives is gone; a process that reuses the id
+// keeps its own file.
+bool ProcessOfSocketGone(std::string_view file) {
+  const pid_t pid = PidOfSocketFile(file);
+  return pid > 0 && pid != getpid() && kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+// Removes a socket file that refuses datagrams when its process is gone.
+void RemoveDeadSocket(const std::string& path, std::string_view file) {
+  if (ProcessOfSocketGone(file)) unlink(path.c_str());
 }
 
 bool FillAddress(const std::string& path, sockaddr_un& address) {
@@ -162,34 +175,125 @@ bool FillAddress(const std::string& path, sockaddr_un& address) {
   return true;
 }
 
-}  // namespace
+std::string ErrorText(int error) {
+  char text[256];
+  return strerror_r(error, text, sizeof text);
+}
 
-std::string PrivateSocketFolder(std::string_view base) {
+// True when nothing is bound to the socket file at `path` any more.
+bool NobodyBound(const std::string& path) {
+  sockaddr_un address{};
+  if (!FillAddress(path, address)) return false;
+  const int probe = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (probe < 0) return false;
+  const bool refused =
+      connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 && errno == ECONNREFUSED;
+  close(probe);
+  return refused;
+}
+
+// Removes this user's socket files (of any name) in `folder` that processes left when
+// they were killed: nobody is bound to them and their process is gone.
+void RemoveDeadSockets(const std::string& folder) {
+  DIR* entries = opendir(folder.c_str());
+  if (entries == nullptr) return;
+  const std::string prefix = UserPrefix();
+  while (dirent* entry = readdir(entries)) {
+    const std::string_view file(entry->d_name);
+    if (!file.starts_with(prefix)) continue;
+    const std::string path = folder + "/" + std::string(file);
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode) || info.st_uid != geteuid()) continue;
+    if (ProcessOfSocketGone(file) && NobodyBound(path)) unlink(path.c_str());
+  }
+  closedir(entries);
+}
+
+// Why `folder` may not hold this user's sockets; empty when it may.
+std::string FolderRefusal(const std::string& folder) {
+  struct stat info {};
+  if (lstat(folder.c_str(), &info) != 0) return ErrorText(errno);
+  if (!S_ISDIR(info.st_mode)) return "not a folder";
+  if (info.st_uid != geteuid()) return "belongs to user " + std::to_string(info.st_uid);
+  if ((info.st_mode & 077) != 0) return "open to other users";
+  return {};
+}
+
+// <base>/ecr-im-<uid>, made when missing, or the refusal "<path>: <why>".
+std::string MakePrivateFolder(std::string_view base, std::string& refusal) {
   std::string folder(base);
   folder += "/ecr-im-" + std::to_string(geteuid());
-  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
-  struct stat info {};
-  if (lstat(folder.c_str(), &info) != 0) return {};
-  if (!S_ISDIR(info.st_mode) || info.st_uid != geteuid() || (info.st_mode & 077) != 0) return {};
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    refusal = folder + ": " + ErrorText(errno);
+    return {};
+  }
+  if (const std::string why = FolderRefusal(folder); !why.empty()) {
+    refusal = folder + ": " + why;
+    return {};
+  }
   return folder;
 }
 
-std::string InstanceSocketFolder() { return PrivateSocketFolder("/tmp"); }
+std::vector<std::string> WithoutEmpty(std::vector<std::string> folders) {
+  std::erase_if(folders, [](const std::string& folder) { return folder.empty(); });
+  return folders;
+}
 
-InstanceChannel::InstanceChannel(std::string_view name, std::string socketFolder)
+}  // namespace
+
+std::string PrivateSocketFolder(std::string_view base) {
+  std::string refusal;
+  return MakePrivateFolder(base, refusal);
+}
+
+InstanceFolders ChooseInstanceFolders(std::string_view runtimeBase, std::string_view temporaryBase) {
+  InstanceFolders folders;
+  const auto consider = [&folders](std::string_view base) {
+    std::string refusal;
+    if (std::string folder = MakePrivateFolder(base, refusal); !folder.empty()) {
+      folders.usable.push_back(std::move(folder));
+    } else {
+      folders.skipped.push_back(std::move(refusal));
+    }
+  };
+  // The runtime folder exists only while the user has a session; it must be the user's
+  // own, or its owner could move our folder away.
+  struct stat runtime {};
+  const std::string runtimePath(runtimeBase);
+  if (lstat(runtimePath.c_str(), &runtime) == 0) {
+    if (!S_ISDIR(runtime.st_mode)) {
+      folders.skipped.push_back(runtimePath + ": not a folder");
+    } else if (runtime.st_uid != geteuid()) {
+      folders.skipped.push_back(runtimePath + ": belongs to user " + std::to_string(runtime.st_uid));
+    } else {
+      consider(runtimeBase);
+    }
+  }
+  consider(temporaryBase);
+  return folders;
+}
+
+InstanceFolders InstanceSocketFolders() {
+  return ChooseInstanceFolders("/run/user/" + std::to_string(geteuid()), "/tmp");
+}
+
+InstanceChannel::InstanceChannel(std::string_view name, std::vector<std::string> socketFolders)
     : baseName_(BaseNameOf(name)),
       sectionName_("/" + baseName_),
-      socketFolder_(std::move(socketFolder)),
+      socketFolders_(WithoutEmpty(std::move(socketFolders))),
       senderId_((static_cast<std::uint64_t>(static_cast<std::uint32_t>(getpid())) << 32) | NextSerial()) {
   RemoveAbandonedSections(sectionName_);
+  for (const std::string& folder : socketFolders_) RemoveDeadSockets(folder);
   if (!OpenSection() || !OpenSocket()) Close();
 }
+
+InstanceChannel::InstanceChannel(std::string_view name, std::string socketFolder)
+    : InstanceChannel(name, std::vector<std::string>{std::move(socketFolder)}) {}
 
 InstanceChannel::~InstanceChannel() { Close(); }
 
 void InstanceChannel::Fail(std::string_view what, int error) {
-  char text[256];
-  error_ = std::string(what) + ": " + strerror_r(error, text, sizeof text);
+  error_ = std::string(what) + ": " + ErrorText(error);
 }
 
 bool InstanceChannel::OpenSection() {
@@ -242,11 +346,11 @@ bool InstanceChannel::OpenSection() {
 }
 
 bool InstanceChannel::OpenSocket() {
-  if (socketFolder_.empty()) {
+  if (socketFolders_.empty()) {
     Fail("socket folder", ENOENT);
     return false;
   }
-  std::string path = socketFolder_ + "/" + baseName_ + "." + std::to_string(senderId_ >> 32) + "." +
+  std::string path = socketFolders_.front() + "/" + baseName_ + "." + std::to_string(senderId_ >> 32) + "." +
                      std::to_string(senderId_ & 0xffffffffu);
   sockaddr_un address{};
   if (!FillAddress(path, address)) {
@@ -294,34 +398,40 @@ void InstanceChannel::Close() {
   }
 }
 
-bool InstanceChannel::Post(std::uint16_t messageId, std::int32_t param, std::string_view text) {
-  if (!IsOpen()) return false;
+PostResult InstanceChannel::Post(std::uint16_t messageId, std::int32_t param, std::string_view text) {
+  PostResult result;
+  if (!IsOpen()) return result;
   {
     TextLock lock(sectionFd_, F_WRLCK);
     std::size_t length = std::min(text.size(), kMaxTextLength);
     std::memcpy(view_, text.data(), length);
     view_[length] = 0;
   }
+  result.posted = true;
   const auto bytes = EncodeNotice(InstanceNotice{messageId, param, senderId_});
-  DIR* folder = opendir(socketFolder_.c_str());
-  if (folder == nullptr) return true;
   const std::string prefix = baseName_ + ".";
-  while (dirent* entry = readdir(folder)) {
-    std::string_view file(entry->d_name);
-    if (!file.starts_with(prefix)) continue;
-    std::string path = socketFolder_ + "/" + std::string(file);
-    struct stat info {};
-    if (lstat(path.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode) || info.st_uid != geteuid()) continue;
-    sockaddr_un address{};
-    if (!FillAddress(path, address)) continue;
-    // Failures (a dead process's socket, a full queue) only mean that one misses it.
-    if (sendto(socketFd_, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
-               reinterpret_cast<const sockaddr*>(&address), sizeof address) < 0 &&
-        errno == ECONNREFUSED)
-      RemoveDeadSocket(path, file, prefix.size());
+  for (const std::string& socketFolder : socketFolders_) {
+    DIR* folder = opendir(socketFolder.c_str());
+    if (folder == nullptr) continue;
+    while (dirent* entry = readdir(folder)) {
+      std::string_view file(entry->d_name);
+      if (!file.starts_with(prefix)) continue;
+      std::string path = socketFolder + "/" + std::string(file);
+      struct stat info {};
+      if (lstat(path.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode) || info.st_uid != geteuid()) continue;
+      sockaddr_un address{};
+      if (!FillAddress(path, address)) continue;
+      // Failures (a dead process's socket, a full queue) only mean that one misses it.
+      if (sendto(socketFd_, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+                 reinterpret_cast<const sockaddr*>(&address), sizeof address) >= 0) {
+        if (path != socketPath_) ++result.othersReached;
+      } else if (errno == ECONNREFUSED) {
+        RemoveDeadSocket(path, file);
+      }
+    }
+    closedir(folder);
   }
-  closedir(folder);
-  return true;
+  return result;
 }
 
 std::optional<InstanceNotice> InstanceChannel::NextNotice() {

@@ -8,19 +8,24 @@
 // user id, so channels of different names (or users) never meet, whatever their length:
 //   shared memory  /ecr-im-<uid>-<hash>            (65,535 bytes, mode 0600)
 //   sockets        <folder>/ecr-im-<uid>-<hash>.<pid>.<serial>
-// The programs keep their sockets in InstanceSocketFolder(), the private folder
-// /tmp/ecr-im-<uid> (created 0700; refused when it belongs to someone else or others may
-// enter it). Every name here comes from the user and the name alone, never from the
-// environment, so that a start from a terminal, ssh, cron or a service reaches the copy
-// that runs in the desktop session, and the other way round.
+// The programs keep their sockets in the folders InstanceSocketFolders() gives: the
+// user's runtime folder /run/user/<uid>/ecr-im-<uid> while it exists (it comes and goes
+// with the user's sessions), else /tmp/ecr-im-<uid>. A channel binds its socket in the
+// first usable folder and posts to every one, so that a copy started in either place is
+// reached. A folder that is not the user's own, or that others may enter, is skipped (and
+// said so), never used: another user could otherwise catch or block the notices. Every
+// name here comes from the user and the name alone, never from the environment, so that
+// a start from a terminal, ssh, cron or a service reaches the copy that runs in the
+// desktop session, and the other way round.
 //
 // The section lives as long as one channel of its name is open: the last channel to
 // close removes it (an open-file-description lock counts the users). What a process
 // leaves behind when it ends without closing its channel (killed, or ended by exit())
 // is removed later: every opening channel removes this user's sections that nobody
-// holds, and a Post that finds a socket without its process removes that socket file. Text writes and reads take a lock on the section, so a reader
-// never sees half of a text; a later sender may still replace the text before an earlier
-// notice is handled, as with any single shared section.
+// holds and this user's socket files whose process is gone, and a Post that finds a
+// socket without its process removes that socket file. Text writes and reads take a lock
+// on the section, so a reader never sees half of a text; a later sender may still replace
+// the text before an earlier notice is handled, as with any single shared section.
 //
 // Thread safety: one channel belongs to one thread (the program's main thread). Distinct
 // channels, in one process or several, may be used from different threads at once.
@@ -30,6 +35,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ecr {
 
@@ -41,15 +47,38 @@ struct InstanceNotice {
   friend bool operator==(const InstanceNotice&, const InstanceNotice&) = default;
 };
 
-// PrivateSocketFolder("/tmp"), whatever the environment says (the session's own
-// $XDG_RUNTIME_DIR or $TMPDIR differ between a desktop session and a start from ssh, cron
-// or a service); empty when it cannot be used.
-std::string InstanceSocketFolder();
+// Where the channels of this user keep their sockets.
+struct InstanceFolders {
+  // The folders to use, the preferred first: a channel binds its socket in the first and
+  // posts to all of them.
+  std::vector<std::string> usable;
+  // The folders refused because they are not the user's own or not private, each as
+  // "<path>: <why>".
+  std::vector<std::string> skipped;
+};
+
+// <runtimeBase>/ecr-im-<uid> when runtimeBase exists and belongs to the user (a missing
+// one is no candidate, another user's is skipped), then <temporaryBase>/ecr-im-<uid>;
+// each made and checked by PrivateSocketFolder.
+InstanceFolders ChooseInstanceFolders(std::string_view runtimeBase, std::string_view temporaryBase);
+
+// ChooseInstanceFolders("/run/user/<uid>", "/tmp"): fixed paths, whatever the environment
+// says (the session's own $XDG_RUNTIME_DIR or $TMPDIR differ between a desktop session and
+// a start from ssh, cron or a service).
+InstanceFolders InstanceSocketFolders();
 
 // `base`/ecr-im-<uid>, created with mode 0700 when missing. Empty when it cannot be
 // created, is not a folder (a symbolic link counts as not), belongs to another user or
 // is open to group or others.
 std::string PrivateSocketFolder(std::string_view base);
+
+// What one Post did. True when the channel was open (the notice went out).
+struct PostResult {
+  bool posted = false;
+  // Other channels of the name whose sockets took the notice.
+  int othersReached = 0;
+  explicit operator bool() const { return posted; }
+};
 
 class InstanceChannel {
  public:
@@ -58,7 +87,10 @@ class InstanceChannel {
   static constexpr std::size_t kMaxTextLength = kSectionSize - 1;
 
   // Opens (creating when needed) the section of `name` and binds this channel's socket in
-  // `socketFolder`. Never throws for system failures: IsOpen() tells, Error() says why.
+  // the first of `socketFolders`; Post reaches the sockets of the name in all of them.
+  // Never throws for system failures: IsOpen() tells, Error() says why.
+  InstanceChannel(std::string_view name, std::vector<std::string> socketFolders);
+  // The same with one folder; an empty one is none.
   InstanceChannel(std::string_view name, std::string socketFolder);
   ~InstanceChannel();
   InstanceChannel(const InstanceChannel&) = delete;
@@ -76,9 +108,10 @@ class InstanceChannel {
 
   // Writes `text` (cut to kMaxTextLength) and a terminating zero at the start of the
   // section, then sends the notice (messageId, param, SenderId()) to every socket of the
-  // name, this channel's own included. Does not wait: a socket whose queue is full or
-  // whose process is gone misses the notice. False only when the channel is not open.
-  bool Post(std::uint16_t messageId, std::int32_t param, std::string_view text);
+  // name in every folder, this channel's own included. Does not wait: a socket whose queue
+  // is full or whose process is gone misses the notice. Not posted only when the channel
+  // is not open.
+  PostResult Post(std::uint16_t messageId, std::int32_t param, std::string_view text);
 
   // The next waiting notice, without waiting; nullopt when none waits. Datagrams that
   // are not well-formed notices are dropped.
@@ -100,7 +133,7 @@ class InstanceChannel {
 
   std::string baseName_;
   std::string sectionName_;
-  std::string socketFolder_;
+  std::vector<std::string> socketFolders_;
   std::string socketPath_;
   std::string error_;
   std::uint64_t senderId_ = 0;

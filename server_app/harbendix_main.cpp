@@ -1,6 +1,7 @@
 // The process entry of the register server: the settings file as single-instance lock,
 // the close request to a running copy, the priority class, the fixed regional formats,
-// and the hidden main window with its tray icon.
+// the hidden main window with its tray icon, and the system's requests to end (SIGTERM,
+// SIGHUP, SIGINT), which close the program as the end of the desktop session does.
 #include <QApplication>
 
 #include <optional>
@@ -14,6 +15,7 @@
 #include "foundation/settings_store.h"
 #include "foundation/widgets/close_open_dialogs.h"
 #include "foundation/widgets/self_messenger_host.h"
+#include "foundation/widgets/termination_signal_host.h"
 #include "platform/process_priority.h"
 #include "platform/program_path.h"
 #include "server/server_settings.h"
@@ -38,10 +40,7 @@ int main(int argc, char** argv) {
   // reaches the running copy and the running copy hears it.
   auto* messengerHost = new SelfMessengerHost(&app);
   std::string quitPassword;
-  if (FindParam("Q", quitPassword)) {
-    messengerHost->Messenger().Send(smQuit, quitPassword);
-    return 0;
-  }
+  if (FindParam("Q", quitPassword)) return SendCloseRequest(messengerHost->Messenger(), quitPassword);
   if (!settingsStore.Opened()) return 0;  // another copy runs from this folder
 
   std::string priorityValue;
@@ -63,6 +62,9 @@ int main(int argc, char** argv) {
       [&window](TSelfMessenger&, int messageId, const std::string& text, bool loopBack) {
         window.SelfMessengerSelfEvent(messageId, text, loopBack);
       });
+  // The window is whole; its first start's error box may take a request to end as well.
+  TerminationSignalHost endRequests;
+  endRequests.SetHandler([&window] { window.EndSession(); });
   window.FormCreate();
   // A close inside the first start's error box came before the message loop.
   if (window.IsClosed()) return 0;

@@ -144,8 +144,13 @@ void TfmMain::StartServer() {
 }
 
 void TfmMain::StopServer() {
+  const bool served = polling_ != nullptr;
   polling_.reset();
   ipServer_.Close();
+  // The register counters moved while the line was polled; the next start loads the file
+  // over the record, and a restart must never hand out a notification id or sequence
+  // number again.
+  if (served) SaveSettings();
   ResetServerState();
   menu_.ShowServiceRunning(false);
   EnableSettingsMenus(true);
@@ -291,15 +296,23 @@ void TfmMain::closeEvent(QCloseEvent* event) {
 
 bool TfmMain::FormCloseQuery() {
   SaveSettings();
-  if (!engine_.QuitConfirmed()) {
+  if (!engine_.QuitConfirmed() && !sessionEnding_) {
     const FlagScope prompt(passwordDialogOpen_);
     if (!windows_.AskPassword(settings_.AdminPassword.Get())) return false;
+    // A close request or the end of the session closed the window while the prompt showed.
+    if (closed_) return true;
   }
   closed_ = true;
   StopServer();
   LogWrite(title_.toStdString() + " closed by user.");
   tray_.Hide();
   return true;
+}
+
+void TfmMain::EndSession() {
+  if (closed_) return;
+  sessionEnding_ = true;
+  if (FormCloseQuery()) emit Closed();
 }
 
 void TfmMain::TrayIconClick(Qt::MouseButton button, QPoint screenPosition) {

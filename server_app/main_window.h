@@ -54,7 +54,9 @@ class TfmMain : public QWidget {
 
   // Raises the failure after undoing itself with StopServer.
   void StartServer();
-  // Safe to call when parts of the service were never made.
+  // Safe to call when parts of the service were never made. Once the line has been polled,
+  // saves the settings record after the polling thread has ended, so that the register
+  // counters of this run reach the file before a start loads it again.
   void StopServer();
   void ResetServerState();
   void EnableSettingsMenus(bool value);
@@ -64,6 +66,10 @@ class TfmMain : public QWidget {
   // Every close of the main window: saves the settings, asks the password unless a
   // close request of a second start carried it, then stops and ends. True when closed.
   bool FormCloseQuery();
+  // The end of the user's session or another request of the system to end the program:
+  // the close without the password prompt (a prompt or dialog that is open is ended by the
+  // process entry). Saves, stops the service and logs the close like every close.
+  void EndSession();
 
   // Tray events.
   void TrayIconClick(Qt::MouseButton button, QPoint screenPosition);
@@ -144,6 +150,7 @@ class TfmMain : public QWidget {
   bool passwordDialogOpen_ = false;
   bool dialogOpen_ = false;
   bool closed_ = false;
+  bool sessionEnding_ = false;
   StatusTexts status_;
 };
 

@@ -1,6 +1,8 @@
 // The process entry of the selling client: the settings store as single-instance lock,
 // the close request to a running copy ("Q" or "QUIT"), the fixed regional formats, the
-// keep-awake request, and the hidden main window with its tray icon.
+// keep-awake request, the hidden main window with its tray icon, and the system's requests
+// to end (SIGTERM, SIGHUP, SIGINT), which close the program as the end of the desktop
+// session does.
 #include <QApplication>
 
 #include <chrono>
@@ -15,6 +17,7 @@
 #include "foundation/widgets/close_open_dialogs.h"
 #include "foundation/widgets/msg_box.h"
 #include "foundation/widgets/self_messenger_host.h"
+#include "foundation/widgets/termination_signal_host.h"
 #include "platform/keep_awake.h"
 #include "platform/program_path.h"
 #include "text_client/client_settings.h"
@@ -34,11 +37,13 @@ int main(int argc, char** argv) {
 
     // Lives as long as the application, so that a close request reaches the running copy.
     auto* messengerHost = new SelfMessengerHost(&app);
-    if (std::optional<std::string> quitPassword = QuitRequestPassword(ParamList())) {
-        messengerHost->Messenger().Send(smQuit, *quitPassword);
-        return 0;
-    }
+    if (std::optional<std::string> quitPassword = QuitRequestPassword(ParamList()))
+        return SendCloseRequest(messengerHost->Messenger(), *quitPassword);
     if (!store.Opened()) return 0;  // another copy runs from this folder
+
+    // Kept until the window has loaded the settings: a request that comes while a box holds
+    // the start up dismisses the box, and the program ends once the start is through.
+    TerminationSignalHost endRequests;
 
     const auto seed = static_cast<std::uint32_t>(
         std::chrono::system_clock::now().time_since_epoch().count());
@@ -60,5 +65,7 @@ int main(int argc, char** argv) {
             window.SelfMessengerSelfEvent(messageId, text, loopBack);
         });
     window.FormCreate();
+    endRequests.SetHandler([&window] { window.EndSession(); });
+    if (window.IsClosed()) return 0;
     return QApplication::exec();
 }

@@ -6,10 +6,14 @@
 
 namespace ecr {
 
-void CloseOpenDialogsAndQuit() {
+void CloseOpenDialogs() {
   for (QWidget* widget : QApplication::topLevelWidgets()) {
     if (auto* dialog = qobject_cast<QDialog*>(widget); dialog != nullptr && dialog->isVisible()) dialog->reject();
   }
+}
+
+void CloseOpenDialogsAndQuit() {
+  CloseOpenDialogs();
   QCoreApplication::quit();
 }
 

@@ -14,6 +14,7 @@ DesktopTrayIcon::DesktopTrayIcon(WithoutTray withoutTray, QObject* parent)
   MakeSystemIcon();
   checkTimer_.setInterval(kTrayCheckMs);
   connect(&checkTimer_, &QTimer::timeout, this, &DesktopTrayIcon::CheckTray);
+  AskDesktop();
 }
 
 DesktopTrayIcon::~DesktopTrayIcon() = default;
@@ -74,7 +75,20 @@ bool DesktopTrayIcon::ReadTrays() {
   return changed;
 }
 
+void DesktopTrayIcon::AskDesktop() {
+  // The offscreen platform has no desktop to ask.
+  if (offscreen_) return;
+  CurrentTrayDesktop().Ask([self = QPointer<DesktopTrayIcon>(this)] {
+    if (self) self->FollowDesktop();
+  });
+}
+
 void DesktopTrayIcon::CheckTray() {
+  AskDesktop();
+  FollowDesktop();
+}
+
+void DesktopTrayIcon::FollowDesktop() {
   // An icon made before a tray came may never reach it: the toolkit picks the kind of tray
   // when it makes the icon. Made again only when the trays change, never at every check.
   if (ReadTrays() && (statusNotifierHost_ || embeddedTray_)) MakeSystemIcon();
@@ -82,13 +96,18 @@ void DesktopTrayIcon::CheckTray() {
 }
 
 bool DesktopTrayIcon::Follow() {
+  const TrayDesktop& desktop = CurrentTrayDesktop();
   const bool iconWanted = shown_ && (statusNotifierHost_ || embeddedTray_);
+  const bool iconAppears = iconWanted && !icon_->isVisible();
   icon_->setVisible(iconWanted);
+  // The kind of icon the toolkit made shows in the bus names it takes once shown.
+  if (iconAppears) AskDesktop();
   const bool wasOnDesktop = onDesktop_;
-  onDesktop_ = iconWanted && (CurrentTrayDesktop().ShowsStatusNotifierItem() ? statusNotifierHost_ : embeddedTray_);
+  onDesktop_ = iconWanted && (desktop.ShowsStatusNotifierItem() ? statusNotifierHost_ : embeddedTray_);
 
-  const bool standInWanted =
-      withoutTray_ == WithoutTray::StandInWindow && shown_ && !offscreen_ && !onDesktop_;
+  // Not before the desktop's first answer: a stand-in that would go again at once.
+  const bool standInWanted = withoutTray_ == WithoutTray::StandInWindow && shown_ && !offscreen_ && !onDesktop_ &&
+                             desktop.Answered();
   if (standInWanted && !standIn_) {
     standIn_ = std::make_unique<TrayStandIn>();
     standIn_->SetImage(image_);

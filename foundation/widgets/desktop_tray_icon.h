@@ -14,10 +14,13 @@
 //   double click. A program that asks for nothing in its place only learns that there is
 //   no notification area (NoNotificationArea).
 // - Under the offscreen platform nothing shows: there is no desktop.
-// - While the icon is shown the desktop is asked every kTrayCheckMs which trays it has.
-//   When one appears a new QSystemTrayIcon is made and shown (the toolkit picks the kind of
-//   tray when it makes the icon) and, once the icon is on the desktop, the stand-in goes;
-//   when the tray goes away the stand-in comes back. TrayChanged reports both.
+// - While the icon is shown the desktop is asked every kTrayCheckMs which trays it has,
+//   without waiting for its answer (TrayDesktop::Ask): the icon follows the answer when it
+//   comes, and the main thread serves the program's sockets meanwhile. When a tray appears
+//   a new QSystemTrayIcon is made and shown (the toolkit picks the kind of tray when it
+//   makes the icon) and, once the icon is on the desktop, the stand-in goes; when the tray
+//   goes away the stand-in comes back. TrayChanged reports both. Until the desktop's first
+//   answer no stand-in shows.
 //
 // The QSystemTrayIcon exists even where the desktop has no tray (it is shown only where
 // there is one), so that its activations can be raised in tests.
@@ -68,7 +71,7 @@ class DesktopTrayIcon : public QObject {
   // no desktop at all). Before the icon is shown: without any tray.
   bool NoNotificationArea() const;
   // Whether the icon's tray reports single activations only, never a double click (the
-  // icon is a StatusNotifierItem); asked of the desktop now.
+  // icon is a StatusNotifierItem), as of the desktop's last answer.
   bool SingleActivationOnly() const;
 
   // The toolkit's icon, replaced when a tray appears.
@@ -76,7 +79,8 @@ class DesktopTrayIcon : public QObject {
   // The window in the icon's place; null while there is none.
   TrayStandIn* StandIn() const { return standIn_.get(); }
 
-  // Asks the desktop which trays it has and follows the answer; the check timer calls it.
+  // Asks the desktop which trays it has and follows what it knows now, and the answer when
+  // it comes; the check timer calls it.
   void CheckTray();
 
  signals:
@@ -87,6 +91,10 @@ class DesktopTrayIcon : public QObject {
   void TrayChanged(bool onDesktop);
 
  private:
+  // Asks the desktop again; FollowDesktop runs when the answer comes.
+  void AskDesktop();
+  // Follows what the desktop knows now.
+  void FollowDesktop();
   // Reads which trays the desktop has; true when that changed.
   bool ReadTrays();
   void MakeSystemIcon();

@@ -2,6 +2,10 @@
 
 #include <QSocketNotifier>
 
+#include <utility>
+
+#include "foundation/log_file.h"
+
 namespace ecr {
 
 SelfMessengerHost::SelfMessengerHost(QObject* parent) : QObject(parent) { Watch(); }
@@ -11,10 +15,18 @@ SelfMessengerHost::SelfMessengerHost(std::string_view executablePath, QObject* p
   Watch();
 }
 
+SelfMessengerHost::SelfMessengerHost(std::string_view executablePath, InstanceFolders folders, QObject* parent)
+    : QObject(parent), messenger_(executablePath, std::move(folders)) {
+  Watch();
+}
+
 // The notifier is a child and goes first, before the descriptor it watches is closed.
 SelfMessengerHost::~SelfMessengerHost() { delete notifier_; }
 
 void SelfMessengerHost::Watch() {
+  // Said in the log: a folder taken by another user would otherwise cut this program off
+  // from its other starts without a trace.
+  for (const std::string& skipped : messenger_.SkippedFolders()) LogWrite(SkippedFolderLogLine(skipped));
   if (messenger_.ReadableFd() < 0) return;
   notifier_ = new QSocketNotifier(messenger_.ReadableFd(), QSocketNotifier::Read, this);
   connect(notifier_, &QSocketNotifier::activated, this, [this] { messenger_.Receive(); });

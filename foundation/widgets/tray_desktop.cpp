@@ -1,39 +1,23 @@
 #include "foundation/widgets/tray_desktop.h"
 
 #include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QDBusReply>
-#include <QDBusVariant>
 #include <QGuiApplication>
 #include <QtGui/qguiapplication_platform.h>
-#include <QStringList>
-#include <QVariant>
 #include <xcb/xcb.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <utility>
+
+#include "foundation/widgets/session_bus_tray.h"
 
 namespace ecr {
 namespace {
 
-const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
-const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
-// A watcher that does not answer within this time counts as no tray; the check runs on the
-// main thread, which also serves the program's sockets.
-constexpr int kWatcherAnswerMs = 1000;
-
 const TrayDesktop*& InstalledDesktop() {
   static const TrayDesktop* installed = nullptr;
   return installed;
-}
-
-// The session bus's daemon, or null without a session bus.
-QDBusConnectionInterface* SessionBusDaemon() {
-  QDBusConnection bus = QDBusConnection::sessionBus();
-  return bus.isConnected() ? bus.interface() : nullptr;
 }
 
 template <typename Reply>
@@ -53,20 +37,22 @@ bool SelectionHasOwner(xcb_connection_t* connection, const QByteArray& selection
 
 }  // namespace
 
+SystemTrayDesktop::SystemTrayDesktop() : bus_(new SessionBusTray(QCoreApplication::instance())) {}
+
+SystemTrayDesktop::~SystemTrayDesktop() { delete bus_.data(); }
+
 bool SystemTrayDesktop::Offscreen() const { return QGuiApplication::platformName() == QLatin1String("offscreen"); }
 
-bool SystemTrayDesktop::StatusNotifierHost() const {
-  QDBusConnectionInterface* daemon = SessionBusDaemon();
-  if (daemon == nullptr) return false;
-  const QDBusReply<bool> watcher = daemon->isServiceRegistered(kWatcherService);
-  if (!watcher.isValid() || !watcher.value()) return false;
-  QDBusMessage get = QDBusMessage::createMethodCall(kWatcherService, kWatcherPath,
-                                                    QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                    QStringLiteral("Get"));
-  get << kWatcherService << QStringLiteral("IsStatusNotifierHostRegistered");
-  const QDBusMessage reply = QDBusConnection::sessionBus().call(get, QDBus::Block, kWatcherAnswerMs);
-  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
-  return reply.arguments().constFirst().value<QDBusVariant>().variant().toBool();
+bool SystemTrayDesktop::StatusNotifierHost() const { return bus_ && bus_->StatusNotifierHost(); }
+
+bool SystemTrayDesktop::ShowsStatusNotifierItem() const { return bus_ && bus_->ShowsStatusNotifierItem(); }
+
+bool SystemTrayDesktop::Answered() const { return !bus_ || bus_->Answered(); }
+
+bool SystemTrayDesktop::Asking() const { return bus_ && bus_->Asking(); }
+
+void SystemTrayDesktop::Ask(std::function<void()> answered) const {
+  if (bus_) bus_->Ask(std::move(answered));
 }
 
 bool SystemTrayDesktop::EmbeddedTray() const {
@@ -74,17 +60,6 @@ bool SystemTrayDesktop::EmbeddedTray() const {
   if (x11 == nullptr || x11->connection() == nullptr) return false;
   const int screen = ScreenOfDisplayName(qEnvironmentVariable("DISPLAY"));
   return SelectionHasOwner(x11->connection(), "_NET_SYSTEM_TRAY_S" + QByteArray::number(screen));
-}
-
-bool SystemTrayDesktop::ShowsStatusNotifierItem() const {
-  QDBusConnectionInterface* daemon = SessionBusDaemon();
-  if (daemon == nullptr) return false;
-  const QDBusReply<QStringList> names = daemon->registeredServiceNames();
-  if (!names.isValid()) return false;
-  const qint64 pid = QCoreApplication::applicationPid();
-  for (const QString& name : names.value())
-    if (IsStatusNotifierItemName(name, pid)) return true;
-  return false;
 }
 
 bool IsStatusNotifierItemName(const QString& busName, qint64 pid) {

@@ -1,6 +1,7 @@
 // The process entry of the network-controller server: the settings file as single-instance
 // lock, the close request to a running copy, the fixed regional formats, the keep-awake
-// request, and the main window, which starts the service.
+// request, the main window, which starts the service, and the system's requests to end
+// (SIGTERM, SIGHUP, SIGINT), which close the program as the end of the desktop session does.
 #include <QApplication>
 
 #include <string>
@@ -11,6 +12,7 @@
 #include "foundation/widgets/close_open_dialogs.h"
 #include "foundation/widgets/msg_box.h"
 #include "foundation/widgets/self_messenger_host.h"
+#include "foundation/widgets/termination_signal_host.h"
 #include "netcontroller/app/nc_main_window.h"
 #include "netcontroller/nc_file_version.h"
 #include "netcontroller/nc_regional_formats.h"
@@ -35,11 +37,13 @@ int main(int argc, char** argv) {
   // Lives as long as the application, so that a close request reaches the running copy.
   auto* messengerHost = new SelfMessengerHost(&app);
   std::string quitPassword;
-  if (params.FindParam("Q", quitPassword)) {
-    messengerHost->Messenger().Send(smQuit, quitPassword);
-    return 0;
-  }
+  if (params.FindParam("Q", quitPassword)) return SendCloseRequest(messengerHost->Messenger(), quitPassword);
   if (!store.Opened()) return 0;  // another copy runs from this folder
+
+  // Kept until the service runs: a request that comes while a box holds the start up
+  // dismisses the box, and the program ends once the start is through (or without saving
+  // when no controller answered).
+  TerminationSignalHost endRequests;
 
   nc::SetRegionalFormats();
   // Bound here, in the copy that runs, so that a second start never shows its boxes.
@@ -56,6 +60,8 @@ int main(int argc, char** argv) {
       [&window](TSelfMessenger&, int messageId, const std::string& text, bool loopBack) {
         window.SelfMessage(messageId, text, loopBack);
       });
+  endRequests.SetHandler([&window] { window.EndSession(); });
+  if (window.IsClosed()) return 0;
   window.show();
   return QApplication::exec();
 }

@@ -279,7 +279,7 @@ void TfmSelvaroNT::Guarded(Action&& action) {
 
 bool TfmSelvaroNT::FormCloseQuery() {
   SaveSettings();
-  if (!engine_.QuitConfirmed() && !AskPassword()) return false;
+  if (!engine_.QuitConfirmed() && !sessionEnding_ && !AskPassword()) return false;
   if (closed_) return true;
   closed_ = true;
   log_.Write(title_.toStdString() + " closed by user.");
@@ -287,8 +287,18 @@ bool TfmSelvaroNT::FormCloseQuery() {
   nc_->SendReset();
   tmrDisplay_.stop();
   ipServer_.Close();
+  // The service went on while the prompt showed, and the registers' counters with it; with
+  // the clients gone no number reaches anybody any more, so this save holds the last one
+  // handed out.
+  SaveSettings();
   ti_.RemoveIcon();
   return true;
+}
+
+void TfmSelvaroNT::EndSession() {
+  if (closed_) return;
+  sessionEnding_ = true;
+  if (FormCloseQuery()) emit Closed();
 }
 
 void TfmSelvaroNT::closeEvent(QCloseEvent* event) {

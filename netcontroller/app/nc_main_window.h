@@ -7,7 +7,7 @@
 // controller until the first client opens a SET; its monitor shows the served registers
 // once a second while the window is visible; its menus edit the settings behind the
 // administrator password; its close saves, asks the password (unless a close request of
-// a second start carried it) and takes the service down.
+// a second start carried it or the session ends), takes the service down and saves again.
 //
 // The window shows at start; its first timer tick minimises it, and a minimised window
 // hides: the program then lives in the tray, and a double click on the icon brings the
@@ -80,8 +80,12 @@ class TfmSelvaroNT : public QMainWindow {
   void SelfMessage(int messageId, const std::string& text, bool loopBack);
 
   // Every close: saves the settings, asks the password unless a close request carried
-  // it, and takes the service down. True when the program may end.
+  // it, takes the service down and saves again. True when the program may end.
   bool FormCloseQuery();
+  // The end of the user's session or another request of the system to end the program:
+  // the close without the password prompt (a dialog that is open is ended by the process
+  // entry).
+  void EndSession();
 
   // One tick of tmrDisplay: the first minimises the window (where there is a tray), every
   // other one refreshes the monitor.
@@ -166,6 +170,7 @@ class TfmSelvaroNT : public QMainWindow {
   QTimer tmrDisplay_;
   bool firstTick_ = true;
   bool closed_ = false;
+  bool sessionEnding_ = false;
 };
 
 }  // namespace ecr::nc

@@ -11,6 +11,7 @@
 
 #include "platform/program_path.h"
 #include "tests/support/temp_dir.h"
+#include "tests/text_client/file_size_limit.h"
 
 namespace ecr {
 namespace {
@@ -226,6 +227,32 @@ TEST_F(LogFileTest, ResultCodes) {
   ASSERT_EQ(full.Open(), LogResult::Done);
   EXPECT_EQ(full.Write("lost"), LogResult::WriteFailed);
   EXPECT_EQ(full.SizeCounter(), 0);
+}
+
+// A full disk cuts a line short: the fragment goes again, so the next line, once there is
+// room, starts a line of its own instead of being glued to it.
+TEST_F(LogFileTest, ALineCutShortByAFullDiskLeavesNoFragment) {
+  LogFile log(path_);
+  ASSERT_EQ(log.Open(), LogResult::Done);
+  ASSERT_EQ(log.Write("first"), LogResult::Done);
+  const auto sizeBefore = std::filesystem::file_size(path_);
+  for (const std::size_t room : {std::size_t{0}, std::size_t{1}, std::size_t{20}}) {
+    SCOPED_TRACE(room);
+    {
+      const testing_support::FileSizeLimit full(static_cast<rlim_t>(sizeBefore + room));
+      EXPECT_EQ(log.Write("a line longer than the room that is left on the disk"), LogResult::WriteFailed);
+    }
+    EXPECT_EQ(std::filesystem::file_size(path_), sizeBefore);
+    EXPECT_EQ(log.SizeCounter(), static_cast<std::int32_t>(sizeBefore));
+  }
+  ASSERT_EQ(log.Write("next"), LogResult::Done);
+  const std::vector<std::string> lines = LinesOf(Read(path_));
+  ASSERT_EQ(lines.size(), 2u) << Read(path_);
+  std::string stamp, text;
+  ASSERT_TRUE(SplitLine(lines[0], stamp, text));
+  EXPECT_EQ(text, "first");
+  ASSERT_TRUE(SplitLine(lines[1], stamp, text)) << lines[1];
+  EXPECT_EQ(text, "next");
 }
 
 TEST_F(LogFileTest, TheMaskFiltersOnlyLinesWithALevel) {

@@ -44,12 +44,14 @@ TEST(ProgramLog, ARunThatWritesNoLineStillLeavesItsEmptyLog) {
     const TempDir dir;
     const std::filesystem::path copy = dir.Path() / program.name;
     std::filesystem::copy_file(program.built, copy);
-    // A close request that no running copy receives: the program ends at once, having
-    // written no line.
+    // A close request that no running copy receives: the program says so and ends at once
+    // with status 1, having written no line.
     ChildProcess process(copy.string(), {"-Q:nobody"},
                          {.environment = {"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + dir.Path().string()},
                           .outputFile = dir.Path() / "output.txt"});
-    ASSERT_EQ(process.WaitForExit(60s), 0) << ReadWholeFile(dir.Path() / "output.txt");
+    ASSERT_EQ(process.WaitForExit(60s), 1) << ReadWholeFile(dir.Path() / "output.txt");
+    EXPECT_NE(ReadWholeFile(dir.Path() / "output.txt").find("The close request reached no running copy.\n"),
+              std::string::npos);
     const std::filesystem::path log = dir.Path() / (std::string(program.name) + ".log");
     ASSERT_TRUE(std::filesystem::exists(log));
     EXPECT_EQ(std::filesystem::file_size(log), 0u) << ReadWholeFile(log);

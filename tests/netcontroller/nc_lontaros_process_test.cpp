@@ -2,6 +2,11 @@
 // offscreen, with COM1 mapped onto a controller emulator; a client opens a SET, a second
 // start ends at once, and a close request with the server password ends the server.
 #include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
 
 #include "server/client_message.h"
 #include "server/commands.h"
@@ -88,6 +93,64 @@ TEST(NcLontarosProcess, ServesAClientAndEndsOnACloseRequestWithThePassword) {
   EXPECT_EQ(commands[0], "STOP");
   EXPECT_EQ(commands[1], "RESET");
   EXPECT_EQ(server.Output().find("Sanitizer"), std::string::npos) << server.Output();
+}
+
+// The system's requests to end (SIGTERM: a stop of the service or the end of the session;
+// SIGHUP; SIGINT) close the server as the end of the desktop session does: no prompt, the
+// controller stopped, the close logged, the settings saved, so that the next run goes on
+// with the register counters where this one left them.
+TEST(NcLontarosProcess, EachRequestToEndClosesLikeTheSessionsEndAndTheNumbersGoOn) {
+  for (const int signalNumber : {SIGTERM, SIGHUP, SIGINT}) {
+    SCOPED_TRACE(::testing::Message() << "signal " << signalNumber);
+    ControllerEmulator nc;
+    LontarosFolder folder;
+    folder.MapPort("COM1", nc.PortPath());
+    NcServerSettings settings;
+    settings.IPPort = test::FreeTcpPort();
+    settings.ServerPassword = "pw";  // a prompt would wait for ever: none may show
+    folder.WriteSettings(settings);
+    // The owner of SET 1 of register 3 on the running server; the payload of each
+    // notification that a block of the register brings.
+    const auto notifications = [&](const std::vector<std::string>& blocks) {
+      BlockingClient client(settings.IPPort);
+      EXPECT_TRUE(client.Connected());
+      EXPECT_TRUE(client.Send(BuildClientMessage(1, cmdOpen, 3, 0, "", "")));
+      EXPECT_TRUE(client.Receive().has_value());
+      EXPECT_TRUE(nc.WaitFor([&] { return nc.Started() && nc.Mask() == 0x0004; }, 20s));
+      std::vector<std::string> payloads;
+      for (const std::string& block : blocks) {
+        nc.SendEcrBlock(3, block);
+        const std::optional<std::string> message = client.Receive();
+        payloads.push_back(message ? ParseClientMessage(*message).Payload : "(nothing)");
+      }
+      return payloads;
+    };
+
+    {
+      LontarosProcess server(folder, {});
+      ASSERT_TRUE(folder.WaitForLog("Lontaros v1.0.4 started on COM 1.")) << folder.Log() << server.Output();
+      EXPECT_EQ(notifications({"55;1;0;A;", "55;2;0;B;"}),
+                (std::vector<std::string>{"55;1;A;1;1;", "55;2;B;2;1;"}));
+      nc.ClearRecord();
+      ASSERT_EQ(::kill(server.Pid(), signalNumber), 0);
+      EXPECT_TRUE(EndsAtOnce(server)) << folder.Log() << server.Output();
+      EXPECT_EQ(Count(folder.Log(), "Lontaros v1.0.4 closed by user."), 1u) << folder.Log();
+      // The close stops and resets the controller (the owner's leaving stopped it before).
+      const std::vector<std::string> commands = nc.ReceivedCommands();
+      EXPECT_NE(std::adjacent_find(commands.begin(), commands.end(),
+                                   [](const std::string& a, const std::string& b) {
+                                     return a == "STOP" && b == "RESET";
+                                   }),
+                commands.end())
+          << ::testing::PrintToString(commands);
+      EXPECT_EQ(server.Output().find("Sanitizer"), std::string::npos) << server.Output();
+    }
+
+    LontarosProcess again(folder, {}, "again.txt");
+    ASSERT_TRUE(test::WaitUntil([&] { return Count(folder.Log(), " started on COM 1.") == 2; }, 20s))
+        << folder.Log();
+    EXPECT_EQ(notifications({"55;3;0;C;"}), std::vector<std::string>{"55;3;C;3;1;"});
+  }
 }
 
 }  // namespace

@@ -83,6 +83,14 @@ class ServerRig {
     return saved;
   }
 
+  // Starts with the server password `password` in the settings file.
+  bool StartWithPassword(const std::string& password) {
+    NcServerSettings stored;
+    stored.ServerPassword = password;
+    StoreSettings(stored);
+    return Start();
+  }
+
   bool Start() {
     window = std::make_unique<TfmSelvaroNT>(SelvaroParts{settings, store, log, "v1.0.4",
                                                          (folder_.Folder() / "lontaros.hlp").string(), nullptr});
@@ -293,6 +301,55 @@ TEST(NcMainWindow, CloseAsksThePasswordAndSavesEitherWay) {
   EXPECT_EQ(commands[0], "STOP");
   EXPECT_EQ(commands[1], "RESET");
   EXPECT_TRUE(modal.Unexpected().empty());
+}
+
+// The service goes on while the close's password prompt shows: a register's notification
+// taken meanwhile counts, and the close saves the counters once the service is down, so the
+// next run never hands the same sequence number out again.
+TEST(NcMainWindow, TheCloseSavesTheCountersTheServiceMovedWhileThePromptShowed) {
+  ServerRig rig;
+  ASSERT_TRUE(rig.StartWithPassword("pw"));
+  TfmSelvaroNT& window = *rig.window;
+  auto owner = rig.Connect();
+  ASSERT_EQ(OpenSet(*owner, 1, 3), erNoError);
+  ASSERT_TRUE(rig.nc.WaitFor([&] { return rig.nc.Mask() == 0x0004 && rig.nc.Started(); }, 5s));
+  const auto notification = [&](const char* block) {
+    rig.nc.SendEcrBlock(3, block);
+    const std::optional<std::string> message = owner->Receive();
+    return message ? ParseClientMessage(*message).Payload : std::string("(nothing)");
+  };
+  EXPECT_EQ(notification("55;1;0;A;"), "55;1;A;1;1;");
+
+  ModalAnswerer modal;
+  modal.Then([&](QDialog& dialog) {
+    EXPECT_EQ(notification("55;2;0;B;"), "55;2;B;2;1;");
+    auto& password = As<TfmPassword>(dialog);
+    password.ePassword->setText("pw");
+    password.BitBtnOK->click();
+  });
+  window.ExitServClick();
+  ASSERT_TRUE(window.IsClosed());
+  EXPECT_TRUE(modal.AllUsed());
+  EXPECT_EQ(rig.SavedSettings().Ecr(3).Sequence, 3);
+  EXPECT_EQ(rig.SavedSettings().Ecr(3).NotifyId, 1);
+  EXPECT_EQ(rig.SavedSettings().NextNotifyId, 2);
+}
+
+// The end of the session (or a signal) closes without the prompt, and saves.
+TEST(NcMainWindow, TheEndOfTheSessionClosesWithoutAsking) {
+  ServerRig rig;
+  ASSERT_TRUE(rig.StartWithPassword("pw"));
+  ModalAnswerer modal;  // no answers: any password prompt would be a fault
+  rig.window->Engine().WithSettings([](NcServerSettings& settings) { settings.NextNotifyId = 42; });
+  rig.window->EndSession();
+  EXPECT_TRUE(rig.window->IsClosed());
+  EXPECT_EQ(rig.closedSignals, 1);
+  EXPECT_FALSE(rig.window->IPServer().Active());
+  EXPECT_NE(rig.Log().find("Lontaros v1.0.4 closed by user."), std::string::npos);
+  EXPECT_EQ(rig.SavedSettings().NextNotifyId, 42);
+  EXPECT_TRUE(modal.Unexpected().empty());
+  rig.window->EndSession();  // closed already: nothing more
+  EXPECT_EQ(rig.closedSignals, 1);
 }
 
 TEST(NcMainWindow, CloseRequestOfASecondStart) {

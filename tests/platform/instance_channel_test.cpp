@@ -13,6 +13,8 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -239,12 +241,18 @@ TEST_F(InstanceChannelTest, PrivateSocketFolderIsTheUsersOwnAndClosedToOthers) {
 }
 
 // A start from ssh, cron or a service has another runtime folder, or none, than the
-// desktop session's copy; both must still meet.
-TEST(InstanceSocketFolder, IsTheUsersPrivateFolderWhateverTheEnvironmentSays) {
-  const std::string expected = "/tmp/ecr-im-" + std::to_string(::geteuid());
+// desktop session's copy; both must still meet: the folders come from fixed paths only.
+TEST(InstanceSocketFolders, AreTheUsersPrivateFoldersWhateverTheEnvironmentSays) {
+  const std::string uid = std::to_string(::geteuid());
+  std::vector<std::string> expected;
+  struct stat runtime {};
+  const std::string runtimeBase = "/run/user/" + uid;
+  if (::lstat(runtimeBase.c_str(), &runtime) == 0 && S_ISDIR(runtime.st_mode) && runtime.st_uid == ::geteuid())
+    expected.push_back(runtimeBase + "/ecr-im-" + uid);
+  expected.push_back("/tmp/ecr-im-" + uid);
   const TempDir elsewhere;
   const std::string other = elsewhere.Path().string();
-  const test::SavedEnvironment runtime("XDG_RUNTIME_DIR"), temporary("TMPDIR");
+  const test::SavedEnvironment runtimeVariable("XDG_RUNTIME_DIR"), temporary("TMPDIR");
   struct Case {
     const char* what;
     const char* runtimeFolder;
@@ -256,15 +264,159 @@ TEST(InstanceSocketFolder, IsTheUsersPrivateFolderWhateverTheEnvironmentSays) {
       {"another temporary folder", nullptr, other.c_str()},
   };
   for (const Case& c : cases) {
-    runtime.Set(c.runtimeFolder);
+    runtimeVariable.Set(c.runtimeFolder);
     temporary.Set(c.temporaryFolder);
-    EXPECT_EQ(InstanceSocketFolder(), expected) << c.what;
+    EXPECT_EQ(InstanceSocketFolders().usable, expected) << c.what;
   }
-  struct stat info {};
-  ASSERT_EQ(::lstat(expected.c_str(), &info), 0);
-  EXPECT_TRUE(S_ISDIR(info.st_mode));
-  EXPECT_EQ(info.st_uid, ::geteuid());
-  EXPECT_EQ(info.st_mode & 0777, 0700u);
+  for (const std::string& folder : expected) {
+    struct stat info {};
+    ASSERT_EQ(::lstat(folder.c_str(), &info), 0) << folder;
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_EQ(info.st_uid, ::geteuid());
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+  }
+}
+
+// The user's runtime folder is preferred while it is there; a folder that is not the
+// user's own or that others may enter is skipped and said so, never used.
+TEST_F(InstanceChannelTest, TheRuntimeFolderComesFirstAndForeignOrOpenFoldersAreSkipped) {
+  const std::string uid = std::to_string(::geteuid());
+  const bool root = ::geteuid() == 0;
+  constexpr uid_t kOtherUser = 4242;
+  struct Case {
+    const char* what;
+    bool needsRoot;
+    // Prepares the runtime base and the temporary base.
+    std::function<void(const fs::path& runtime, const fs::path& temporary)> prepare;
+    bool runtimeUsable;
+    bool temporaryUsable;
+    // What the skipped entry ends with; empty: nothing skipped.
+    std::string skippedEnding;
+  };
+  const auto own = [](const fs::path& folder) { fs::create_directory(folder); };
+  const std::vector<Case> cases = {
+      {"the user's runtime folder", false, [&](auto& r, auto&) { own(r); }, true, true, ""},
+      {"no runtime folder: no session", false, [](auto&, auto&) {}, false, true, ""},
+      {"a runtime folder of another user", true,
+       [&](auto& r, auto&) {
+         own(r);
+         ASSERT_EQ(::chown(r.c_str(), kOtherUser, kOtherUser), 0);
+       },
+       false, true, ": belongs to user 4242"},
+      {"a runtime path that is no folder", false, [](auto& r, auto&) { std::ofstream(r) << "x"; }, false, true,
+       ": not a folder"},
+      {"our temporary folder made by another user first", true,
+       [&](auto& r, auto& t) {
+         own(r);
+         fs::create_directory(t / ("ecr-im-" + uid));
+         ASSERT_EQ(::chown((t / ("ecr-im-" + uid)).c_str(), kOtherUser, kOtherUser), 0);
+       },
+       true, false, ": belongs to user 4242"},
+      {"our temporary folder open to others", false,
+       [&](auto&, auto& t) {
+         fs::create_directory(t / ("ecr-im-" + uid));
+         ASSERT_EQ(::chmod((t / ("ecr-im-" + uid)).c_str(), 0777), 0);
+       },
+       false, false, ": open to other users"},
+      {"a link in our temporary folder's place", false,
+       [&](auto&, auto& t) {
+         fs::create_directory(t / "elsewhere");
+         fs::create_directory_symlink(t / "elsewhere", t / ("ecr-im-" + uid));
+       },
+       false, false, ": not a folder"},
+  };
+  int number = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.needsRoot && !root) continue;  // only root can give a folder to another user
+    const fs::path base = folder_ / ("case" + std::to_string(++number));
+    const fs::path runtime = base / "run-user";
+    const fs::path temporary = base / "tmp";
+    fs::create_directories(temporary);
+    c.prepare(runtime, temporary);
+    const InstanceFolders folders = ChooseInstanceFolders(runtime.string(), temporary.string());
+    std::vector<std::string> usable;
+    if (c.runtimeUsable) usable.push_back((runtime / ("ecr-im-" + uid)).string());
+    if (c.temporaryUsable) usable.push_back((temporary / ("ecr-im-" + uid)).string());
+    EXPECT_EQ(folders.usable, usable);
+    if (c.skippedEnding.empty()) {
+      EXPECT_TRUE(folders.skipped.empty());
+    } else {
+      ASSERT_EQ(folders.skipped.size(), 1u);
+      EXPECT_TRUE(folders.skipped[0].starts_with(base.string())) << folders.skipped[0];
+      EXPECT_TRUE(folders.skipped[0].ends_with(c.skippedEnding)) << folders.skipped[0];
+    }
+  }
+}
+
+// A sender posts into every folder a running copy may have chosen, and counts the copies
+// its notice reached.
+TEST_F(InstanceChannelTest, APostReachesTheCopiesInEveryFolderAndCountsThem) {
+  const std::string runtime = (folder_ / "runtime").string();
+  const std::string temporary = (folder_ / "tmp").string();
+  fs::create_directory(runtime);
+  fs::create_directory(temporary);
+  struct Case {
+    const char* what;
+    std::vector<std::string> copyFolders;  // empty: no copy runs
+    std::vector<std::string> senderFolders;
+    int reached;
+  };
+  const std::vector<Case> cases = {
+      {"copy started without a session, sender in one", {temporary}, {runtime, temporary}, 1},
+      {"copy started in the session, sender from cron", {runtime, temporary}, {temporary}, 0},
+      {"copy started in the session, sender in it", {runtime, temporary}, {runtime, temporary}, 1},
+      {"no copy runs", {}, {runtime, temporary}, 0},
+  };
+  int number = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string name = Name("copy" + std::to_string(++number));
+    std::unique_ptr<InstanceChannel> copy;
+    if (!c.copyFolders.empty()) copy = std::make_unique<InstanceChannel>(name, c.copyFolders);
+    InstanceChannel sender(name, c.senderFolders);
+    ASSERT_TRUE(sender.IsOpen()) << sender.Error();
+    const PostResult result = sender.Post(7, 2, "pw");
+    EXPECT_TRUE(result.posted);
+    EXPECT_EQ(result.othersReached, c.reached);
+    if (copy) {
+      EXPECT_EQ(WaitReadable(*copy, c.reached > 0 ? 5000 : 200), c.reached > 0);
+    }
+    ASSERT_TRUE(WaitReadable(sender)) << "the sender's own notice comes back";
+  }
+}
+
+// A socket file is removed when a channel opens only while nobody is bound to it and the
+// process its name gives is gone.
+TEST_F(InstanceChannelTest, SocketFilesOfDeadProcessesGoWhenTheNextChannelOpens) {
+  const pid_t gone = ::fork();
+  ASSERT_GE(gone, 0);
+  if (gone == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+  const std::string prefix = "ecr-im-" + std::to_string(::geteuid()) + "-0123456789abcdef.";
+  // A socket file as a process leaves it: bound, then the process went without removing it.
+  int serial = 0;
+  const auto leftBehind = [&](pid_t pid, bool stillBound) {
+    const std::string path = (sockets_ / (prefix + std::to_string(pid) + "." + std::to_string(serial++))).string();
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << path;
+    if (!stillBound) ::close(fd);
+    return std::make_pair(path, stillBound ? fd : -1);
+  };
+  const auto dead = leftBehind(gone, false);
+  const auto reusedId = leftBehind(1, false);  // the id belongs to a live process now
+  const auto bound = leftBehind(gone, true);
+  auto live = Open(Name("live"));
+
+  auto opened = Open(Name("another program"));
+  EXPECT_FALSE(fs::exists(dead.first));
+  EXPECT_TRUE(fs::exists(reusedId.first));
+  EXPECT_TRUE(fs::exists(bound.first));
+  EXPECT_TRUE(fs::exists(live->SocketPath()));
+  ::close(bound.second);
 }
 
 }  // namespace

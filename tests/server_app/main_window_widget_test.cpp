@@ -2,7 +2,8 @@
 // the real socket server and settings file, the undo of a failed start, the password
 // guards, the settings items, the close, and the tray on desktops without a notification
 // area or with a tray that reports single activations. The line and polling thread are stood in for
-// by a small fake here; the real ones are exercised by starting the program itself.
+// by a small fake here, except where the register counters must travel from registers to
+// clients: there the real line and polling thread serve registers played on a pseudo-terminal.
 #include "server_app/main_window.h"
 
 #include <QAction>
@@ -30,11 +31,17 @@
 #include "foundation/widgets/tray_stand_in.h"
 #include "platform/registry.h"
 #include "server_app/access_dialog.h"
+#include "server/client_message.h"
+#include "server/commands.h"
 #include "server_app/menu_glyphs.h"
+#include "server_app/serial_polling_service.h"
 #include "server_app/standard_server_windows.h"
+#include "tests/platform/registry_test_folder.h"
 #include "tests/server_app/loopback_ports.h"
 #include "tests/server_app/window_test_support.h"
+#include "tests/support/frame_client.h"
 #include "tests/support/key_typing.h"
+#include "tests/support/register_emulator.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tray_test_support.h"
 
@@ -150,10 +157,11 @@ class MainWindowTest : public ::testing::Test {
   TfmMain& Create(ServerWindows& windows) {
     store_ = std::make_unique<TCodeStru>(StorePath(), settings_);
     MainWindowParts parts{settings_, *store_, IniPath(), "v1.0.21.1", 0x0409,
-                          [this](const PollingStart& start, RequestEngine&, ClientSender&)
+                          [this](const PollingStart& start, RequestEngine& engine, ClientSender& sender)
                               -> std::unique_ptr<PollingService> {
                             starts_.push_back(start);
                             if (lineFailure_) throw std::runtime_error(*lineFailure_);
+                            if (realLine_) return MakeSerialPollingService(start, engine, sender);
                             return std::make_unique<FakePolling>(start.comPort);
                           },
                           windows};
@@ -185,6 +193,7 @@ class MainWindowTest : public ::testing::Test {
   FakeWindows windows_;
   std::vector<PollingStart> starts_;
   std::optional<std::string> lineFailure_;
+  bool realLine_ = false;  // the real line and polling thread instead of the fake
   std::unique_ptr<TfmMain> window_;
 };
 
@@ -290,9 +299,11 @@ TEST_F(MainWindowTest, SettingsItemsSaveAsTheyShould) {
   TfmMain& w = Create();
   w.miStartStopClick();
   ASSERT_FALSE(w.Running());
-  EXPECT_EQ(std::filesystem::file_size(StorePath()), 0u);
+  // The stop saved the register counters of the run.
+  EXPECT_EQ(std::filesystem::file_size(StorePath()), 13u + ServerSettings::size() + 4u);
 
   // The ports dialog saves whatever its result.
+  std::filesystem::resize_file(StorePath(), 0);
   w.miPortsClick();
   EXPECT_EQ(std::filesystem::file_size(StorePath()), 13u + ServerSettings::size() + 4u);
 
@@ -476,6 +487,131 @@ TEST_F(MainWindowTest, CloseSavesAsksAndStops) {
   EXPECT_EQ(windows_.passwordShown, asked);
   EXPECT_FALSE(w.Running());
   EXPECT_FALSE(w.Tray().Shown());
+}
+
+// A client on the running service that owns SET 1 of register 7, which a register played on
+// a pseudo-terminal mapped as COM1 serves; the main thread's loop runs while it waits.
+class NotificationOwner {
+ public:
+  explicit NotificationOwner(std::uint16_t port) : client_(port) {
+    EXPECT_TRUE(client_.Connected());
+    EXPECT_TRUE(client_.Send(BuildClientMessage(1, cmdOpen, kEcr, 0, {}, {})));
+    EXPECT_EQ(NextPayload(), "HARBENDIX");
+  }
+  // The payload of the next message, "(nothing)" when none came in time.
+  std::string NextPayload() {
+    std::optional<std::string> message;
+    (void)QTest::qWaitFor(
+        [&] {
+          message = client_.Receive(std::chrono::milliseconds(5));
+          return message.has_value();
+        },
+        20000);
+    return message ? ParseClientMessage(*message).Payload : "(nothing)";
+  }
+
+  static constexpr int kEcr = 7;
+
+ private:
+  FrameClient client_;
+};
+
+// The register counters are handed out once only, whatever comes between two
+// notifications: a stop and a start of the service from the menu, or a close through the
+// password prompt (the service goes on while it shows) and a new start of the program.
+TEST_F(MainWindowTest, NotificationNumbersGoOnAfterAStopAndStartAndAfterAClose) {
+  struct Road {
+    const char* what;
+    // Interrupts the service after the first two notifications; the sequence number the
+    // next one must carry.
+    std::function<void(RegisterEmulator&, NotificationOwner&)> interrupt;
+    int nextSequence;
+  };
+  const Road roads[] = {
+      {"Stop, then Start",
+       [this](RegisterEmulator&, NotificationOwner&) {
+         window_->miStartStopClick();
+         ASSERT_FALSE(window_->Running());
+         window_->miStartStopClick();
+         ASSERT_TRUE(window_->Running());
+       },
+       3},
+      {"a close through the prompt, then a new start",
+       [this](RegisterEmulator& emulator, NotificationOwner& owner) {
+         windows_.whilePasswordShows = [&] {
+           emulator.Register(NotificationOwner::kEcr).QueueOnLineMessage("123456;3;0;C;");
+           EXPECT_EQ(owner.NextPayload(), "123456;3;C;3;1;");
+         };
+         window_->miExitServClick();
+         ASSERT_TRUE(window_->IsClosed());
+         windows_.whilePasswordShows = nullptr;
+         window_.reset();
+         store_.reset();
+         settings_ = ServerSettings{};  // a new process
+         Create();
+         ASSERT_TRUE(window_->Running());
+       },
+       4},
+  };
+  for (const Road& road : roads) {
+    SCOPED_TRACE(road.what);
+    const test::RegistryTestFolder registry;
+    const test::SavedEnvironment registryRoot("ECR_REGISTRY", registry.RegistryRoot().c_str());
+    RegisterEmulator emulator;
+    emulator.AddRegister(NotificationOwner::kEcr).SetStatus("123456;");
+    registry.AddDeviceKey("Enum/Serial/COM1", "COM1", emulator.PortPath());
+    realLine_ = true;
+    settings_ = ServerSettings{};
+    settings_.AdminPassword = "secret";
+    settings_.IPPort = 0;
+    TCodeStru(StorePath(), settings_).Save();  // the record as an earlier run left it
+    Create();
+    ASSERT_TRUE(window_->Running()) << (windows_.errors.empty() ? "" : windows_.errors.back());
+    {
+      NotificationOwner owner(window_->IPServer().BoundPort());
+      emulator.Register(NotificationOwner::kEcr).QueueOnLineMessage("123456;1;0;A;");
+      EXPECT_EQ(owner.NextPayload(), "123456;1;A;1;1;");
+      emulator.Register(NotificationOwner::kEcr).QueueOnLineMessage("123456;2;0;B;");
+      EXPECT_EQ(owner.NextPayload(), "123456;2;B;2;1;");
+      road.interrupt(emulator, owner);
+    }
+    NotificationOwner owner(window_->IPServer().BoundPort());
+    emulator.Register(NotificationOwner::kEcr).QueueOnLineMessage("123456;4;0;D;");
+    EXPECT_EQ(owner.NextPayload(), "123456;4;D;" + std::to_string(road.nextSequence) + ";1;");
+    window_.reset();
+    store_.reset();
+    std::filesystem::remove(StorePath());
+  }
+}
+
+// The end of the session (or a signal) closes without the prompt, also while a prompt
+// shows, and saves like every close.
+TEST_F(MainWindowTest, TheEndOfTheSessionClosesWithoutThePrompt) {
+  settings_.AdminPassword = "secret";
+  TfmMain& w = Create();
+  QSignalSpy closed(&w, &TfmMain::Closed);
+  const int asked = windows_.passwordShown;
+  w.EndSession();
+  EXPECT_EQ(closed.count(), 1);
+  EXPECT_EQ(windows_.passwordShown, asked);
+  EXPECT_TRUE(w.IsClosed());
+  EXPECT_FALSE(w.Running());
+  EXPECT_FALSE(w.Tray().Shown());
+  EXPECT_GT(std::filesystem::file_size(StorePath()), 0u);
+  w.EndSession();  // closed already: nothing more
+  EXPECT_EQ(closed.count(), 1);
+
+  // While the prompt of Stop shows: the close comes from inside it.
+  window_.reset();
+  store_.reset();
+  TfmMain& again = Create();
+  QSignalSpy closedAgain(&again, &TfmMain::Closed);
+  windows_.passwordAnswer = false;
+  windows_.whilePasswordShows = [&again] { again.EndSession(); };
+  again.miStartStopClick();
+  EXPECT_EQ(closedAgain.count(), 1);
+  EXPECT_TRUE(again.IsClosed());
+  EXPECT_FALSE(again.Running());
 }
 
 TEST_F(MainWindowTest, CloseRequestWithThePasswordEndsAnOpenPrompt) {

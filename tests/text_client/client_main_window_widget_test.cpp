@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QTimer>
 
 #include <chrono>
 #include <filesystem>
@@ -361,6 +362,40 @@ TEST_F(ClientMainWindowTest, QuitRequestDuringThePasswordQuestionLetsTheNextExit
     EXPECT_TRUE(window.Loop().QuitFlag());
     window.miIzhodClick();  // no question this time
     EXPECT_EQ(closed, 1);
+}
+
+// The end of the session (or a signal) closes as a valid close request does, also while a
+// password question shows: the question goes first, then the window closes and the file in
+// work is finished.
+TEST_F(ClientMainWindowTest, TheEndOfTheSessionClosesWithoutThePasswordAlsoWhileItIsAsked) {
+    for (const bool whileAsked : {false, true}) {
+        SCOPED_TRACE(whileAsked ? "while the password is asked" : "no question open");
+        WriteFile(in_ + "day.INP", "S,1,______,_,__;x;\n");
+        std::filesystem::remove(out_ + "day.OUT");
+        window_.reset();
+        Identify();
+        Next();
+        TfmMain& window = Window();
+        int closed = 0;
+        QObject::connect(&window, &TfmMain::Closed, [&closed] { ++closed; });
+        if (whileAsked) {
+            AnswerNextModal<TfmPassword>([&window](TfmPassword* dialog) {
+                window.EndSession();
+                // Bounded: a question that the end of the session left open goes later.
+                QTimer::singleShot(5000, dialog, [dialog] { dialog->BitBtnCancel->click(); });
+            });
+            window.miStartStopClick();  // the stop asks; the session ends meanwhile
+            EXPECT_TRUE(WaitUntil([&] { return closed == 1; }));
+        } else {
+            window.EndSession();
+        }
+        EXPECT_EQ(closed, 1);
+        EXPECT_TRUE(window.IsClosed());
+        EXPECT_FALSE(window.Tray().Shown());
+        EXPECT_EQ(ReadFile(out_ + "day.OUT"), "S,1,______,_,__;x;\n");  // REPLACE applied
+        window.EndSession();  // closed already: nothing more
+        EXPECT_EQ(closed, 1);
+    }
 }
 
 // On a desktop without a notification area a window of the program's own stands in for the

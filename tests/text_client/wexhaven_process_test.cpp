@@ -1,5 +1,6 @@
 // The selling client started as a real process, copied into a folder of its own.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -7,6 +8,7 @@
 
 #include "foundation/settings_store.h"
 #include "server/client_message.h"
+#include "tests/support/child_process.h"
 #include "tests/text_client/child_process.h"
 #include "tests/text_client/poll_loop.h"
 #include "tests/text_client/temp_folder.h"
@@ -103,6 +105,26 @@ TEST_F(WexhavenProcessTest, RefusedServerVersionDisconnectsAndAQuitRequestStillC
     EXPECT_EQ(quit->WaitForExit(kExitTimeoutMs), 0);
     EXPECT_EQ(first->WaitForExit(kExitTimeoutMs), 0);
     EXPECT_TRUE(std::filesystem::exists(folder_.Path() + "wexhaven.log"));
+}
+
+// The system's requests to end (SIGTERM: a stop of the service or the end of the session;
+// SIGHUP; SIGINT) close the client as a valid close request does: no password, the file in
+// work given its output action as at a stop, and the ordinary ending.
+TEST_F(WexhavenProcessTest, EachRequestToEndClosesAndFinishesTheFileInWork) {
+    for (const int signalNumber : {SIGTERM, SIGHUP, SIGINT}) {
+        SCOPED_TRACE(::testing::Message() << "signal " << signalNumber);
+        std::filesystem::remove(out_ + "day.OUT");
+        WriteFile(in_ + "day.INP", "S,1,______,_,__;x;\n");
+        ecr::ChildProcess client(program_, {},
+                                 {.environment = {"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + folder_.Path()},
+                                  .outputFile = folder_.Path() + "output.txt"});
+        Identify("v1.0.21.1");
+        ASSERT_TRUE(server_.ReadMessage(10000).has_value());  // the SET opening: the file is in work
+        ASSERT_EQ(::kill(client.Pid(), signalNumber), 0);
+        EXPECT_EQ(client.WaitForExit(std::chrono::milliseconds(kExitTimeoutMs)), 0) << client.Output();
+        EXPECT_EQ(ReadFile(out_ + "day.OUT"), "S,1,______,_,__;x;\n");
+        EXPECT_FALSE(std::filesystem::exists(in_ + "day.INP"));
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <QUrl>
 
 #include "foundation/log_file.h"
+#include "foundation/widgets/close_open_dialogs.h"
 #include "foundation/widgets/modal_result.h"
 #include "foundation/widgets/msg_box.h"
 #include "foundation/widgets/password_dialog.h"
@@ -129,6 +130,20 @@ bool TfmMain::Close() {
     status_->hide();
     emit Closed();
     return true;
+}
+
+void TfmMain::EndSession() {
+    if (closed_) return;
+    if (loop_->PasswordDialogOpen()) {
+        // The loop refuses a close while its password prompt shows: the prompt goes first,
+        // and the close follows once its loop has returned.
+        CloseOpenDialogs();
+        QMetaObject::invokeMethod(this, &TfmMain::EndSession, Qt::QueuedConnection);
+        return;
+    }
+    // The close of a valid close request: no password, the file in work finished as at a
+    // stop.
+    loop_->OnQuitRequest(smQuitMessage, parts_.passwords.SystemPassword(), false);
 }
 
 void TfmMain::SelfMessengerSelfEvent(int messageId, const std::string& text, bool loopBack) {

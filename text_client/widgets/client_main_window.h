@@ -6,8 +6,9 @@
 // boxes, the system password, the tray image and the menu items. The settings dialog is
 // reached through the tray menu behind the system password.
 //
-// A close (the Exit item, or a close request of a second start) goes through CloseQuery;
-// when it is allowed the window emits Closed and the process entry ends the event loop.
+// A close (the Exit item, a close request of a second start, or the end of the session)
+// goes through CloseQuery; when it is allowed the window emits Closed and the process entry
+// ends the event loop.
 //
 // Threads: main thread only.
 
@@ -71,6 +72,9 @@ public:
     // it closed.
     bool Close();
     bool IsClosed() const { return closed_; }
+    // The end of the user's session or another request of the system to end the program:
+    // the close without the password, as a valid close request of a second start closes.
+    void EndSession();
 
     // An instance message of another start.
     void SelfMessengerSelfEvent(int messageId, const std::string& text, bool loopBack);

@@ -8,22 +8,27 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusError>
-#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QPixmap>
 #include <QPointer>
 #include <QPushButton>
 #include <QThread>
+#include <QTimer>
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "foundation/widgets/session_bus_tray.h"
 #include "foundation/widgets/tray_desktop.h"
 #include "foundation/widgets/tray_stand_in.h"
 #include "tests/foundation/widgets/widget_test_support.h"
@@ -167,6 +172,60 @@ TEST(DesktopTrayIcon, TheDesktopIsAskedAgainEveryFewSecondsWhileTheIconIsShown) 
   EXPECT_TRUE(tray.OnDesktop());
 }
 
+// A desktop whose answers come later, through the event loop, as the session bus's do.
+class LaterDesktop final : public TrayDesktop {
+ public:
+  LaterDesktop() : scope_(*this) {}
+  bool Offscreen() const override { return false; }
+  bool StatusNotifierHost() const override { return false; }
+  bool EmbeddedTray() const override { return answer_.embeddedTray; }
+  bool ShowsStatusNotifierItem() const override { return false; }
+  bool Answered() const override { return answered_; }
+  void Ask(std::function<void()> answered) const override {
+    ++questions;
+    waiting_.push_back(std::move(answered));
+  }
+  // The answer comes: every asker hears it.
+  void Answer(FakeTrayDesktop::Kind kind) {
+    answer_ = kind;
+    answered_ = true;
+    for (const auto& handler : std::exchange(waiting_, {})) handler();
+  }
+  mutable int questions = 0;
+
+ private:
+  FakeTrayDesktop::Kind answer_{};
+  bool answered_ = false;
+  mutable std::vector<std::function<void()>> waiting_;
+  ScopedTrayDesktop scope_;
+};
+
+TEST(DesktopTrayIcon, TheIconFollowsAnswersThatComeLater) {
+  LaterDesktop desktop;
+  DesktopTrayIcon tray(WithoutTray::StandInWindow);
+  Reports reports(tray);
+  tray.SetImage(Image());
+  tray.Show();
+  EXPECT_GE(desktop.questions, 1);
+  // No answer yet: neither the icon nor a stand-in that would go again at once.
+  EXPECT_FALSE(tray.SystemIcon().isVisible());
+  EXPECT_EQ(tray.StandIn(), nullptr);
+
+  desktop.Answer(test::kDesktopWithoutTray);
+  ASSERT_NE(tray.StandIn(), nullptr);
+  EXPECT_TRUE(tray.NoNotificationArea());
+
+  const int asked = desktop.questions;
+  tray.CheckTray();  // the next check asks and returns: nothing has changed yet
+  EXPECT_EQ(desktop.questions, asked + 1);
+  EXPECT_NE(tray.StandIn(), nullptr);
+  desktop.Answer(test::kEmbeddedTray);
+  EXPECT_EQ(tray.StandIn(), nullptr);
+  EXPECT_TRUE(tray.OnDesktop());
+  EXPECT_TRUE(tray.SystemIcon().isVisible());
+  EXPECT_EQ(reports.changes, std::vector<bool>{true});
+}
+
 TEST(DesktopTrayIcon, TheStandInReportsAsTheTrayDoes) {
   const FakeTrayDesktop desktop(test::kDesktopWithoutTray);
   QMenu menu;
@@ -268,74 +327,184 @@ TEST(TrayDesktop, StatusNotifierItemNamesOfThisProcess) {
   for (const Case& c : cases) EXPECT_EQ(IsStatusNotifierItemName(QString::fromLatin1(c.name), 4242), c.ours) << c.name;
 }
 
-// The system's desktop knows an icon in a StatusNotifierItem tray by the bus name the icon
-// takes, here on a session bus of the test's own.
-// The watcher of a StatusNotifierItem tray, as a panel puts it on the session bus.
+// The watcher of a StatusNotifierItem tray, as a panel puts it on the session bus. A
+// hanging one takes every question and answers none until it is released.
 class FakeWatcher : public QObject {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
   Q_PROPERTY(bool IsStatusNotifierHostRegistered READ IsStatusNotifierHostRegistered)
 
  public:
-  bool IsStatusNotifierHostRegistered() const { return host; }
+  bool IsStatusNotifierHostRegistered() const {
+    ++questions;
+    std::unique_lock lock(mutex_);
+    released_.wait(lock, [this] { return !hanging_; });
+    return host;
+  }
+  void Hang() {
+    const std::lock_guard lock(mutex_);
+    hanging_ = true;
+  }
+  void Release() {
+    {
+      const std::lock_guard lock(mutex_);
+      hanging_ = false;
+    }
+    released_.notify_all();
+  }
+
   std::atomic<bool> host{true};
+  mutable std::atomic<int> questions{0};
+
+ private:
+  mutable std::mutex mutex_;
+  mutable std::condition_variable released_;
+  bool hanging_ = false;
 };
+
+// A session bus of the test process's own: a dbus-daemon started at the first use and
+// ended with the process (the process reaches for its session bus once, and keeps it).
+class PrivateSessionBus {
+ public:
+  static PrivateSessionBus* Get() {
+    static PrivateSessionBus bus;
+    return bus.connected_ ? &bus : nullptr;
+  }
+  const std::string& Address() const { return address_; }
+  const std::string& Why() const { return why_; }
+
+ private:
+  PrivateSessionBus() {
+    const std::filesystem::path daemonProgram = "/usr/bin/dbus-daemon";
+    if (!std::filesystem::exists(daemonProgram)) {
+      why_ = "no dbus-daemon here";
+      return;
+    }
+    address_ = "unix:path=" + folder_.File("bus");
+    daemon_.emplace(daemonProgram.string(), std::vector<std::string>{"--session", "--nofork", "--address=" + address_},
+                    ChildProcessOptions{.outputFile = folder_.Path() / "daemon.log"});
+    if (!QTest::qWaitFor([&] { return std::filesystem::exists(folder_.Path() / "bus"); }, kWaitMs)) {
+      why_ = ReadWholeFile(folder_.Path() / "daemon.log");
+      return;
+    }
+    // Read when the process first reaches for its session bus, which is here.
+    setenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str(), 1);
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    connected_ = bus.isConnected();
+    if (!connected_) why_ = bus.lastError().message().toStdString();
+  }
+
+  TempDir folder_;
+  std::string address_;
+  std::optional<ChildProcess> daemon_;
+  bool connected_ = false;
+  std::string why_;
+};
+
+// A panel: the watcher served from a thread of its own over a connection of its own.
+class Panel {
+ public:
+  explicit Panel(const std::string& address)
+      : bus_(QDBusConnection::connectToBus(QString::fromStdString(address), QStringLiteral("panel"))) {
+    watcher_->moveToThread(&thread_);
+    thread_.start();
+    registered_ = bus_.registerObject(QStringLiteral("/StatusNotifierWatcher"), watcher_,
+                                      QDBusConnection::ExportAllProperties) &&
+                  bus_.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+  }
+  ~Panel() {
+    watcher_->Release();
+    bus_.unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
+    bus_.unregisterService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+    thread_.quit();
+    thread_.wait();
+    delete watcher_;
+    QDBusConnection::disconnectFromBus(QStringLiteral("panel"));
+  }
+  Panel(const Panel&) = delete;
+  Panel& operator=(const Panel&) = delete;
+
+  bool Registered() const { return registered_; }
+  FakeWatcher& Watcher() { return *watcher_; }
+
+ private:
+  QDBusConnection bus_;
+  QThread thread_;
+  FakeWatcher* watcher_ = new FakeWatcher;
+  bool registered_ = false;
+};
+
+// Asks and waits (bounded) for the answer; false when none came.
+bool AskAndWait(const SystemTrayDesktop& system) {
+  bool answered = false;
+  system.Ask([&answered] { answered = true; });
+  return QTest::qWaitFor([&] { return answered; }, kWaitMs);
+}
 
 // The system's desktop on a session bus of the test's own: the StatusNotifierItem host is
 // known by its watcher, which a panel serves from a process (a thread here) of its own, and
-// the icon by the bus name it takes. A watcher that never answers counts as none, within
-// a bounded time.
+// the icon by the bus name it takes.
 TEST(TrayDesktop, TheSessionBusTellsTheStatusNotifierTrayAndTheIconsKind) {
-  const std::filesystem::path daemonProgram = "/usr/bin/dbus-daemon";
-  if (!std::filesystem::exists(daemonProgram)) GTEST_SKIP() << "no dbus-daemon here";
-  const TempDir folder;
-  const std::string address = "unix:path=" + folder.File("bus");
-  ChildProcess daemon(daemonProgram.string(), {"--session", "--nofork", "--address=" + address},
-                      {.outputFile = folder.Path() / "daemon.log"});
-  ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(folder.Path() / "bus"); }, kWaitMs))
-      << ReadWholeFile(folder.Path() / "daemon.log");
-  // Read when the process first reaches for its session bus, which is here.
-  setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
-  QDBusConnection bus = QDBusConnection::sessionBus();
-  ASSERT_TRUE(bus.isConnected()) << bus.lastError().message().toStdString();
+  PrivateSessionBus* sessionBus = PrivateSessionBus::Get();
+  if (sessionBus == nullptr) GTEST_SKIP() << "no session bus of our own";
   const SystemTrayDesktop system;
+  EXPECT_FALSE(system.Answered());
+  ASSERT_TRUE(AskAndWait(system));
+  EXPECT_TRUE(system.Answered());
   EXPECT_FALSE(system.StatusNotifierHost());
   EXPECT_FALSE(system.ShowsStatusNotifierItem());
   EXPECT_FALSE(system.EmbeddedTray());  // no X11 display
 
-  QThread panel;
-  auto* watcher = new FakeWatcher;
-  watcher->moveToThread(&panel);
-  panel.start();
-  QDBusConnection panelBus = QDBusConnection::connectToBus(QString::fromStdString(address), QStringLiteral("panel"));
-  ASSERT_TRUE(panelBus.registerObject(QStringLiteral("/StatusNotifierWatcher"), watcher,
-                                      QDBusConnection::ExportAllProperties));
-  ASSERT_TRUE(panelBus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher")));
+  Panel panel(sessionBus->Address());
+  ASSERT_TRUE(panel.Registered());
+  ASSERT_TRUE(AskAndWait(system));
   EXPECT_TRUE(system.StatusNotifierHost());
-  watcher->host = false;
+  panel.Watcher().host = false;
+  ASSERT_TRUE(AskAndWait(system));
   EXPECT_FALSE(system.StatusNotifierHost());
-  watcher->host = true;
+  panel.Watcher().host = true;
 
+  QDBusConnection bus = QDBusConnection::sessionBus();
   const QString itemName = QStringLiteral("org.kde.StatusNotifierItem-%1-1").arg(QCoreApplication::applicationPid());
   ASSERT_TRUE(bus.registerService(itemName));
+  ASSERT_TRUE(AskAndWait(system));
   EXPECT_TRUE(system.ShowsStatusNotifierItem());
   ASSERT_TRUE(bus.unregisterService(itemName));
+  ASSERT_TRUE(AskAndWait(system));
   EXPECT_FALSE(system.ShowsStatusNotifierItem());
+}
 
-  // A watcher served by the very thread that asks can never answer.
-  panelBus.unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
-  panel.quit();
-  panel.wait();
-  delete watcher;
-  FakeWatcher stuck;
-  ASSERT_TRUE(panelBus.registerObject(QStringLiteral("/StatusNotifierWatcher"), &stuck,
-                                      QDBusConnection::ExportAllProperties));
-  QElapsedTimer clock;
-  clock.start();
+// A panel that hangs never holds the main thread, which also serves the program's client
+// sockets: the question returns at once, the event loop turns while it is open, a check
+// that comes meanwhile asks nothing more, and the watcher counts as none once its time is up.
+TEST(TrayDesktop, AWatcherThatHangsNeverHoldsTheMainThread) {
+  PrivateSessionBus* sessionBus = PrivateSessionBus::Get();
+  if (sessionBus == nullptr) GTEST_SKIP() << "no session bus of our own";
+  Panel panel(sessionBus->Address());
+  ASSERT_TRUE(panel.Registered());
+  panel.Watcher().Hang();
+  const SystemTrayDesktop system;
+
+  int turnsWhileAsking = 0;
+  QTimer turns;
+  turns.setInterval(1);
+  QObject::connect(&turns, &QTimer::timeout, [&] {
+    if (system.Asking()) ++turnsWhileAsking;
+  });
+  turns.start();
+  int answers = 0;
+  system.Ask([&answers] { ++answers; });
+  EXPECT_TRUE(system.Asking()) << "the question waited for its answer";
+  ASSERT_TRUE(QTest::qWaitFor([&] { return panel.Watcher().questions.load() == 1; }, kWaitMs));
+  system.Ask([&answers] { ++answers; });  // the next check while the question is open
+  ASSERT_TRUE(QTest::qWaitFor([&] { return answers == 2; }, SessionBusTray::kWatcherAnswerMs + kWaitMs));
+  EXPECT_FALSE(system.Asking());
+  EXPECT_GT(turnsWhileAsking, 0) << "the event loop stood still while the question was open";
   EXPECT_FALSE(system.StatusNotifierHost());
-  EXPECT_LT(clock.elapsed(), kWaitMs);
-  panelBus.unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
-  QDBusConnection::disconnectFromBus(QStringLiteral("panel"));
+
+  panel.Watcher().Release();
+  QTest::qWait(200);
+  EXPECT_EQ(panel.Watcher().questions.load(), 1) << "a check asked again while its question was open";
 }
 
 TEST(TrayDesktop, ScreenOfADisplayName) {

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,6 +28,7 @@
 
 #include <gtest/gtest.h>
 
+#include "foundation/log_file.h"
 #include "platform/program_path.h"
 #include "tests/support/temp_dir.h"
 
@@ -226,6 +228,31 @@ TEST_F(SelfMessengerHostTest, ASecondStartReachesTheRunningCopyOfItsFolderOnly) 
   // Had the other folder's message leaked, it would have come first.
   EXPECT_EQ(running.NextProbeLine(), "message 2 0 " + received);
   EXPECT_EQ(running.Wait(), 0);
+}
+
+// A socket folder that others may enter is never used, and the program's log says so; the
+// messenger works from the folder that is left.
+TEST_F(SelfMessengerHostTest, ASkippedFolderIsLoggedAndTheOtherServes) {
+  const fs::path runtime = folder_ / "run-user";
+  const fs::path temporary = folder_ / "tmp";
+  fs::create_directories(runtime);
+  const fs::path open = temporary / ("ecr-im-" + std::to_string(::geteuid()));
+  fs::create_directories(open);
+  ::chmod(open.c_str(), 0777);
+  const std::string log = ProcessLog().Path();
+  const std::string before = ReadWholeFile(log);
+
+  SelfMessengerHost host((folder_ / "app" / "prog").string(),
+                         ChooseInstanceFolders(runtime.string(), temporary.string()));
+  ASSERT_TRUE(host.Messenger().IsOpen()) << host.Messenger().Error();
+  const std::string added = ReadWholeFile(log).substr(before.size());
+  EXPECT_NE(added.find(": Instance message folder skipped: " + open.string() + ": open to other users\r\n"),
+            std::string::npos)
+      << added;
+  bool heard = false;
+  host.Messenger().SetOnSelfEvent([&heard](TSelfMessenger&, int, const std::string&, bool) { heard = true; });
+  host.Messenger().Send(smQuit, "pw");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return heard; }, 10000));
 }
 
 }  // namespace

@@ -1,0 +1,48 @@
+#pragma once
+// The system's requests to end a program: SIGTERM (a stop of the service, the end of the
+// user's session, kill), SIGHUP (the terminal or the session went away) and SIGINT (Ctrl+C).
+// While a TerminationSignals object lives, none of them ends the process at once: the
+// handler only writes the signal's number into a pipe (write(2) is async-signal-safe), and
+// the program's event loop, watching ReadableFd(), closes the program in its own way.
+//
+// A signal that was ignored when the object was made (nohup ignores SIGHUP, a shell's
+// background job SIGINT) stays ignored. Destroying the object puts the earlier handling
+// back. Handlers are process-wide, so only one object may exist at a time; a second one
+// fails with EBUSY. Child processes start with the default handling (exec resets handlers).
+//
+// Threads: any thread may receive the signals; Take() and destruction belong to the thread
+// that made the object.
+
+#include <signal.h>
+
+#include <array>
+#include <vector>
+
+namespace ecr {
+
+class TerminationSignals {
+ public:
+  static constexpr std::array<int, 3> kSignals{SIGTERM, SIGHUP, SIGINT};
+
+  // Installs the handlers. Throws std::system_error when the pipe cannot be made or
+  // another object lives (EBUSY).
+  TerminationSignals();
+  ~TerminationSignals();
+  TerminationSignals(const TerminationSignals&) = delete;
+  TerminationSignals& operator=(const TerminationSignals&) = delete;
+
+  // Readable while signals wait.
+  int ReadableFd() const { return readFd_; }
+
+  // The signals that arrived since the last call, in order of arrival, without waiting;
+  // empty when none waits.
+  std::vector<int> Take();
+
+ private:
+  int readFd_ = -1;
+  int writeFd_ = -1;
+  std::array<struct sigaction, kSignals.size()> previous_{};
+  std::array<bool, kSignals.size()> installed_{};
+};
+
+}  // namespace ecr

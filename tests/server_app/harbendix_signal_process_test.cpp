@@ -1,0 +1,92 @@
+// The register server as a process, asked to end by the system: SIGTERM (a stop of the
+// service, the end of the session), SIGHUP and SIGINT close it as the end of the desktop
+// session does, without the password prompt: the settings are saved, the close is logged,
+// and the next run goes on with the register counters where this one left them.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <string>
+
+#include "server/client_message.h"
+#include "server/commands.h"
+#include "tests/server_app/harbendix_process.h"
+#include "tests/server_app/loopback_ports.h"
+#include "tests/support/register_emulator.h"
+
+namespace ecr {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FreePort;
+using testing::HarbendixFolder;
+using testing::HarbendixProcess;
+using testing::TestClient;
+
+constexpr int kEcr = 7;
+const std::string kStarted = "Harbendix v1.0.21 started on COM1.";
+const std::string kClosed = "Harbendix v1.0.21 closed by user.\r\n";
+
+// The owner of SET 1 of register 7 on the running server.
+class Owner {
+ public:
+  explicit Owner(std::uint16_t port) : client_(port) {
+    EXPECT_TRUE(client_.Connected());
+    EXPECT_TRUE(client_.Send(BuildClientMessage(1, cmdOpen, kEcr, 0, "", "")));
+    EXPECT_EQ(Next(), "HARBENDIX");
+  }
+  // The payload of the next message; "(nothing)" when none came in time.
+  std::string Next() {
+    const auto message = client_.Receive(20s);
+    return message ? ParseClientMessage(*message).Payload : "(nothing)";
+  }
+
+ private:
+  TestClient client_;
+};
+
+std::size_t Count(const std::string& text, const std::string& what) {
+  std::size_t count = 0;
+  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+  return count;
+}
+
+TEST(HarbendixSignalProcess, EachRequestToEndClosesLikeTheSessionsEndAndTheNumbersGoOn) {
+  for (const int signalNumber : {SIGTERM, SIGHUP, SIGINT}) {
+    SCOPED_TRACE(::testing::Message() << "signal " << signalNumber);
+    RegisterEmulator emulator;
+    EmulatedRegister& ecr = emulator.AddRegister(kEcr).SetStatus("123456;");
+    HarbendixFolder folder;
+    folder.MapPort("COM1", emulator.PortPath());
+    ServerSettings settings;
+    settings.AdminPassword = "pw";  // a prompt would wait for ever: none may show
+    settings.IPPort = FreePort();
+    folder.WriteSettings(settings);
+
+    {
+      HarbendixProcess server(folder, {});
+      ASSERT_TRUE(folder.WaitForLog(kStarted)) << folder.Log() << server.Output();
+      Owner owner(settings.IPPort);
+      ecr.QueueOnLineMessage("123456;1;0;A;");
+      EXPECT_EQ(owner.Next(), "123456;1;A;1;1;");
+      ecr.QueueOnLineMessage("123456;2;0;B;");
+      EXPECT_EQ(owner.Next(), "123456;2;B;2;1;");
+
+      ASSERT_EQ(::kill(server.Pid(), signalNumber), 0);
+      EXPECT_EQ(server.WaitForExit(20s), 0) << folder.Log() << server.Output();
+      const std::string log = folder.Log();
+      ASSERT_GE(log.size(), kClosed.size());
+      EXPECT_EQ(log.substr(log.size() - kClosed.size()), kClosed) << log;
+      EXPECT_EQ(Count(log, " stopped."), 1u) << log;
+      EXPECT_EQ(server.Output().find("Sanitizer"), std::string::npos) << server.Output();
+    }
+
+    HarbendixProcess again(folder, {}, "again.txt");
+    ASSERT_TRUE(testing::WaitUntil([&] { return Count(folder.Log(), kStarted) == 2; }, 20s)) << folder.Log();
+    Owner owner(settings.IPPort);
+    ecr.QueueOnLineMessage("123456;3;0;C;");
+    EXPECT_EQ(owner.Next(), "123456;3;C;3;1;");
+  }
+}
+
+}  // namespace
+}  // namespace ecr
