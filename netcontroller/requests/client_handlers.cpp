@@ -55,23 +55,12 @@ class Handlers {
   static bool BusyForAnswer(const SetSlot& slot) { return slot.Command != 0 && slot.Command != kSlotHeld; }
   bool Waiting() const { return context_.IsPendingExchange(request_.LogNo, request_.SetNo); }
 
-  // The register's OnLine answer. The link refuses it while its exchange is no longer this
-  // register's, or while an earlier answer still awaits its delivery report; the register's
-  // exchange then ends (where it still runs), so that the register asks again instead of
-  // waiting for an answer that cannot come now.
-  bool SendAnswer(const std::string& answer) {
-    if (context_.Controller().SendOnlAnswer(request_.LogNo, answer) == 0) return true;
-    context_.Controller().ResetExchangeOf(request_.LogNo);
-    return false;
-  }
-
   void Queue(SetSlot& slot) {
     slot.Command = request_.Command;
     slot.State = kSlotQueued;
     slot.Payload = request_.Payload;
     slot.RequestNo = context_.NewRequestNo();
   }
-
 
   // erSetTaken while a SET that excludes this one has an owner, erWrongSetPassword when
   // field 1 is not the SET's password, else 0.
@@ -147,13 +136,12 @@ class Handlers {
     if (slot.Command != 0) return Answer(erEcrBusy);
     if (!Waiting()) return Answer(erEcrInSession);
     slot.Command = kSlotHeld;
-    slot.RequestNo = 0;
     session_.ExchangeState = esWaitTx;
     context_.ClearPendingExchange();
     // The hold's delivery report owes nobody a reply, and must not answer a context left
     // over from an earlier answer. Should the link not take the hold now, the register
     // hears it when it asks again.
-    if (SendAnswer(kHoldAnswer)) context_.SetReplyContext(0, 0, request_.LogNo, {}, 0);
+    if (context_.SendOnlineAnswer(request_.LogNo, kHoldAnswer)) context_.SetReplyContext(0, 0, request_.LogNo, {}, 0);
     Answer(erNoError);
   }
 
@@ -163,7 +151,7 @@ class Handlers {
     if (request_.Payload.size() > kMaxAnswerLength) return Answer(erBufferOverflow, request_.Payload);
     if (Waiting()) {
       context_.ClearPendingExchange();
-      if (SendAnswer(request_.Payload)) {
+      if (context_.SendOnlineAnswer(request_.LogNo, request_.Payload)) {
         context_.SetReplyContext(request_.SetNo, request_.Command, request_.LogNo, request_.Payload, 0);
         return;
       }

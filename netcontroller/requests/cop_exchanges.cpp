@@ -105,7 +105,7 @@ class CopExchange {
   // answer it takes none: the exchange ends, and the operation stays queued, unnumbered, for
   // the register's next block.
   void HandOver(const std::string& answer, Sequence sequence, Id id) {
-    if (context_.Controller().SendOnlAnswer(ecr_, answer) != 0) return EndExchange();
+    if (!context_.SendOnlineAnswer(ecr_, answer)) return;
     context_.SetReplyContext(kCopSet, slot_.Command, ecr_, slot_.Payload + ref_ + Stamp(sequence, id),
                              slot_.RequestNo);
   }
@@ -128,7 +128,7 @@ class CopExchange {
     const std::int64_t k = IntegerOr(CutField(block_, 3), 0);
     InsertField(block_, std::to_string(k), 3);
     TakeExchangeNo();
-    if (context_.Controller().SendOnlAnswer(ecr_, k == 0 ? "F;;;;;;" : "H;;;;;;") != 0) return EndExchange();
+    if (!context_.SendOnlineAnswer(ecr_, k == 0 ? "F;;;;;;" : "H;;;;;;")) return;
     context_.SetReplyContext(kCopSet, 12, ecr_, block_ + Stamp(Sequence::Current, Id::InForce), slot_.RequestNo);
   }
 

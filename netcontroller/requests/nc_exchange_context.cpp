@@ -109,6 +109,12 @@ void NcExchangeContext::ForgetReplyOwner(std::int16_t clientId) {
   if (Deferred.Owed() && Deferred.ClientId == clientId) Deferred.OwnerLeft = true;
 }
 
+bool NcExchangeContext::SendOnlineAnswer(int ecr, std::string_view answer) {
+  if (controller_.SendOnlAnswer(ecr, answer) == 0) return true;
+  controller_.ResetExchangeOf(ecr);
+  return false;
+}
+
 std::uint32_t NcExchangeContext::NewRequestNo() {
   if (++last_request_no_ == 0) ++last_request_no_;
   return last_request_no_;

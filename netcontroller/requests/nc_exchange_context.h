@@ -124,6 +124,12 @@ class NcExchangeContext {
   // SetNo 3 while slot 3 of ecr has an owner (it shares slot 13), else 13.
   std::uint8_t CopReplySet(int ecr) const;
 
+  // Writes register ecr's OnLine answer; true when the link took it. The link refuses it
+  // while its exchange is no longer that register's, or while an earlier answer still
+  // awaits its delivery report; the register's exchange then ends (where it still runs), so
+  // that the register asks again instead of waiting for an answer that cannot come now.
+  bool SendOnlineAnswer(int ecr, std::string_view answer);
+
   // A number for a request queued now, never 0.
   std::uint32_t NewRequestNo();
 

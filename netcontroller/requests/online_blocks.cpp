@@ -210,24 +210,16 @@ class OnlineBlock {
         slot.Dequeue();
         return;
       case kSlotHeld:
-        if (!Answered(kHoldAnswer)) return;
+        // What the link does not take now stays for the register's repeat.
+        if (!context_.SendOnlineAnswer(ecr_, kHoldAnswer)) return;
         context_.SetReplyContext(0, 0, ecr_, slot.Payload, 0);
         return;
       default:  // a queued answer
-        if (!Answered(slot.Payload)) return;
+        if (!context_.SendOnlineAnswer(ecr_, slot.Payload)) return;
         context_.SetReplyContext(setNo, slot.Command, ecr_, slot.Payload, 0);
         slot.Dequeue();
         return;
     }
-  }
-
-  // Writes the register's OnLine answer. While the link still awaits the report of another
-  // register's answer it takes none: the exchange ends, and what was queued stays for the
-  // register's repeat.
-  bool Answered(const std::string& answer) {
-    if (context_.Controller().SendOnlAnswer(ecr_, answer) == 0) return true;
-    EndExchange();
-    return false;
   }
 
   void EndExchange() { context_.Controller().ResetExchangeOf(ecr_); }

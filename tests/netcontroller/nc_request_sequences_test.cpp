@@ -22,7 +22,8 @@ Event Client(int client, int setNo, int command, int ecr, std::string payload = 
           [=](NcRequestRig& rig) { rig.Send(client, setNo, command, ecr, payload); }};
 }
 Event Announce(int ecr) {
-  return {"announcement of " + std::to_string(ecr), [=](NcRequestRig& rig) { rig.engine.HandleEcrInLine(ecr, "1234567"); }};
+  return {"announcement of " + std::to_string(ecr),
+          [=](NcRequestRig& rig) { rig.engine.HandleEcrInLine(ecr, "1234567"); }};
 }
 Event InlDelivered(int ecr) {
   return {"InLine data delivered to " + std::to_string(ecr),
@@ -208,7 +209,9 @@ std::vector<Sequence> Sequences() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, NcRequestSequence, ::testing::ValuesIn(Sequences()),
-                         [](const ::testing::TestParamInfo<Sequence>& sequence) { return std::string(sequence.param.id); });
+                         [](const ::testing::TestParamInfo<Sequence>& sequence) {
+                           return std::string(sequence.param.id);
+                         });
 
 }  // namespace
 }  // namespace ecr::test
