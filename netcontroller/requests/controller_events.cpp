@@ -14,15 +14,12 @@ namespace {
 constexpr std::uint8_t kKeepAliveTicks = 15;
 constexpr int kLetterSet = ReplyContext::kInLineSet;
 
-// The register's exchange ends (a reset that cannot reach another register's exchange).
-void EndExchange(NcExchangeContext& context, int ecr) { context.Controller().ResetExchangeOf(ecr); }
-
 // A failed delivery: the client whose request was under way on this register hears
 // errorCode, and the register's exchange ends.
 void Fail(NcExchangeContext& context, int ecr, std::uint8_t errorCode) {
   if (context.OwesReplyFor(ecr)) context.SendPendingReply(errorCode);
   context.ClearPendingExchangeOf(ecr);
-  EndExchange(context, ecr);
+  context.EndExchange(ecr);
 }
 
 void LogUnsent(NcExchangeContext& context, int ecr, const char* suffix) {
@@ -32,7 +29,7 @@ void LogUnsent(NcExchangeContext& context, int ecr, const char* suffix) {
 // The register's InLine exchange ended before its answer: the SET 5 request stays queued
 // for the next announcement.
 void KeepInLineRequest(NcExchangeContext& context, int ecr) {
-  EndExchange(context, ecr);
+  context.EndExchange(ecr);
   context.Session(ecr).ExchangeState = esNone;
   context.DropInLineReplyOf(ecr);
 }
@@ -41,7 +38,7 @@ void KeepInLineRequest(NcExchangeContext& context, int ecr) {
 
 void HandleEcrInLine(NcExchangeContext& context, int ecr, const std::string& block) {
   if (!IsSessionEcr(ecr)) {
-    EndExchange(context, ecr);
+    context.EndExchange(ecr);
     return;
   }
   context.EndOfferOfOtherRegister(ecr);
@@ -55,7 +52,7 @@ void HandleEcrInLine(NcExchangeContext& context, int ecr, const std::string& blo
   SetSlot& slot = session.Slot(kLetterSet);
   if (slot.Command == 0) {
     session.ExchangeState = esNone;
-    EndExchange(context, ecr);
+    context.EndExchange(ecr);
     return;
   }
   const std::string data = std::string(1, InLineLetter(slot.Command)) + slot.Payload;
@@ -72,13 +69,13 @@ void HandleEcrInLine(NcExchangeContext& context, int ecr, const std::string& blo
   }
   // Otherwise the link still awaits the report of another register's answer: the request
   // waits for the next announcement.
-  EndExchange(context, ecr);
+  context.EndExchange(ecr);
 }
 
 void HandleInlSended(NcExchangeContext& context, int ecr) {
   if (!IsSessionEcr(ecr)) {
     context.Log("OnInlSended ECR:" + std::to_string(ecr));
-    EndExchange(context, ecr);
+    context.EndExchange(ecr);
     return;
   }
   context.Session(ecr).ExchangeState = esInlDelivered;
@@ -86,7 +83,7 @@ void HandleInlSended(NcExchangeContext& context, int ecr) {
 
 void HandleInlReceived(NcExchangeContext& context, int ecr, const std::string& answer) {
   if (!IsSessionEcr(ecr)) {
-    EndExchange(context, ecr);
+    context.EndExchange(ecr);
     return;
   }
   context.Session(ecr).ExchangeState = esNone;
@@ -97,23 +94,23 @@ void HandleInlReceived(NcExchangeContext& context, int ecr, const std::string& a
     context.SendPendingReply(answer == "E" ? erEcrError : erNoError);
   }
   context.ClearPendingExchange();
-  EndExchange(context, ecr);
+  context.EndExchange(ecr);
 }
 
 void HandleOnlSended(NcExchangeContext& context, int ecr) {
   if (!IsSessionEcr(ecr)) {
     context.Log("OnOnlSended ECR:" + std::to_string(ecr));
-    EndExchange(context, ecr);
+    context.EndExchange(ecr);
     return;
   }
   context.ClearPendingExchangeOf(ecr);
   if (context.OwesOnLineReplyFor(ecr)) context.SendPendingReply(erNoError);
-  EndExchange(context, ecr);
+  context.EndExchange(ecr);
 }
 
 void HandleControllerError(NcExchangeContext& context, int ecr, std::uint8_t errC, int extErr) {
   if (!IsSessionEcr(ecr)) {
-    EndExchange(context, ecr);
+    context.EndExchange(ecr);
     return;
   }
   EcrSession& session = context.Session(ecr);
@@ -140,7 +137,7 @@ void HandleControllerError(NcExchangeContext& context, int ecr, std::uint8_t err
       LogUnsent(context, ecr, " - неполучен END_x от PC");
       return Fail(context, ecr, erBadLine);
     case 165:
-      if (session.ExchangeState == esNone) return EndExchange(context, ecr);
+      if (session.ExchangeState == esNone) return context.EndExchange(ecr);
       if (session.ExchangeState == esInlDelivered) return KeepInLineRequest(context, ecr);
       {
         char text[96];
@@ -151,18 +148,18 @@ void HandleControllerError(NcExchangeContext& context, int ecr, std::uint8_t err
       return Fail(context, ecr, erNoBegAfterNak);
     case 169:
       session.ExchangeState = esNone;
-      return EndExchange(context, ecr);
+      return context.EndExchange(ecr);
     case 161:
     case 162:
     case 163:
     case 164:
     case 166:
-    case 168: return EndExchange(context, ecr);
+    case 168: return context.EndExchange(ecr);
     default: {
       char text[64];
       std::snprintf(text, sizeof text, "Unknown Error: %d Ext: %d", static_cast<int>(errC), extErr);
       context.Log(text);
-      return EndExchange(context, ecr);
+      return context.EndExchange(ecr);
     }
   }
 }

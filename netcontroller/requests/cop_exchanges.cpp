@@ -133,7 +133,7 @@ class CopExchange {
   }
 
   void ResetOnly() { EndExchange(); }
-  void EndExchange() { context_.Controller().ResetExchangeOf(ecr_); }
+  void EndExchange() { context_.EndExchange(ecr_); }
 
   NcExchangeContext& context_;
   const int ecr_;

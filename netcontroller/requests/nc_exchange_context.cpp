@@ -111,7 +111,7 @@ void NcExchangeContext::ForgetReplyOwner(std::int16_t clientId) {
 
 bool NcExchangeContext::SendOnlineAnswer(int ecr, std::string_view answer) {
   if (controller_.SendOnlAnswer(ecr, answer) == 0) return true;
-  controller_.ResetExchangeOf(ecr);
+  EndExchange(ecr);
   return false;
 }
 

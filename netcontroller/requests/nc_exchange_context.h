@@ -124,6 +124,9 @@ class NcExchangeContext {
   // SetNo 3 while slot 3 of ecr has an owner (it shares slot 13), else 13.
   std::uint8_t CopReplySet(int ecr) const;
 
+  // Ends register ecr's exchange at the link; another register's exchange, begun since,
+  // is left alone.
+  void EndExchange(int ecr) { controller_.ResetExchangeOf(ecr); }
   // Writes register ecr's OnLine answer; true when the link took it. The link refuses it
   // while its exchange is no longer that register's, or while an earlier answer still
   // awaits its delivery report; the register's exchange then ends (where it still runs), so

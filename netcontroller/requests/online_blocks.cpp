@@ -222,7 +222,7 @@ class OnlineBlock {
     }
   }
 
-  void EndExchange() { context_.Controller().ResetExchangeOf(ecr_); }
+  void EndExchange() { context_.EndExchange(ecr_); }
 
 
   NcExchangeContext& context_;
@@ -236,7 +236,7 @@ class OnlineBlock {
 void HandleOnlineBlock(NcExchangeContext& context, int ecr, std::string block) {
   if (!IsSessionEcr(ecr)) {
     context.Log("OnOnlReceived ECR:" + std::to_string(ecr));
-    context.Controller().ResetExchangeOf(ecr);
+    context.EndExchange(ecr);
     return;
   }
   OnlineBlock(context, ecr, std::move(block)).Handle();

@@ -108,6 +108,7 @@ TEST_F(NcRequestRoadTest, AnOnLineOfferIsAnsweredByTheClientAndRepliedOnDelivery
   client.SendMessage(Request(1, 1, 3));
   EXPECT_EQ(Describe(client.ReadMessage()), "1/1/3 err 0 []");
   ASSERT_TRUE(emulator_.WaitFor([&] { return emulator_.Started() && emulator_.Mask() == 0x0004; }, 10s));
+  ASSERT_TRUE(emulator_.WaitForCommands("RESET", 2, 10s));  // the reset after the start too
   EXPECT_TRUE(engine_.ControllerStarted());
 
   emulator_.SendEcrBlock(3, "55;7;1;A;B;2;");
@@ -135,6 +136,7 @@ TEST_F(NcRequestRoadTest, AnAnswerWaitsWhileAnotherRegistersAnswerAwaitsItsRepor
   EXPECT_EQ(Describe(three.ReadMessage()), "1/1/3 err 0 []");
   four.SendMessage(Request(1, 1, 4));
   EXPECT_EQ(Describe(four.ReadMessage()), "1/1/4 err 0 []");
+  // The mask of both registers comes after the start and its resets.
   ASSERT_TRUE(emulator_.WaitFor([&] { return emulator_.Mask() == 0x000C; }, 10s));
 
   emulator_.HoldDeliveries();
@@ -175,6 +177,9 @@ TEST_F(NcRequestRoadTest, ACommandQueuedAfterACancelGoesAtTheNextAnnouncement) {
   TcpClient client(server_.BoundPort());
   client.SendMessage(Request(5, 1, 2));
   EXPECT_EQ(Describe(client.ReadMessage()), "5/1/2 err 0 []");
+  // The mask, the start and their resets have reached the controller before the register
+  // speaks: a reset arriving after its block would end its exchange.
+  ASSERT_TRUE(emulator_.WaitForCommands("RESET", 2, 10s));
   client.SendMessage(Request(5, 9, 2, "1;"));
   ASSERT_TRUE(PumpUntil([&] { return engine_.SessionSnapshot(2).Slot(5).State == nc::kSlotQueued; }));
 
