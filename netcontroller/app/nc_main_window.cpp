@@ -109,6 +109,12 @@ TfmSelvaroNT::TfmSelvaroNT(SelvaroParts parts, QWidget* parent)
   };
 
   ti_.OnDblClick = [this](TTrayIcon&) { TIDblClick(); };
+  // Some trays report single clicks only (a StatusNotifierItem host, and the panels that
+  // show older icons through one): a click brings the hidden window back as the double
+  // click does, so that it is reachable on every tray; on a shown window it does nothing.
+  ti_.OnClick = [this](TTrayIcon&) {
+    if (!closed_ && !isVisible()) TIDblClick();
+  };
   // Without a notification area the window is the way into the program: a tray that goes
   // away gives the hidden window back.
   ti_.OnTrayChange = [this](TTrayIcon&) {
@@ -439,10 +445,12 @@ void TfmSelvaroNT::AccessClick() {
 
 void TfmSelvaroNT::Offset1Click() {
   Guarded([this] {
-    std::int32_t nextNotifyId = SettingsCopy().NextNotifyId;
+    const std::int32_t shown = SettingsCopy().NextNotifyId;
+    std::int32_t nextNotifyId = shown;
     TfmOffset dialog(this);
-    // Written back only when changed here: the reader thread draws ids meanwhile.
-    if (dialog.EditOffset(nextNotifyId) == mrOk)
+    // Written back only when the user changed it: the reader thread draws ids while the
+    // dialog is open, and the number shown would hand those out again.
+    if (dialog.EditOffset(nextNotifyId) == mrOk && nextNotifyId != shown)
       engine_.WithSettings([&](NcServerSettings& stored) { stored.NextNotifyId = nextNotifyId; });
     SaveSettings();
   });

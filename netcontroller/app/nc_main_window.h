@@ -11,7 +11,8 @@
 //
 // The window shows at start; its first timer tick minimises it, and a minimised window
 // hides: the program then lives in the tray, and a double click on the icon brings the
-// window back. On a desktop without a notification area the window stays (minimised it
+// window back, as does a single click while it is hidden (a click on the shown window's icon
+// does nothing). On a desktop without a notification area the window stays (minimised it
 // stays minimised), and a tray that goes away gives a hidden window back.
 //
 // Threads: everything here runs on the main thread. The controller's events arrive on its

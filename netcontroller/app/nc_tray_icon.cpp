@@ -10,7 +10,7 @@ TTrayIcon::TTrayIcon(QObject* parent) : QObject(parent), desktop_(DesktopTrayIco
   clickTimer_.setSingleShot(true);
   // A coarse timer may fire up to 5% early; the click must not come before its time.
   clickTimer_.setTimerType(Qt::PreciseTimer);
-  connect(&clickTimer_, &QTimer::timeout, this, &TTrayIcon::ClickTimerFired);
+  connect(&clickTimer_, &QTimer::timeout, this, &TTrayIcon::RaiseClick);
   connect(&desktop_, &DesktopTrayIcon::Activated, this, &TTrayIcon::HandleActivation);
   connect(&desktop_, &DesktopTrayIcon::TrayChanged, this, [this] {
     if (OnTrayChange) OnTrayChange(*this);
@@ -36,8 +36,12 @@ void TTrayIcon::RemoveIcon() {
 void TTrayIcon::HandleActivation(QSystemTrayIcon::ActivationReason reason, QPoint cursor) {
   switch (reason) {
     case QSystemTrayIcon::Trigger:
-      HandleMouse(desktop_.SingleActivationOnly() ? MouseMessage::LeftButtonDoubleClick : MouseMessage::LeftButtonDown,
-                  cursor);
+      if (desktop_.SingleActivationOnly()) {
+        clickTimer_.stop();
+        RaiseClick();
+      } else {
+        HandleMouse(MouseMessage::LeftButtonDown, cursor);
+      }
       break;
     case QSystemTrayIcon::DoubleClick:
       HandleMouse(MouseMessage::LeftButtonDoubleClick, cursor);
@@ -76,7 +80,7 @@ void TTrayIcon::HandleMouse(MouseMessage message, QPoint cursor) {
   }
 }
 
-void TTrayIcon::ClickTimerFired() {
+void TTrayIcon::RaiseClick() {
   if (OnClick) OnClick(*this);
 }
 

@@ -9,8 +9,8 @@
 // effect at the next AddIcon; nothing changes an icon that is shown.
 //
 // Where the tray reports a click as a single activation and never a double click (a
-// StatusNotifierItem tray over D-Bus), that activation is the double click: the icon's one
-// action is never out of reach. On a tray that reports both, a click stays a click.
+// StatusNotifierItem tray over D-Bus), no double click can follow to cancel it: the click is
+// reported at once. The owner decides what a click does.
 //
 // Where the desktop has no tray the object keeps its state (Added, the click timer) and
 // shows nothing; NoNotificationArea tells the owner, so that its window stays the way into
@@ -80,7 +80,7 @@ class TTrayIcon : public QObject {
  private:
   // The tray's activation, as the mouse messages it stands for.
   void HandleActivation(QSystemTrayIcon::ActivationReason reason, QPoint cursor);
-  void ClickTimerFired();
+  void RaiseClick();
 
   DesktopTrayIcon desktop_;
   QIcon icon_;

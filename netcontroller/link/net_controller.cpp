@@ -132,7 +132,18 @@ void TNetController::WriteLocked(std::string_view bytes) {
 void TNetController::ResetLocked() {
     nc_state_ = 0;
     current_ecr_ = 0;
+    report_due_ = 0;
     WriteLocked(OneByte(ncReset));
+}
+
+void TNetController::GiveUpReportOfLocked(int ecr) {
+    if (report_due_ != 0 && report_due_ecr_ == ecr) report_due_ = 0;
+}
+
+int TNetController::ReportedEcrLocked(std::uint8_t code) {
+    if (report_due_ != code) return current_ecr_;
+    report_due_ = 0;
+    return report_due_ecr_;
 }
 
 int TNetController::SetSpeed(int speed) {
@@ -201,22 +212,36 @@ int TNetController::SendReset() {
     return kDone;
 }
 
-int TNetController::SendOnlAnswer(std::string_view text) {
+bool TNetController::ResetExchangeOf(int ecr) {
+    const std::lock_guard lock(lock_);
+    if (current_ecr_ != 0 && current_ecr_ != ecr) return false;
+    GiveUpReportOfLocked(current_ecr_);
+    nc_state_ = 0;
+    current_ecr_ = 0;
+    WriteLocked(OneByte(ncReset));
+    return true;
+}
+
+int TNetController::SendOnlAnswer(int ecr, std::string_view text) {
     const std::lock_guard lock(lock_);
     if (!port_.IsOpen()) return kDone;
-    if (nc_state_ != 4) return kWrongState;
+    if (nc_state_ != 4 || current_ecr_ != ecr || report_due_ != 0) return kWrongState;
     WriteLocked(OnlAnswerCommand(ConvertToEcr(code_table_, text)));
     nc_state_ = 5;
+    report_due_ = ncOnlAnswer;
+    report_due_ecr_ = ecr;
     return kDone;
 }
 
-int TNetController::SendInlData(std::string_view text) {
+int TNetController::SendInlData(int ecr, std::string_view text) {
     if (text.size() > kInlDataMaxLength) return kTooLong;
     const std::lock_guard lock(lock_);
     if (!port_.IsOpen()) return kDone;
-    if (nc_state_ != 1) return kWrongState;
+    if (nc_state_ != 1 || current_ecr_ != ecr || report_due_ != 0) return kWrongState;
     WriteLocked(InlDataCommand(ConvertToEcr(code_table_, text)));
     nc_state_ = 2;
+    report_due_ = ncInlData;
+    report_due_ecr_ = ecr;
     return kDone;
 }
 
@@ -266,6 +291,7 @@ void TNetController::RouteEcrBlockLocked(int ecr, const std::string& block, std:
     if (ecr != current_ecr_) {
         current_ecr_ = ecr;
         nc_state_ = 0;
+        GiveUpReportOfLocked(ecr);
     }
     switch (nc_state_) {
         case 0:
@@ -321,10 +347,11 @@ void TNetController::HandleReply(std::string_view frame) {
                 if (p >= 5 && byte(p - 5) == kFlagAskingReset) ResetLocked();
                 return;
             }
-            case ncOnlAnswer:
-                notice.ecr = current_ecr_;
+            case ncOnlAnswer: {
+                notice.ecr = ReportedEcrLocked(ncOnlAnswer);
                 if (ack) {
-                    nc_state_ = 0;
+                    // Another register's exchange, begun since the answer was written, goes on.
+                    if (notice.ecr == current_ecr_) nc_state_ = 0;
                     notice.kind = Notice::Kind::OnlSended;
                     notice.errC = static_cast<std::uint8_t>(status - 1);
                 } else {
@@ -334,21 +361,26 @@ void TNetController::HandleReply(std::string_view frame) {
                     notice.extErr = error.ExtErr;
                 }
                 break;
-            case ncInlData:
-                notice.ecr = current_ecr_;
-                if (ack && nc_state_ == 2) {
+            }
+            case ncInlData: {
+                notice.ecr = ReportedEcrLocked(ncInlData);
+                const bool ownExchange = notice.ecr == current_ecr_;
+                if (ack && nc_state_ == 2 && ownExchange) {
                     nc_state_ = 3;
                     notice.kind = Notice::Kind::InlSended;
                     notice.errC = static_cast<std::uint8_t>(status - 1);
                 } else {
+                    // A refusal, or a delivery the exchange was not waiting for; the report of
+                    // a register whose exchange the link has left leaves the current one alone.
                     const NcErrorCode error =
                         ack ? NcErrorCode{kNcErrorUnexpectedReport, kNcExtErrUnexpectedReport} : InlDataRefusal(status);
-                    nc_state_ = 0;
+                    if (ownExchange) nc_state_ = 0;
                     notice.kind = Notice::Kind::Error;
                     notice.errC = error.ErrC;
                     notice.extErr = error.ExtErr;
                 }
                 break;
+            }
             default:
                 if (code >= kFirstEcrCode && code <= kLastEcrCode) {
                     const int ecr = code - 0x80;
@@ -362,6 +394,7 @@ void TNetController::HandleReply(std::string_view frame) {
                     if (ack) {
                         RouteEcrBlockLocked(ecr, block, status, notice);
                     } else {
+                        if (ecr != current_ecr_) GiveUpReportOfLocked(ecr);
                         current_ecr_ = ecr;
                         nc_state_ = 0;
                         notice.kind = Notice::Kind::Error;

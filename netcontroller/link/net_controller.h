@@ -15,6 +15,17 @@
 //   answer may be sent), 5 OnLine answer written.
 // Link state: 0 alive, 1 one keep-alive unanswered, 2 lost (also before a successful search).
 //
+// Delivery reports: the controller's report of an OnLine answer (0D) or of InLine data (14)
+// names no register. The link therefore keeps at most one of them due: while an answer or
+// InLine data awaits its report, no other is written (the command returns 101 and the
+// caller keeps the text queued). A report is the report of that one answer or data and is
+// raised for its register, also when another register's block has begun an exchange
+// meanwhile; it then changes the state of its own exchange only, never that of the other
+// register. With nothing due a report belongs to the current register, as it always did.
+// A due report is given up when the link resets the exchange it belongs to (or resets
+// whatever exchange runs), and when its register begins a new exchange: a register that
+// sends its next block has finished with the earlier one.
+//
 // Threads:
 // - Assign the six events and the log before FindController; the reader thread reads them
 //   from then on and raises every event on its own thread.
@@ -108,13 +119,22 @@ class TNetController {
     void SendStart();
     void SendStop();
     void SendIdentify();
-    // NcState 0 and CurrentEcr 0, then the reset command; returns 0.
+    // NcState 0 and CurrentEcr 0, then the reset command, whichever register's exchange
+    // runs; returns 0.
     int SendReset();
-    // The OnLine answer; 0 when written (or without a port), 101 outside NcState 4.
-    int SendOnlAnswer(std::string_view text);
-    // InLine data; 18 for more than 120 bytes, 0 when written (or without a port), 101
-    // outside NcState 1.
-    int SendInlData(std::string_view text);
+    // Ends register `ecr`'s exchange as SendReset does, but only while that exchange, or
+    // none, is under way: true when the reset was written. False, nothing written, while
+    // another register's exchange runs (the block that began it ended `ecr`'s at the link,
+    // and a reset now would end the other register's).
+    bool ResetExchangeOf(int ecr);
+    // The OnLine answer for register `ecr`; 0 when written (or without a port). 101, nothing
+    // written, unless the link holds an unanswered OnLine block of that very register
+    // (NcState 4 with CurrentEcr `ecr`) and no delivery report is due.
+    int SendOnlAnswer(int ecr, std::string_view text);
+    // InLine data for register `ecr`; 18 for more than 120 bytes, 0 when written (or without
+    // a port). 101, nothing written, unless that register's InLine announcement is current
+    // (NcState 1 with CurrentEcr `ecr`) and no delivery report is due.
+    int SendInlData(int ecr, std::string_view text);
 
     void SetCodeTable(const CodeTable& table);
     std::string StrFromEcr(std::string_view text) const;
@@ -129,6 +149,11 @@ class TNetController {
     // Under lock_.
     void WriteLocked(std::string_view bytes);
     void ResetLocked();
+    // The report due for register `ecr`, if any, will not come.
+    void GiveUpReportOfLocked(int ecr);
+    // The register a delivery report with end byte `code` belongs to: that of the report due
+    // (which then is due no more), else the current one.
+    int ReportedEcrLocked(std::uint8_t code);
     void RouteEcrBlockLocked(int ecr, const std::string& block, std::uint8_t status, Notice& notice);
 
     // For the reader.
@@ -159,6 +184,10 @@ class TNetController {
     CodeTable code_table_;
     std::uint8_t nc_state_ = 0;
     int current_ecr_ = 0;
+    // The one delivery report due: the end byte of what was written (ncOnlAnswer or
+    // ncInlData; 0 = none) and the register it was written for.
+    std::uint8_t report_due_ = 0;
+    int report_due_ecr_ = 0;
 
     std::unique_ptr<TComReader> reader_;
 };

@@ -59,6 +59,7 @@ class Handlers {
     slot.Command = request_.Command;
     slot.State = kSlotQueued;
     slot.Payload = request_.Payload;
+    slot.RequestNo = context_.NewRequestNo();
   }
 
   // erSetTaken while a SET that excludes this one has an owner, erWrongSetPassword when
@@ -76,13 +77,11 @@ class Handlers {
 
   void TakeSlot(SetSlot& slot) {
     slot.ClientId = request_.ClientId;
-    slot.Command = 0;
-    slot.State = 0;
+    slot.Dequeue();
   }
   static void FreeSlot(SetSlot& slot) {
     slot.ClientId = 0;
-    slot.Command = 0;
-    slot.State = 0;
+    slot.Dequeue();
   }
 
   void OpenClientSet() {
@@ -102,7 +101,10 @@ class Handlers {
   }
 
   void CloseClientSet() {
-    if (!Owns(OwnSlot())) return Answer(erSetNotYours);
+    // Slot 13 of a client that holds SET 3 comes with SET 3 and goes with it: SET 13 is not
+    // the client's to close (closing it would give the register's use back twice).
+    const bool comesWithSet3 = request_.SetNo == 13 && Owns(session_.Slot(3));
+    if (!Owns(OwnSlot()) || comesWithSet3) return Answer(erSetNotYours);
     FreeSlot(OwnSlot());
     if (request_.SetNo == 3) FreeSlot(session_.Slot(13));
     context_.EcrUseDec(request_.LogNo);
@@ -118,8 +120,7 @@ class Handlers {
   void CancelRequest() {
     SetSlot& slot = CopSlot();
     if (!Owns(slot)) return Answer(erSetNotYours);
-    slot.Command = 0;
-    slot.State = 0;
+    slot.Dequeue();
     Answer(erNoError);
   }
 
@@ -136,8 +137,11 @@ class Handlers {
     if (!Waiting()) return Answer(erEcrInSession);
     slot.Command = kSlotHeld;
     session_.ExchangeState = esWaitTx;
-    context_.Controller().SendOnlAnswer(kHoldAnswer);
     context_.ClearPendingExchange();
+    // The hold's delivery report owes nobody a reply, and must not answer a context left
+    // over from an earlier answer. Should the link not take the hold now, the register
+    // hears it when it asks again.
+    if (context_.SendOnlineAnswer(request_.LogNo, kHoldAnswer)) context_.SetReplyContext(0, 0, request_.LogNo, {}, 0);
     Answer(erNoError);
   }
 
@@ -147,11 +151,11 @@ class Handlers {
     if (request_.Payload.size() > kMaxAnswerLength) return Answer(erBufferOverflow, request_.Payload);
     if (Waiting()) {
       context_.ClearPendingExchange();
-      if (context_.Controller().SendOnlAnswer(request_.Payload) == 0) {
-        context_.SetReplyContext(request_.SetNo, request_.Command, request_.LogNo, request_.Payload, false);
+      if (context_.SendOnlineAnswer(request_.LogNo, request_.Payload)) {
+        context_.SetReplyContext(request_.SetNo, request_.Command, request_.LogNo, request_.Payload, 0);
         return;
       }
-      // The link no longer waits for an answer: queued, the register's repeat takes it.
+      // Queued: the register's repeat takes it.
     }
     if (BusyForAnswer(slot)) return Answer(erEcrBusy);
     Queue(slot);
@@ -161,15 +165,18 @@ class Handlers {
     SetSlot& slot = OwnSlot();
     if (!Owns(slot)) return Answer(erSetNotYours);
     if (Waiting()) {
-      context_.Controller().SendReset();
       context_.ClearPendingExchange();
-      return Answer(erNoError);
+      if (context_.Controller().ResetExchangeOf(request_.LogNo)) return Answer(erNoError);
+      // Another register's exchange runs at the link, which has left this one: the finish
+      // is queued, and the register's repeat takes it.
     }
     if (BusyForAnswer(slot)) return Answer(erEcrBusy);
     Queue(slot);
   }
 
   void AnswerWithQuantity() {
+    // A request refused to another client leaves the owner's quantity alone.
+    if (!Owns(OwnSlot())) return Answer(erSetNotYours);
     const std::string quantity = CutField(request_.Payload, 8);
     if (!quantity.empty()) session_.Quantity = static_cast<double>(StrToAmountDef(quantity, 1));
     InsertField(request_.Payload, FormatFixed(session_.Quantity, 3), 4);

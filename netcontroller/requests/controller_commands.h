@@ -2,6 +2,10 @@
 // The controller commands that the request processing gives. The server hands it an
 // adapter over its TNetController (NetControllerCommands); tests record the calls instead.
 //
+// The exchange commands name the register they are for: the link carries one exchange at a
+// time and keeps at most one delivery report due, so an answer, InLine data or reset meant
+// for one register never lands in another register's exchange (see TNetController).
+//
 // Threads: the request processing calls these from the main thread and from the controller
 // link's reader thread, always inside its own lock.
 
@@ -17,9 +21,17 @@ class ControllerCommands {
   virtual bool RemoveEcr(int ecr) = 0;
   virtual void SendStart() = 0;
   virtual void SendStop() = 0;
+  // Resets whatever exchange the controller runs.
   virtual int SendReset() = 0;
-  virtual int SendOnlAnswer(std::string_view text) = 0;
-  virtual int SendInlData(std::string_view text) = 0;
+  // Ends register ecr's exchange; false, nothing sent, while another register's exchange
+  // runs at the link.
+  virtual bool ResetExchangeOf(int ecr) = 0;
+  // 0 when written; 101 when the link holds no unanswered OnLine block of register ecr, or
+  // an earlier answer or InLine data still awaits its delivery report.
+  virtual int SendOnlAnswer(int ecr, std::string_view text) = 0;
+  // 0 when written; 18 for more than 120 bytes; 101 as SendOnlAnswer, for the register's
+  // InLine announcement.
+  virtual int SendInlData(int ecr, std::string_view text) = 0;
 };
 
 }  // namespace ecr::nc

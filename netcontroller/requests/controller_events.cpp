@@ -12,26 +12,36 @@ namespace ecr::nc {
 namespace {
 
 constexpr std::uint8_t kKeepAliveTicks = 15;
-constexpr int kLetterSet = 5;
+constexpr int kLetterSet = ReplyContext::kInLineSet;
 
-// A failed delivery: the client under way hears errorCode and the exchange ends.
-void Fail(NcExchangeContext& context, std::uint8_t errorCode) {
-  context.SendPendingReply(errorCode);
-  context.ClearPendingExchange();
-  context.Controller().SendReset();
+// A failed delivery: the client whose request was under way on this register hears
+// errorCode, and the register's exchange ends.
+void Fail(NcExchangeContext& context, int ecr, std::uint8_t errorCode) {
+  if (context.OwesReplyFor(ecr)) context.SendPendingReply(errorCode);
+  context.ClearPendingExchangeOf(ecr);
+  context.EndExchange(ecr);
 }
 
 void LogUnsent(NcExchangeContext& context, int ecr, const char* suffix) {
   context.Log("Неизпратен блок към каса " + std::to_string(ecr) + suffix);
 }
 
+// The register's InLine exchange ended before its answer: the SET 5 request stays queued
+// for the next announcement.
+void KeepInLineRequest(NcExchangeContext& context, int ecr) {
+  context.EndExchange(ecr);
+  context.Session(ecr).ExchangeState = esNone;
+  context.DropInLineReplyOf(ecr);
+}
+
 }  // namespace
 
 void HandleEcrInLine(NcExchangeContext& context, int ecr, const std::string& block) {
   if (!IsSessionEcr(ecr)) {
-    context.Controller().SendReset();
+    context.EndExchange(ecr);
     return;
   }
+  context.EndOfferOfOtherRegister(ecr);
   EcrSession& session = context.Session(ecr);
   session.ExchangeState = esInlRx;
   NcEcrSettings& counters = context.Settings().Ecr(ecr);
@@ -42,22 +52,30 @@ void HandleEcrInLine(NcExchangeContext& context, int ecr, const std::string& blo
   SetSlot& slot = session.Slot(kLetterSet);
   if (slot.Command == 0) {
     session.ExchangeState = esNone;
-    context.Controller().SendReset();
+    context.EndExchange(ecr);
     return;
   }
-  context.SetReplyContext(kLetterSet, slot.Command, ecr, slot.Payload, true);
   const std::string data = std::string(1, InLineLetter(slot.Command)) + slot.Payload;
-  if (context.Controller().SendInlData(data) == TNetController::kTooLong) {
-    // The link refuses to send it, so no delivery report would ever answer the client.
-    session.ExchangeState = esNone;
-    Fail(context, erBufferOverflow);
+  const int sent = context.Controller().SendInlData(ecr, data);
+  if (sent == 0) {
+    context.SetReplyContext(kLetterSet, slot.Command, ecr, slot.Payload, slot.RequestNo);
+    return;
   }
+  session.ExchangeState = esNone;
+  if (sent == TNetController::kTooLong) {
+    // The link refuses to send it, so no delivery report would ever answer the client.
+    context.AnswerReply(context.MakeReplyContext(kLetterSet, slot.Command, ecr, slot.Payload, slot.RequestNo),
+                        erBufferOverflow);
+  }
+  // Otherwise the link still awaits the report of another register's answer: the request
+  // waits for the next announcement.
+  context.EndExchange(ecr);
 }
 
 void HandleInlSended(NcExchangeContext& context, int ecr) {
   if (!IsSessionEcr(ecr)) {
     context.Log("OnInlSended ECR:" + std::to_string(ecr));
-    context.Controller().SendReset();
+    context.EndExchange(ecr);
     return;
   }
   context.Session(ecr).ExchangeState = esInlDelivered;
@@ -65,103 +83,83 @@ void HandleInlSended(NcExchangeContext& context, int ecr) {
 
 void HandleInlReceived(NcExchangeContext& context, int ecr, const std::string& answer) {
   if (!IsSessionEcr(ecr)) {
-    context.Controller().SendReset();
+    context.EndExchange(ecr);
     return;
   }
-  EcrSession& session = context.Session(ecr);
-  SetSlot& slot = session.Slot(kLetterSet);
-  const bool owedToAnother =
-      context.Deferred.Set == kLetterSet && context.Deferred.Ecr == ecr && !context.ReplyOwedTo(ecr, kLetterSet);
-  // A SET 5 that changed hands keeps what its new owner queued.
-  if (!owedToAnother) {
-    slot.Command = 0;
-    slot.State = 0;
+  context.Session(ecr).ExchangeState = esNone;
+  // Only the reply owed for this register's InLine data takes the answer; the slot empties
+  // only while it still holds the request that went out.
+  if (context.OwesInLineReplyFor(ecr)) {
+    context.Deferred.Payload = answer;
+    context.SendPendingReply(answer == "E" ? erEcrError : erNoError);
   }
-  session.ExchangeState = esNone;
-  context.Deferred.Payload = answer;
-  context.SendPendingReply(answer == "E" ? erEcrError : erNoError);
   context.ClearPendingExchange();
-  context.Controller().SendReset();
+  context.EndExchange(ecr);
 }
 
 void HandleOnlSended(NcExchangeContext& context, int ecr) {
   if (!IsSessionEcr(ecr)) {
     context.Log("OnOnlSended ECR:" + std::to_string(ecr));
-    context.Controller().SendReset();
+    context.EndExchange(ecr);
     return;
   }
-  context.ClearPendingExchange();
-  context.SendPendingReply(erNoError);
-  context.Controller().SendReset();
+  context.ClearPendingExchangeOf(ecr);
+  if (context.OwesOnLineReplyFor(ecr)) context.SendPendingReply(erNoError);
+  context.EndExchange(ecr);
 }
 
 void HandleControllerError(NcExchangeContext& context, int ecr, std::uint8_t errC, int extErr) {
   if (!IsSessionEcr(ecr)) {
-    context.Controller().SendReset();
+    context.EndExchange(ecr);
     return;
   }
   EcrSession& session = context.Session(ecr);
   switch (errC) {
-    case 150: return Fail(context, erBadLine);
-    case 151: return Fail(context, erNoAckNak);
+    case 150: return Fail(context, ecr, erBadLine);
+    case 151: return Fail(context, ecr, erNoAckNak);
     case 152:
     case 157:
       LogUnsent(context, ecr, " - препълване RxBuff на NC");
-      return Fail(context, erOverrun);
+      return Fail(context, ecr, erOverrun);
     case 153:
     case 158:
       LogUnsent(context, ecr, " - няма текуща");
-      return Fail(context, erEcrInSession);
+      return Fail(context, ecr, erEcrInSession);
     case 154:
     case 159:
       LogUnsent(context, ecr, " - Работа само с PC");
-      return Fail(context, erEcrInSession);
+      return Fail(context, ecr, erEcrInSession);
     case 155:
     case 156:
-      if (session.ExchangeState >= esBuffRx) return Fail(context, erBadLine);
-      // An InLine exchange: the SET 5 request stays queued for the next announcement.
-      context.Controller().SendReset();
-      session.ExchangeState = esNone;
-      return;
+      if (session.ExchangeState >= esBuffRx) return Fail(context, ecr, erBadLine);
+      return KeepInLineRequest(context, ecr);
     case 160:
       LogUnsent(context, ecr, " - неполучен END_x от PC");
-      return Fail(context, erBadLine);
+      return Fail(context, ecr, erBadLine);
     case 165:
-      if (session.ExchangeState == esNone) {
-        context.Controller().SendReset();
-        return;
-      }
-      if (session.ExchangeState == esInlDelivered) {
-        session.ExchangeState = esNone;
-        context.Controller().SendReset();
-        return;
-      }
+      if (session.ExchangeState == esNone) return context.EndExchange(ecr);
+      if (session.ExchangeState == esInlDelivered) return KeepInLineRequest(context, ecr);
       {
         char text[96];
         std::snprintf(text, sizeof text, "No block after NAK. Ecr: %d State: %s ", ecr,
                       ExchangeStateName(session.ExchangeState).c_str());
         context.Log(text);
       }
-      context.ClearPendingExchange();
-      context.SendPendingReply(erNoBegAfterNak);
-      context.Controller().SendReset();
-      return;
+      return Fail(context, ecr, erNoBegAfterNak);
     case 169:
       session.ExchangeState = esNone;
-      context.Controller().SendReset();
-      return;
+      return context.EndExchange(ecr);
     case 161:
     case 162:
     case 163:
     case 164:
     case 166:
-    case 168: context.Controller().SendReset(); return;
+    case 168: return context.EndExchange(ecr);
     default: {
       char text[64];
       std::snprintf(text, sizeof text, "Unknown Error: %d Ext: %d", static_cast<int>(errC), extErr);
       context.Log(text);
-      context.Controller().SendReset();
-      return;
+      return context.EndExchange(ecr);
     }
   }
 }

@@ -28,18 +28,17 @@ class CopExchange {
 
   void Sale() {
     switch (slot_.Command) {
-      case 4: {
-        // A sale line takes its sequence number whether the register gets it or not.
-        const std::string stamp = Stamp(Sequence::Next, Id::InForce);
+      case 4:
         TakeExchangeNo();
-        if (!SaleLineValid(slot_.Payload)) return Refuse(erSyntax, ref_);
-        return HandOver(slot_.Payload + "0;0;", stamp);
-      }
-      case 6: {
-        const std::string stamp = Stamp(Sequence::Next, Id::Fresh);
+        if (!SaleLineValid(slot_.Payload)) {
+          // A refused sale line takes its sequence number as a sold one does.
+          Stamp(Sequence::Next, Id::InForce);
+          return Refuse(erSyntax, ref_);
+        }
+        return HandOver(slot_.Payload + "0;0;", Sequence::Next, Id::InForce);
+      case 6:
         TakeExchangeNo();
-        return HandOver("0;;;;;;2;0;0;", stamp);
-      }
+        return HandOver("0;;;;;;2;0;0;", Sequence::Next, Id::Fresh);
       case 10: return Refuse(erNoError, ref_ + Stamp(Sequence::Current, Id::InForce));
       case 8:
       case 9:
@@ -53,7 +52,7 @@ class CopExchange {
     switch (slot_.Command) {
       case 5:
         if (!PrintLineValid(slot_.Payload)) return Refuse(erSyntax, ref_ + Stamp(Sequence::Current, Id::InForce));
-        return HandOver(slot_.Payload, Stamp(Sequence::Next, Id::InForce));
+        return HandOver(slot_.Payload, Sequence::Next, Id::InForce);
       case 10: return Refuse(erNoError, ref_ + Stamp(Sequence::Current, Id::InForce));
       case 8:
       case 9:
@@ -68,12 +67,12 @@ class CopExchange {
       case 4: return CheckedReceipt(SaleLineValid, "L;", "0;0;");
       case 5: return CheckedReceipt([](std::string& payload) { return PrintLineValid(payload); }, "X;", "");
       case 6:
-        if (slot_.Payload == "0;;") return ReceiptHandOver("E;0;;;;;", Stamp(Sequence::Next, Id::Fresh));
+        if (slot_.Payload == "0;;") return ReceiptHandOver("E;0;;;;;", Sequence::Next, Id::Fresh);
         return CheckedReceipt(PaymentValid, "E;", ";;;");
       case 8: return CheckedReceipt(PercentValid, "C;", ";;;");
       case 9: return CheckedReceipt(AmountValid, "I;", ";;;");
-      case 10: return ReceiptHandOver("H;;;;;;", Stamp(Sequence::Current, Id::InForce));
-      case 11: return ReceiptHandOver("F;;;;;;", Stamp(Sequence::Current, Id::InForce));
+      case 10: return ReceiptHandOver("H;;;;;;", Sequence::Current, Id::InForce);
+      case 11: return ReceiptHandOver("F;;;;;;", Sequence::Current, Id::InForce);
       case 12: return CloseReceipt();
       default: return ResetOnly();
     }
@@ -93,31 +92,33 @@ class CopExchange {
   // The operation is refused to its client and leaves the slot; the register's exchange ends.
   void Refuse(std::uint8_t errorCode, const std::string& payload) {
     const std::uint8_t cop = slot_.Command;
-    slot_.Command = 0;
-    slot_.State = 0;
-    context_.Controller().SendReset();
+    slot_.Dequeue();
+    EndExchange();
     // The copy goes to the monitor of the operation's slot, SET 14, also when SET 3 holds it.
     for (const std::int16_t client : {slot_.ClientId, context_.Slot(ecr_, kCopSet + 1).ClientId}) {
       context_.Reply(client, context_.CopReplySet(ecr_), cop, static_cast<std::uint8_t>(ecr_), errorCode, payload);
     }
   }
 
-  // The operation goes to the register; its client hears the outcome from the delivery report.
-  void HandOver(const std::string& answer, const std::string& stamp) {
-    context_.SetReplyContext(kCopSet, slot_.Command, ecr_, slot_.Payload + ref_ + stamp, true);
-    context_.Controller().SendOnlAnswer(answer);
+  // The operation goes to the register, and takes its numbers; its client hears the outcome
+  // from the delivery report. While the link still awaits the report of another register's
+  // answer it takes none: the exchange ends, and the operation stays queued, unnumbered, for
+  // the register's next block.
+  void HandOver(const std::string& answer, Sequence sequence, Id id) {
+    if (!context_.SendOnlineAnswer(ecr_, answer)) return;
+    context_.SetReplyContext(kCopSet, slot_.Command, ecr_, slot_.Payload + ref_ + Stamp(sequence, id),
+                             slot_.RequestNo);
   }
 
-  void ReceiptHandOver(const std::string& answer, const std::string& stamp) {
+  void ReceiptHandOver(const std::string& answer, Sequence sequence, Id id) {
     TakeExchangeNo();
-    HandOver(answer, stamp);
+    HandOver(answer, sequence, id);
   }
 
   template <typename Check>
   void CheckedReceipt(Check check, const char* letter, const char* tail) {
     if (!check(slot_.Payload)) return Refuse(erSyntax, slot_.Payload + ref_ + Stamp(Sequence::Current, Id::InForce));
-    const std::string stamp = Stamp(Sequence::Next, Id::InForce);
-    ReceiptHandOver(letter + slot_.Payload + tail, stamp);
+    ReceiptHandOver(letter + slot_.Payload + tail, Sequence::Next, Id::InForce);
   }
 
   // COP 12: field 3 of the block tells whether the receipt ends with ("H") or without ("F")
@@ -127,11 +128,12 @@ class CopExchange {
     const std::int64_t k = IntegerOr(CutField(block_, 3), 0);
     InsertField(block_, std::to_string(k), 3);
     TakeExchangeNo();
-    context_.SetReplyContext(kCopSet, 12, ecr_, block_ + Stamp(Sequence::Current, Id::InForce), true);
-    context_.Controller().SendOnlAnswer(k == 0 ? "F;;;;;;" : "H;;;;;;");
+    if (!context_.SendOnlineAnswer(ecr_, k == 0 ? "F;;;;;;" : "H;;;;;;")) return;
+    context_.SetReplyContext(kCopSet, 12, ecr_, block_ + Stamp(Sequence::Current, Id::InForce), slot_.RequestNo);
   }
 
-  void ResetOnly() { context_.Controller().SendReset(); }
+  void ResetOnly() { EndExchange(); }
+  void EndExchange() { context_.EndExchange(ecr_); }
 
   NcExchangeContext& context_;
   const int ecr_;

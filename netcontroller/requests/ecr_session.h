@@ -42,6 +42,17 @@ struct SetSlot {
   std::uint8_t Command = 0;   // 0 nothing queued, else the queued command; kSlotHeld
   std::uint8_t State = 0;     // 0 or kSlotQueued
   std::string Payload;        // of the queued request
+  // Which queued request the slot holds: every request queued gets a number of its own, so
+  // that the report of one that went out empties the slot only while it still holds that
+  // request, never one queued after a cancel or a close. 0 = none.
+  std::uint32_t RequestNo = 0;
+
+  // Nothing queued any more; the owner stays.
+  void Dequeue() {
+    Command = 0;
+    State = 0;
+    RequestNo = 0;
+  }
 };
 
 struct EcrSession {

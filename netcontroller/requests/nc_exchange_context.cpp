@@ -54,49 +54,70 @@ void NcExchangeContext::SetPendingExchange(int ecr, int setNo) {
   Pending.Set = static_cast<std::uint8_t>(setNo);
 }
 
+void NcExchangeContext::ClearPendingExchangeOf(int ecr) {
+  if (Pending.Ecr == ecr) ClearPendingExchange();
+}
+
+void NcExchangeContext::EndOfferOfOtherRegister(int ecr) {
+  if (Pending.Ecr != 0 && Pending.Ecr != ecr) ClearPendingExchange();
+}
+
+ReplyContext NcExchangeContext::MakeReplyContext(std::uint8_t setNo, std::uint8_t command, int ecr,
+                                                 std::string payload, std::uint32_t requestNo) const {
+  ReplyContext context;
+  context.Set = setNo;
+  context.Command = command;
+  context.Ecr = static_cast<std::uint8_t>(ecr);
+  context.Payload = std::move(payload);
+  context.ClientId = IsSessionEcr(ecr) && IsSessionSet(setNo) ? Session(ecr).Slot(setNo).ClientId : std::int16_t{0};
+  context.RequestNo = requestNo;
+  return context;
+}
+
 void NcExchangeContext::SetReplyContext(std::uint8_t setNo, std::uint8_t command, int ecr, std::string payload,
-                                        bool slotHoldsRequest) {
-  // A new context replaces the old one whole: that an earlier owner left says nothing about
-  // the client of this one.
-  Deferred = ReplyContext{};
-  Deferred.Set = setNo;
-  Deferred.Command = command;
-  Deferred.Ecr = static_cast<std::uint8_t>(ecr);
-  Deferred.Payload = std::move(payload);
-  Deferred.ClientId = IsSessionEcr(ecr) && IsSessionSet(setNo) ? Slot(ecr, setNo).ClientId : std::int16_t{0};
-  Deferred.SlotHoldsRequest = slotHoldsRequest;
+                                        std::uint32_t requestNo) {
+  Deferred = MakeReplyContext(setNo, command, ecr, std::move(payload), requestNo);
 }
 
 std::uint8_t NcExchangeContext::CopReplySet(int ecr) const { return Session(ecr).Slot(3).ClientId != 0 ? 3 : 13; }
 
 void NcExchangeContext::SendPendingReply(std::uint8_t errorCode) {
-  if (Deferred.Set == 0) return;
-  const ReplyContext owed = std::exchange(Deferred, ReplyContext{});
+  if (!Deferred.Owed()) return;
+  AnswerReply(std::exchange(Deferred, ReplyContext{}), errorCode);
+}
+
+void NcExchangeContext::AnswerReply(const ReplyContext& owed, std::uint8_t errorCode) {
   if (!IsSessionEcr(owed.Ecr) || !IsSessionSet(owed.Set)) return;
   SetSlot& slot = Slot(owed.Ecr, owed.Set);
   std::uint8_t setNo = owed.Set;
   if (setNo == 13) setNo = CopReplySet(owed.Ecr);
   const std::string message = PackReplyHeader(setNo, owed.Command, 0, owed.Ecr, errorCode, owed.Payload);
+  // A request queued after a cancel or a close is another request and stays.
+  if (owed.RequestNo != 0 && slot.RequestNo == owed.RequestNo) slot.Dequeue();
   // A SET that changed hands meanwhile belongs to a client who did not make the request.
-  if (!owed.OwnerLeft && slot.ClientId == owed.ClientId) {
-    if (owed.SlotHoldsRequest) {
-      slot.Command = 0;
-      slot.State = 0;
-    }
-    SendToClient(slot.ClientId, message);
-  }
+  if (!owed.OwnerLeft && slot.ClientId == owed.ClientId) SendToClient(slot.ClientId, message);
   // The copy goes to the monitor of the slot that held the request: SET 14 for an
   // operation on the shared SET 3/13 slot, whichever SetNo the reply carries.
   if (owed.Set % 2 == 1) SendToClient(Slot(owed.Ecr, owed.Set + 1).ClientId, message);
 }
 
-void NcExchangeContext::ForgetReplyOwner(std::int16_t clientId) {
-  if (Deferred.Set != 0 && Deferred.ClientId == clientId) Deferred.OwnerLeft = true;
+void NcExchangeContext::DropInLineReplyOf(int ecr) {
+  if (OwesInLineReplyFor(ecr)) Deferred = ReplyContext{};
 }
 
-bool NcExchangeContext::ReplyOwedTo(int ecr, int setNo) const {
-  return Deferred.Set == setNo && Deferred.Ecr == ecr && !Deferred.OwnerLeft &&
-         Deferred.ClientId == Session(ecr).Slot(setNo).ClientId;
+void NcExchangeContext::ForgetReplyOwner(std::int16_t clientId) {
+  if (Deferred.Owed() && Deferred.ClientId == clientId) Deferred.OwnerLeft = true;
+}
+
+bool NcExchangeContext::SendOnlineAnswer(int ecr, std::string_view answer) {
+  if (controller_.SendOnlAnswer(ecr, answer) == 0) return true;
+  EndExchange(ecr);
+  return false;
+}
+
+std::uint32_t NcExchangeContext::NewRequestNo() {
+  if (++last_request_no_ == 0) ++last_request_no_;
+  return last_request_no_;
 }
 
 void NcExchangeContext::EcrUseInc(int ecr) {

@@ -32,8 +32,10 @@ struct PendingExchange {
 };
 
 // The reply a client receives once the controller reports the delivery (or failure) of what
-// was sent to the register; Set 0 = nothing pending.
+// was sent to the register; Ecr 0 = nothing owed. It belongs to one register, one SET, one
+// client and one request, and only that register's report answers it.
 struct ReplyContext {
+  // 0 for what owes no reply (the hold answer), which the report still belongs to.
   std::uint8_t Set = 0;
   std::uint8_t Command = 0;
   std::uint8_t Ecr = 0;
@@ -43,9 +45,15 @@ struct ReplyContext {
   std::int16_t ClientId = 0;
   // That client went away: its id may already name a new connection.
   bool OwnerLeft = false;
-  // The slot still holds the request being delivered, and the reply empties it. False where
-  // the request left the slot when it went out, so that a request queued meanwhile stays.
-  bool SlotHoldsRequest = false;
+  // The queued request that went out and stays in its slot until its reply (SET 5 commands,
+  // sale, print and receipt operations); the reply empties the slot only while it holds this
+  // request. 0 where the request left its slot when it went out (answers to an offer).
+  std::uint32_t RequestNo = 0;
+
+  bool Owed() const { return Ecr != 0; }
+  // SET 5's requests go out as InLine data; everything else as an OnLine answer.
+  bool InLine() const { return Set == kInLineSet; }
+  static constexpr std::uint8_t kInLineSet = 5;
 };
 
 class NcExchangeContext {
@@ -83,21 +91,50 @@ class NcExchangeContext {
   // ---- the exchange in progress -------------------------------------------------------
   void SetPendingExchange(int ecr, int setNo);
   void ClearPendingExchange() { Pending = {}; }
+  // Only an offer of register ecr.
+  void ClearPendingExchangeOf(int ecr);
+  // A block of register ecr began an exchange at the link, which left every other
+  // register's exchange: an offer of another register waits no more.
+  void EndOfferOfOtherRegister(int ecr);
   bool IsPendingExchange(int ecr, int setNo) const { return Pending.Ecr == ecr && Pending.Set == setNo; }
-  // Replaces the context whole and records the owner of slot setNo with it (none for
-  // setNo 0); what befell an earlier context's owner does not carry over.
+  // A context for what goes to register ecr now, with the owner of slot setNo (none for
+  // setNo 0) and the queued request it carries (0: none).
+  ReplyContext MakeReplyContext(std::uint8_t setNo, std::uint8_t command, int ecr, std::string payload,
+                                std::uint32_t requestNo) const;
+  // Replaces the context whole; what befell an earlier context's owner does not carry over.
   void SetReplyContext(std::uint8_t setNo, std::uint8_t command, int ecr, std::string payload,
-                       bool slotHoldsRequest);
-  // The reply owed in the ReplyContext, with errorCode; nothing when none is owed. SET 13's
-  // reply carries SetNo 3 while slot 3 has an owner, and its copy goes to the monitor of the
-  // SET it carries.
+                       std::uint32_t requestNo);
+  // Register ecr's report answers the owed reply: of an OnLine answer (or the hold), of
+  // InLine data, or of either.
+  bool OwesOnLineReplyFor(int ecr) const { return Deferred.Ecr == ecr && ecr != 0 && !Deferred.InLine(); }
+  bool OwesInLineReplyFor(int ecr) const { return Deferred.Ecr == ecr && ecr != 0 && Deferred.InLine(); }
+  bool OwesReplyFor(int ecr) const { return Deferred.Ecr == ecr && ecr != 0; }
+  // The reply owed in the ReplyContext, with errorCode, and the context is used up; nothing
+  // when none is owed.
   void SendPendingReply(std::uint8_t errorCode);
+  // Answers `owed` with errorCode: to its client while that client still holds the SET,
+  // then to the SET's monitor. SET 13's reply carries SetNo 3 while slot 3 has an owner, and
+  // its copy goes to slot 14's owner. The slot is emptied while it holds the request.
+  void AnswerReply(const ReplyContext& owed, std::uint8_t errorCode);
+  // The owed reply of register ecr's InLine data will not come: the request stays queued
+  // and gets a context of its own when it goes out again.
+  void DropInLineReplyOf(int ecr);
   // The client of the owed reply, if it was clientId, is gone.
   void ForgetReplyOwner(std::int16_t clientId);
-  // The owed reply belongs to the client who holds slot setNo of ecr now.
-  bool ReplyOwedTo(int ecr, int setNo) const;
   // SetNo 3 while slot 3 of ecr has an owner (it shares slot 13), else 13.
   std::uint8_t CopReplySet(int ecr) const;
+
+  // Ends register ecr's exchange at the link; another register's exchange, begun since,
+  // is left alone.
+  void EndExchange(int ecr) { controller_.ResetExchangeOf(ecr); }
+  // Writes register ecr's OnLine answer; true when the link took it. The link refuses it
+  // while its exchange is no longer that register's, or while an earlier answer still
+  // awaits its delivery report; the register's exchange then ends (where it still runs), so
+  // that the register asks again instead of waiting for an answer that cannot come now.
+  bool SendOnlineAnswer(int ecr, std::string_view answer);
+
+  // A number for a request queued now, never 0.
+  std::uint32_t NewRequestNo();
 
   // ---- use counts ---------------------------------------------------------------------
   void EcrUseInc(int ecr);
@@ -125,6 +162,7 @@ class NcExchangeContext {
   std::function<void()> save_settings_;
   LogFile& log_;
   std::function<std::uint32_t()> tick_count_;
+  std::uint32_t last_request_no_ = 0;
 };
 
 }  // namespace ecr::nc

@@ -9,7 +9,10 @@ bool NetControllerCommands::RemoveEcr(int ecr) { return controller_.RemoveEcr(ec
 void NetControllerCommands::SendStart() { controller_.SendStart(); }
 void NetControllerCommands::SendStop() { controller_.SendStop(); }
 int NetControllerCommands::SendReset() { return controller_.SendReset(); }
-int NetControllerCommands::SendOnlAnswer(std::string_view text) { return controller_.SendOnlAnswer(text); }
-int NetControllerCommands::SendInlData(std::string_view text) { return controller_.SendInlData(text); }
+bool NetControllerCommands::ResetExchangeOf(int ecr) { return controller_.ResetExchangeOf(ecr); }
+int NetControllerCommands::SendOnlAnswer(int ecr, std::string_view text) {
+  return controller_.SendOnlAnswer(ecr, text);
+}
+int NetControllerCommands::SendInlData(int ecr, std::string_view text) { return controller_.SendInlData(ecr, text); }
 
 }  // namespace ecr::nc

@@ -20,8 +20,9 @@ class NetControllerCommands : public ControllerCommands {
   void SendStart() override;
   void SendStop() override;
   int SendReset() override;
-  int SendOnlAnswer(std::string_view text) override;
-  int SendInlData(std::string_view text) override;
+  bool ResetExchangeOf(int ecr) override;
+  int SendOnlAnswer(int ecr, std::string_view text) override;
+  int SendInlData(int ecr, std::string_view text) override;
 
  private:
   TNetController& controller_;

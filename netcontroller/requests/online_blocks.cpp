@@ -27,6 +27,7 @@ class OnlineBlock {
       : context_(context), ecr_(ecr), session_(context.Session(ecr)), block_(std::move(block)) {}
 
   void Handle() {
+    context_.EndOfferOfOtherRegister(ecr_);
     context_.Settings().Ecr(ecr_).SerialNumber = static_cast<std::int32_t>(FieldInteger(block_, 1));
     ZeroIfEmpty(block_, 2);
     const std::string typeField = CutField(block_, 3);
@@ -81,7 +82,7 @@ class OnlineBlock {
       context_.ClearPendingExchange();
       context_.SendNotification(setNo, command, payload, ecr_);
     }
-    context_.Controller().SendReset();
+    EndExchange();
   }
 
   void Notify(std::uint8_t exchangeState, std::uint8_t setNo, std::uint8_t command) {
@@ -138,16 +139,13 @@ class OnlineBlock {
     context_.Log("Unknown message. KA:" + std::to_string(ecr_) + " " + ExchangeStateName(session_.ExchangeState));
     session_.ExchangeState = esNone;
     context_.ClearPendingExchange();
-    context_.Controller().SendReset();
+    EndExchange();
   }
 
   // The fiscal event (type '3'): numbered and forwarded on SET 1 by its sub-type.
   void FiscalEvent() {
     Listed(esNone);
-    if (context_.IsRepeatedBlock(ecr_, block_)) {
-      context_.Controller().SendReset();
-      return;
-    }
+    if (context_.IsRepeatedBlock(ecr_, block_)) return EndExchange();
     const std::string subField = CutField(block_, 3);
     const char subType = subField.empty() ? '0' : subField.front();
     // Every fiscal event that is not a repeat takes a sequence number, also one of a sub-type
@@ -179,7 +177,7 @@ class OnlineBlock {
       command = subType == '4' ? 137 : subType == '5' ? 142 : 143;
     }
     if (command) context_.SendNotification(1, *command, block_, ecr_);
-    context_.Controller().SendReset();
+    EndExchange();
   }
 
   // Offers the block to the client of SET setNo, or gives it the answer that client queued.
@@ -188,8 +186,7 @@ class OnlineBlock {
     if (slot.ClientId == 0) {
       // Nobody can answer: the register's exchange ends.
       context_.ClearPendingExchange();
-      context_.Controller().SendReset();
-      return;
+      return EndExchange();
     }
     if (slot.Command == 0) {
       const std::string payload = NotificationPayload();
@@ -201,8 +198,7 @@ class OnlineBlock {
       // The queued request belongs to an earlier exchange; it stays.
       context_.ReplyWithMonitorCopy(slot.ClientId, setNo, command, static_cast<std::uint8_t>(ecr_), erTooLate);
       context_.ClearPendingExchange();
-      context_.Controller().SendReset();
-      return;
+      return EndExchange();
     }
     context_.ClearPendingExchange();
     switch (slot.Command) {
@@ -210,22 +206,24 @@ class OnlineBlock {
       case 9:  // a queued finish
         context_.ReplyWithMonitorCopy(slot.ClientId, setNo, slot.Command, static_cast<std::uint8_t>(ecr_), erNoError,
                                       slot.Payload);
-        context_.Controller().SendReset();
-        slot.Command = 0;
-        slot.State = 0;
+        EndExchange();
+        slot.Dequeue();
         return;
       case kSlotHeld:
-        context_.SetReplyContext(0, 0, ecr_, slot.Payload, false);
-        context_.Controller().SendOnlAnswer(kHoldAnswer);
+        // What the link does not take now stays for the register's repeat.
+        if (!context_.SendOnlineAnswer(ecr_, kHoldAnswer)) return;
+        context_.SetReplyContext(0, 0, ecr_, slot.Payload, 0);
         return;
       default:  // a queued answer
-        context_.SetReplyContext(setNo, slot.Command, ecr_, slot.Payload, false);
-        context_.Controller().SendOnlAnswer(slot.Payload);
-        slot.Command = 0;
-        slot.State = 0;
+        if (!context_.SendOnlineAnswer(ecr_, slot.Payload)) return;
+        context_.SetReplyContext(setNo, slot.Command, ecr_, slot.Payload, 0);
+        slot.Dequeue();
         return;
     }
   }
+
+  void EndExchange() { context_.EndExchange(ecr_); }
+
 
   NcExchangeContext& context_;
   const int ecr_;
@@ -238,7 +236,7 @@ class OnlineBlock {
 void HandleOnlineBlock(NcExchangeContext& context, int ecr, std::string block) {
   if (!IsSessionEcr(ecr)) {
     context.Log("OnOnlReceived ECR:" + std::to_string(ecr));
-    context.Controller().SendReset();
+    context.EndExchange(ecr);
     return;
   }
   OnlineBlock(context, ecr, std::move(block)).Handle();

@@ -61,18 +61,18 @@ TEST_F(NcLinkCommands, EveryCommandIsWrittenByteForByte) {
 
 TEST_F(NcLinkCommands, TextCommandsHaveTheirStateAndLength) {
   TNetController& c = controller_;
-  Expect([&] { EXPECT_EQ(c.SendOnlAnswer("1;"), 101); EXPECT_EQ(c.SendInlData("R"), 101); }, {}, "");
-  Expect([&] { EXPECT_EQ(c.SendInlData(std::string(121, 'A')), 18); }, {}, "");
+  Expect([&] { EXPECT_EQ(c.SendOnlAnswer(3, "1;"), 101); EXPECT_EQ(c.SendInlData(3, "R"), 101); }, {}, "");
+  Expect([&] { EXPECT_EQ(c.SendInlData(3, std::string(121, 'A')), 18); }, {}, "");
 
   nc_.SendEcrBlock(3, "1234567");
   ASSERT_TRUE(events_.WaitForCount(1, 5s));
   const std::string data(120, 'A');
-  Expect([&] { EXPECT_EQ(c.SendInlData(data), 0); }, {"INL " + data}, "\x0A" + data + "\x14");
+  Expect([&] { EXPECT_EQ(c.SendInlData(3, data), 0); }, {"INL " + data}, "\x0A" + data + "\x14");
   EXPECT_EQ(c.NcState(), 3);  // the emulator has delivered it
 
   nc_.SendEcrBlock(4, "12;7;0;X;");
   ASSERT_TRUE(events_.WaitForCount(3, 5s));
-  Expect([&] { EXPECT_EQ(c.SendOnlAnswer("5;1.00;"), 0); }, {"ONL 5;1.00;"}, "\x0A" "5;1.00;\x0D");
+  Expect([&] { EXPECT_EQ(c.SendOnlAnswer(4, "5;1.00;"), 0); }, {"ONL 5;1.00;"}, "\x0A" "5;1.00;\x0D");
   EXPECT_EQ(nc_.OnLineAnswers(4), Commands{"5;1.00;"});
   EXPECT_EQ(events_.Lines(), (Commands{"EcrInLine 3 1234567 0", "InlSended 3 0", "OnlReceived 4 12;7;0;X; 0",
                                        "OnlSended 4 0"}));
@@ -221,9 +221,9 @@ TEST(NcLinkWithoutPort, CommandsAnswerAndWriteNothing) {
   EXPECT_EQ(controller.Com(), 0);
   EXPECT_EQ(controller.LinkState(), 2);
   EXPECT_EQ(controller.Speed(), 4800);
-  EXPECT_EQ(controller.SendInlData(std::string(121, 'A')), 18);
-  EXPECT_EQ(controller.SendInlData("R"), 0);
-  EXPECT_EQ(controller.SendOnlAnswer("1;"), 0);
+  EXPECT_EQ(controller.SendInlData(3, std::string(121, 'A')), 18);
+  EXPECT_EQ(controller.SendInlData(3, "R"), 0);
+  EXPECT_EQ(controller.SendOnlAnswer(3, "1;"), 0);
   EXPECT_EQ(controller.SetSpeed(19200), 100);
   EXPECT_EQ(controller.SetSpeed(9600), 0);
   EXPECT_TRUE(controller.AddEcr(3));

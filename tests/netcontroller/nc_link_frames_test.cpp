@@ -77,8 +77,8 @@ class NcLinkFrames : public NcLinkTest {
 
 TEST_F(NcLinkFrames, EveryFrameRaisesItsEventAndLeavesItsState) {
   nc_.SetSilent(true);  // every reply of these cases is written by the case itself
-  const auto inlData = [](TNetController& c) { EXPECT_EQ(c.SendInlData("R12;"), 0); };
-  const auto onlAnswer = [](TNetController& c) { EXPECT_EQ(c.SendOnlAnswer("7;"), 0); };
+  const auto inlData = [](TNetController& c) { EXPECT_EQ(c.SendInlData(3, "R12;"), 0); };
+  const auto onlAnswer = [](TNetController& c) { EXPECT_EQ(c.SendOnlAnswer(3, "7;"), 0); };
   const std::vector<FrameCase> cases = {
       {"two frames in one read", {Bytes(Frame(0x07, 1) + Frame(0x08, 1))}, {}, 0, 0},
       {"a 7-byte block announces InLine", {Bytes(Block(3, "1234567"))}, {"EcrInLine 3 1234567 0"}, 1, 3},
@@ -154,6 +154,72 @@ TEST_F(NcLinkFrames, EveryFrameRaisesItsEventAndLeavesItsState) {
   for (const FrameCase& c : cases) Run(c);
 }
 
+// Two registers at once: what is written for one register goes only into that register's
+// exchange, and a delivery report is the report of the one answer or data that awaits it.
+TEST_F(NcLinkFrames, WhatIsWrittenForARegisterStaysInItsExchange) {
+  nc_.SetSilent(true);
+  const auto answer = [](int ecr, const char* text, int result) {
+    return Call([=](TNetController& c) { EXPECT_EQ(c.SendOnlAnswer(ecr, text), result) << ecr << " " << text; });
+  };
+  const auto data = [](int ecr, int result) {
+    return Call([=](TNetController& c) { EXPECT_EQ(c.SendInlData(ecr, "R1;"), result) << ecr; });
+  };
+  const auto reset = [](int ecr, bool written) {
+    return Call([=](TNetController& c) { EXPECT_EQ(c.ResetExchangeOf(ecr), written) << ecr; });
+  };
+  const std::vector<FrameCase> cases = {
+      {"an answer for a register whose exchange another block ended",
+       {Bytes(Block(3, "12;7;0;;")), Bytes(Block(4, "13;8;0;;")), answer(3, "7;", 101)},
+       {"OnlReceived 3 12;7;0;; 0", "OnlReceived 4 13;8;0;; 0"},
+       4,
+       4},
+      {"InLine data for a register whose announcement another block ended",
+       {Bytes(Block(3, "1234567")), Bytes(Block(4, "13;8;0;;")), data(3, 101)},
+       {"EcrInLine 3 1234567 0", "OnlReceived 4 13;8;0;; 0"},
+       4,
+       4},
+      {"a reset of a register whose exchange another block ended",
+       {Bytes(Block(3, "12;7;0;;")), Bytes(Block(2, "1234567")), reset(3, false)},
+       {"OnlReceived 3 12;7;0;; 0", "EcrInLine 2 1234567 0"},
+       1,
+       2},
+      {"a reset of the register's own exchange",
+       {Bytes(Block(3, "12;7;0;;")), reset(3, true)},
+       {"OnlReceived 3 12;7;0;; 0"},
+       0,
+       0},
+      {"the report of an answer overtaken by another register's block",
+       {Bytes(Block(3, "12;7;0;;")), answer(3, "7;", 0), Bytes(Block(4, "13;8;0;;")), Bytes(Frame(0x0D, 1))},
+       {"OnlReceived 3 12;7;0;; 0", "OnlReceived 4 13;8;0;; 0", "OnlSended 3 0"},
+       4,
+       4},
+      {"a second answer waits for the first one's report",
+       {Bytes(Block(3, "12;7;0;;")), answer(3, "7;", 0), Bytes(Block(4, "13;8;0;;")), answer(4, "8;", 101),
+        Bytes(Frame(0x0D, 1)), answer(4, "8;", 0), Bytes(Frame(0x0D, 8, 0x15))},
+       {"OnlReceived 3 12;7;0;; 0", "OnlReceived 4 13;8;0;; 0", "OnlSended 3 0", "Error 4 150 0"},
+       5,
+       4},
+      {"InLine data waits for an answer's report",
+       {Bytes(Block(3, "12;7;0;;")), answer(3, "7;", 0), Bytes(Block(4, "1234567")), data(4, 101),
+        Bytes(Frame(0x0D, 1)), data(4, 0)},
+       {"OnlReceived 3 12;7;0;; 0", "EcrInLine 4 1234567 0", "OnlSended 3 0"},
+       2,
+       4},
+      {"the refusal of InLine data overtaken by another register's block",
+       {Bytes(Block(3, "1234567")), data(3, 0), Bytes(Block(4, "13;8;0;;")), Bytes(Frame(0x14, 8, 0x15))},
+       {"EcrInLine 3 1234567 0", "OnlReceived 4 13;8;0;; 0", "Error 3 155 0"},
+       4,
+       4},
+      {"a register that begins a new exchange no longer awaits its report",
+       {Bytes(Block(3, "12;7;0;;")), answer(3, "7;", 0), Bytes(Block(4, "13;8;0;;")), Bytes(Block(3, "12;8;0;;")),
+        answer(3, "9;", 0)},
+       {"OnlReceived 3 12;7;0;; 0", "OnlReceived 4 13;8;0;; 0", "OnlReceived 3 12;8;0;; 0"},
+       5,
+       3},
+  };
+  for (const FrameCase& c : cases) Run(c);
+}
+
 TEST_F(NcLinkFrames, ShortFramesAndAResetFlagMakeTheLinkReset) {
   nc_.SetSilent(true);
   struct Case {
@@ -224,7 +290,7 @@ TEST_F(NcLinkFrames, BlocksAndAnswersGoThroughTheCodeTable) {
   EXPECT_EQ(events_.Lines(), std::vector<std::string>{"OnlReceived 3 " + windowsText + " 0"});
 
   const std::string answer = "\xC0\xE0\xD7;"s;
-  EXPECT_EQ(controller_.SendOnlAnswer(answer), 0);
+  EXPECT_EQ(controller_.SendOnlAnswer(3, answer), 0);
   ASSERT_TRUE(nc_.WaitFor([&] { return nc_.OnLineAnswers(3).size() == 1; }, 5s));
   EXPECT_EQ(nc_.OnLineAnswers(3)[0], ConvertToEcr(table, answer));
 }

@@ -33,7 +33,8 @@ namespace ecr::test {
 using Lines = std::vector<std::string>;
 
 // The controller commands as "MASK+ 3", "MASK- 3", "START", "STOP", "RESET", "ONL <text>",
-// "INL <text>".
+// "INL <text>"; a reset of one register's exchange is a "RESET" too. The link's refusals are
+// played by the results below.
 class RecordingCommands : public nc::ControllerCommands {
  public:
   bool AddEcr(int ecr) override {
@@ -51,15 +52,19 @@ class RecordingCommands : public nc::ControllerCommands {
     if (onReset) onReset();
     return 0;
   }
-  int SendOnlAnswer(std::string_view text) override {
+  bool ResetExchangeOf(int /*ecr*/) override {
+    SendReset();
+    return true;
+  }
+  int SendOnlAnswer(int /*ecr*/, std::string_view text) override {
     Record("ONL " + std::string(text));
     return onlResult;
   }
   // As the link: more than 120 bytes are refused with 18 and nothing is sent.
-  int SendInlData(std::string_view text) override {
+  int SendInlData(int /*ecr*/, std::string_view text) override {
     if (text.size() > 120) return 18;
     Record("INL " + std::string(text));
-    return 0;
+    return inlResult;
   }
 
   Lines Take() {
@@ -67,8 +72,10 @@ class RecordingCommands : public nc::ControllerCommands {
     return std::exchange(lines_, {});
   }
 
-  // What SendOnlAnswer returns (101: the link has no OnLine block to answer).
+  // What SendOnlAnswer and SendInlData return (101: the link holds no block of the register
+  // to answer, or awaits another report).
   int onlResult = 0;
+  int inlResult = 0;
   // Runs inside every reset, still within the engine's lock.
   std::function<void()> onReset;
 

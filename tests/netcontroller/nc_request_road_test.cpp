@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -96,11 +97,18 @@ class NcRequestRoadTest : public ::testing::Test {
   TNetController controller_;
 };
 
+// The resets the controller has received.
+std::size_t Resets(const ControllerEmulator& emulator) {
+  const std::vector<std::string> commands = emulator.ReceivedCommands();
+  return static_cast<std::size_t>(std::count(commands.begin(), commands.end(), "RESET"));
+}
+
 TEST_F(NcRequestRoadTest, AnOnLineOfferIsAnsweredByTheClientAndRepliedOnDelivery) {
   TcpClient client(server_.BoundPort());
   client.SendMessage(Request(1, 1, 3));
   EXPECT_EQ(Describe(client.ReadMessage()), "1/1/3 err 0 []");
   ASSERT_TRUE(emulator_.WaitFor([&] { return emulator_.Started() && emulator_.Mask() == 0x0004; }, 10s));
+  ASSERT_TRUE(emulator_.WaitForCommands("RESET", 2, 10s));  // the reset after the start too
   EXPECT_TRUE(engine_.ControllerStarted());
 
   emulator_.SendEcrBlock(3, "55;7;1;A;B;2;");
@@ -115,6 +123,88 @@ TEST_F(NcRequestRoadTest, AnOnLineOfferIsAnsweredByTheClientAndRepliedOnDelivery
   EXPECT_TRUE(emulator_.WaitForCommands("RESET", 3, 10s));  // after the mask, the start, the delivery
   EXPECT_EQ(engine_.ReplyContextSnapshot().Set, 0);
   EXPECT_EQ(settings_.Ecr(3).SerialNumber, 55);
+}
+
+// Two registers at once. Register 3's answer is on its way when register 4's block overtakes
+// its delivery report, and register 4's client answers at once. That answer waits until
+// register 3's report has come; the report answers register 3's client, and register 4's
+// answer goes out at the register's repeat. Its refusal reaches its client as a refusal.
+TEST_F(NcRequestRoadTest, AnAnswerWaitsWhileAnotherRegistersAnswerAwaitsItsReport) {
+  TcpClient three(server_.BoundPort());
+  TcpClient four(server_.BoundPort());
+  three.SendMessage(Request(1, 1, 3));
+  EXPECT_EQ(Describe(three.ReadMessage()), "1/1/3 err 0 []");
+  four.SendMessage(Request(1, 1, 4));
+  EXPECT_EQ(Describe(four.ReadMessage()), "1/1/4 err 0 []");
+  // The mask of both registers comes after the start and its resets.
+  ASSERT_TRUE(emulator_.WaitFor([&] { return emulator_.Mask() == 0x000C; }, 10s));
+
+  emulator_.HoldDeliveries();
+  emulator_.SendEcrBlock(3, "55;7;1;A;B;2;");
+  EXPECT_EQ(Describe(three.ReadMessage()), "1/129/3 err 0 [55;7;A;B;2;1;1;]");
+  ASSERT_TRUE(PumpUntil([&] { return engine_.PendingExchangeSnapshot() == nc::PendingExchange{3, 1}; }));
+  three.SendMessage(Request(1, 4, 3, "OK;"));
+  ASSERT_TRUE(PumpUntil([&] { return emulator_.HeldDeliveries() == 1; }));
+
+  emulator_.SendEcrBlock(4, "66;8;1;C;D;3;");
+  EXPECT_EQ(Describe(four.ReadMessage()), "1/129/4 err 0 [66;8;C;D;3;1;2;]");
+  ASSERT_TRUE(PumpUntil([&] { return engine_.PendingExchangeSnapshot() == nc::PendingExchange{4, 1}; }));
+  four.SendMessage(Request(1, 4, 4, "NO;"));
+  // Queued, or (wrongly) written into the exchange while register 3's report is due.
+  ASSERT_TRUE(PumpUntil([&] {
+    return engine_.SessionSnapshot(4).Slot(1).State == nc::kSlotQueued || !emulator_.OnLineAnswers(4).empty();
+  }));
+  EXPECT_TRUE(emulator_.OnLineAnswers(4).empty());
+
+  emulator_.NakNextDelivery(0x0D, 8);
+  const std::size_t resets = Resets(emulator_);
+  emulator_.ReleaseDeliveries();
+  EXPECT_EQ(Describe(three.ReadMessage()), "1/4/3 err 0 [OK;2.000;;]");
+  // Register 4 asks again, with the same exchange number, once the controller has had the
+  // reset that ends register 3's exchange.
+  ASSERT_TRUE(emulator_.WaitForCommands("RESET", resets + 1, 10s));
+  emulator_.SendEcrBlock(4, "66;8;1;C;D;3;");
+  EXPECT_EQ(Describe(four.ReadMessage()), "1/4/4 err 17 [NO;3.000;;]");
+  EXPECT_EQ(emulator_.OnLineAnswers(3), std::vector<std::string>{"OK;2.000;;"});
+  EXPECT_TRUE(three.NothingArrives(300ms));
+  EXPECT_TRUE(four.NothingArrives(300ms));
+}
+
+// A SET 5 command is on its way to register 2 when its client cancels it and queues another.
+// The register's answer to the first goes to the client, and the second command goes to the
+// register at its next announcement, once.
+TEST_F(NcRequestRoadTest, ACommandQueuedAfterACancelGoesAtTheNextAnnouncement) {
+  TcpClient client(server_.BoundPort());
+  client.SendMessage(Request(5, 1, 2));
+  EXPECT_EQ(Describe(client.ReadMessage()), "5/1/2 err 0 []");
+  // The mask, the start and their resets have reached the controller before the register
+  // speaks: a reset arriving after its block would end its exchange.
+  ASSERT_TRUE(emulator_.WaitForCommands("RESET", 2, 10s));
+  client.SendMessage(Request(5, 9, 2, "1;"));
+  ASSERT_TRUE(PumpUntil([&] { return engine_.SessionSnapshot(2).Slot(5).State == nc::kSlotQueued; }));
+
+  emulator_.HoldDeliveries();
+  emulator_.QueueInLineAnswer(2, "OK;");
+  emulator_.SendEcrBlock(2, "1234567");
+  ASSERT_TRUE(PumpUntil([&] { return emulator_.HeldDeliveries() == 1; }));
+  EXPECT_EQ(emulator_.InLineData(2), std::vector<std::string>{"I1;"});
+  client.SendMessage(Request(5, 3, 2));
+  EXPECT_EQ(Describe(client.ReadMessage()), "5/3/2 err 0 []");
+  client.SendMessage(Request(5, 4, 2, "2;"));
+  ASSERT_TRUE(PumpUntil([&] { return engine_.SessionSnapshot(2).Slot(5).Command == 4; }));
+
+  // Each announcement once the controller has had the reset that ends the exchange before.
+  std::size_t resets = Resets(emulator_);
+  emulator_.ReleaseDeliveries();
+  EXPECT_EQ(Describe(client.ReadMessage()), "5/9/2 err 0 [OK;]");
+  ASSERT_TRUE(emulator_.WaitForCommands("RESET", ++resets, 10s));
+  emulator_.QueueInLineAnswer(2, "A;");
+  emulator_.SendEcrBlock(2, "1234567");
+  EXPECT_EQ(Describe(client.ReadMessage()), "5/4/2 err 0 [A;]");
+  ASSERT_TRUE(emulator_.WaitForCommands("RESET", ++resets, 10s));
+  emulator_.SendEcrBlock(2, "1234567");
+  EXPECT_TRUE(client.NothingArrives(500ms));
+  EXPECT_EQ(emulator_.InLineData(2), (std::vector<std::string>{"I1;", "R2;"}));
 }
 
 }  // namespace

@@ -77,27 +77,28 @@ TEST_F(TrayIconTest, LeftButtonSequences) {
   }
 }
 
-// The embedded tray reports a click and a double click; a StatusNotifierItem tray reports a
-// single activation only, which then is the double click, so the window is never out of
-// reach there.
+// The embedded tray reports a click and a double click, and its click comes once the
+// double-click time has passed; a StatusNotifierItem tray reports single activations only,
+// each a click at once, since no double click can follow.
 TEST_F(TrayIconTest, ActivationsOfEachKindOfTray) {
   using Reason = QSystemTrayIcon::ActivationReason;
   struct Case {
     const char* name;
     ecr::test::FakeTrayDesktop::Kind desktop;
     std::vector<Reason> reasons;
+    int clicksAtOnce;
     int clicks;
     int doubleClicks;
   };
   const Case cases[] = {
-      {"embedded: a click", ecr::test::kEmbeddedTray, {QSystemTrayIcon::Trigger}, 1, 0},
+      {"embedded: a click", ecr::test::kEmbeddedTray, {QSystemTrayIcon::Trigger}, 0, 1, 0},
       {"embedded: a double click", ecr::test::kEmbeddedTray, {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick},
-       0, 1},
-      {"single activations: a click", ecr::test::kStatusNotifierTray, {QSystemTrayIcon::Trigger}, 0, 1},
+       0, 0, 1},
+      {"single activations: a click", ecr::test::kStatusNotifierTray, {QSystemTrayIcon::Trigger}, 1, 1, 0},
       {"single activations: two clicks", ecr::test::kStatusNotifierTray,
-       {QSystemTrayIcon::Trigger, QSystemTrayIcon::Trigger}, 0, 2},
+       {QSystemTrayIcon::Trigger, QSystemTrayIcon::Trigger}, 2, 2, 0},
       {"right and middle button", ecr::test::kStatusNotifierTray,
-       {QSystemTrayIcon::Context, QSystemTrayIcon::MiddleClick, QSystemTrayIcon::Unknown}, 0, 0},
+       {QSystemTrayIcon::Context, QSystemTrayIcon::MiddleClick, QSystemTrayIcon::Unknown}, 0, 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -105,7 +106,7 @@ TEST_F(TrayIconTest, ActivationsOfEachKindOfTray) {
     clicks = doubleClicks = 0;
     for (const Reason reason : c.reasons) emit tray.Desktop().SystemIcon().activated(reason);
     EXPECT_EQ(doubleClicks, c.doubleClicks);
-    EXPECT_EQ(clicks, 0);
+    EXPECT_EQ(clicks, c.clicksAtOnce);
     Pump(Settle());
     EXPECT_EQ(clicks, c.clicks);
     EXPECT_EQ(doubleClicks, c.doubleClicks);

@@ -111,6 +111,27 @@ void ControllerEmulator::NakNextDelivery(std::uint8_t code, std::uint8_t status)
   nak_next_[code] = status;
 }
 
+void ControllerEmulator::HoldDeliveries() {
+  const std::lock_guard lock(lock_);
+  hold_deliveries_ = true;
+}
+
+void ControllerEmulator::ReleaseDeliveries() {
+  std::string held;
+  {
+    const std::lock_guard lock(lock_);
+    hold_deliveries_ = false;
+    for (const std::string& delivery : held_deliveries_) held += delivery;
+    held_deliveries_.clear();
+  }
+  Write(held);
+}
+
+std::size_t ControllerEmulator::HeldDeliveries() const {
+  const std::lock_guard lock(lock_);
+  return held_deliveries_.size();
+}
+
 void ControllerEmulator::SetNoise(std::string bytes) {
   if (bytes.find('\0') != std::string::npos) throw std::invalid_argument("noise must not end a frame");
   const std::lock_guard lock(lock_);
@@ -338,6 +359,11 @@ std::string ControllerEmulator::Reply(const TimedCommand& command) {
         body += answers->second.front();
         answers->second.erase(answers->second.begin());
         reply += FrameLocked(static_cast<std::uint8_t>(0x80 + ecr), 1, kAck, body);
+      }
+      if (hold_deliveries_) {
+        held_deliveries_.push_back(std::move(reply));
+        Changed();
+        return {};
       }
       return reply;
     }

@@ -13,8 +13,9 @@
 //   nc.WaitFor([&] { return nc.InLineData(3).size() == 1; }, 2s);
 //
 // Misbehaviours: silence (no reply at all), a refused (NAK) next delivery report with a
-// chosen status, noise before every frame it sends, a wrong identification, and any raw
-// bytes the test writes itself (bad frames, split frames).
+// chosen status, delivery reports held back until the test lets them go (so that another
+// register's block overtakes them), noise before every frame it sends, a wrong
+// identification, and any raw bytes the test writes itself (bad frames, split frames).
 //
 // Commands as read back: "SPEED4800", "SPEED9600", "MASK hhhh" (hex), "START", "STOP",
 // "RESET", "IDENTIFY", "ONL <text>" and "INL <text>" (text as received, in the registers'
@@ -67,6 +68,13 @@ class ControllerEmulator {
   // The next delivery report with `code` (0x0D OnLine answer, 0x14 InLine data) is a NAK
   // with `status`.
   void NakNextDelivery(std::uint8_t code, std::uint8_t status);
+  // From now on the delivery reports, and the InLine answers that follow them, are kept
+  // back instead of sent (the texts are still received and recorded at once).
+  void HoldDeliveries();
+  // Sends what was kept back, in order, and holds nothing more.
+  void ReleaseDeliveries();
+  // Delivery reports kept back so far.
+  std::size_t HeldDeliveries() const;
   // Bytes sent before every frame (noise the PC must skip; must not hold 0x00).
   void SetNoise(std::string bytes);
 
@@ -125,6 +133,8 @@ class ControllerEmulator {
   std::string identify_reply_;  // empty: made from identity_ and flag_
   bool silent_ = false;
   std::map<std::uint8_t, std::uint8_t> nak_next_;  // delivery code -> status
+  bool hold_deliveries_ = false;
+  std::vector<std::string> held_deliveries_;  // each report with what follows it
   std::string noise_;
   std::uint16_t mask_ = 0;
   bool started_ = false;
