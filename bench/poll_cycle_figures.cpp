@@ -32,7 +32,8 @@ double PollCycleFigures::GapInByteTimes() const {
   return byteTimeMs > 0 ? std::max(ackGapUs, takeGapUs) / 1000.0 / byteTimeMs : 0;
 }
 
-PollCycleFigures FiguresOf(const PollCycleRecord& record, std::uint32_t baud, int firstEcr, int warmUpCycles) {
+PollCycleFigures FiguresOf(const PollCycleRecord& record, std::uint32_t baud, double drainMs, int firstEcr,
+                           int warmUpCycles) {
   PollCycleFigures figures;
   figures.byteTimeMs = baud > 0 ? 10'000.0 / baud : 0;
   const std::string firstTake = PcFrame{PcFrame::Kind::Take, firstEcr, {}}.Describe();
@@ -50,8 +51,8 @@ PollCycleFigures FiguresOf(const PollCycleRecord& record, std::uint32_t baud, in
   figures.bytesPerCycle = static_cast<double>(bytes) / figures.cycles;
   figures.wireMs = figures.bytesPerCycle * figures.byteTimeMs;
 
-  // Each ACK of the PC in the window closes one register's block; the PC's free and next
-  // take frames follow it.
+  // Each ACK of the PC in the window closes one register's block; the PC's free frame, the
+  // drain and the next take frame follow it.
   std::vector<double> ackGaps;
   std::vector<double> takeGaps;
   for (auto it = record.pcFrames.begin(); it != record.pcFrames.end(); ++it) {
@@ -63,9 +64,10 @@ PollCycleFigures FiguresOf(const PollCycleRecord& record, std::uint32_t baud, in
                                              [](Clock::time_point at, const auto& b) { return at < b.at; });
     if (next == record.pcFrames.end() || lastBefore == record.ecrBytes.begin()) continue;
     ackGaps.push_back(Micros(it->at - std::prev(lastBefore)->at));
-    takeGaps.push_back(Micros(next->at - it->at));
+    takeGaps.push_back(Micros(next->at - it->at) - drainMs * 1000.0);
   }
   figures.failedTakes = std::max(figures.takes - static_cast<int>(ackGaps.size()), 0);
+  figures.drainMs = drainMs * figures.takes / figures.cycles;
   figures.serverMs = (Sum(ackGaps) + Sum(takeGaps)) / 1000.0 / figures.cycles;
   figures.ackGapUs = Median(ackGaps);
   figures.takeGapUs = Median(takeGaps);

@@ -34,7 +34,8 @@ PollCycleRecord RunPollCycle(std::uint32_t baud, int registers, int takesOfFirst
 
 PollCycleFigures MeasurePollCycle(std::uint32_t baud, int registers, int cycles, LogFile& log) {
   constexpr int kWarmUpCycles = 1;
-  return FiguresOf(RunPollCycle(baud, registers, cycles + kWarmUpCycles + 1, log), baud, 1, kWarmUpCycles);
+  return FiguresOf(RunPollCycle(baud, registers, cycles + kWarmUpCycles + 1, log), baud, TSimpleComObject::kDrainMs, 1,
+                   kWarmUpCycles);
 }
 
 }  // namespace ecr

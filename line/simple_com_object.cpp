@@ -71,7 +71,8 @@ void TSimpleComObject::Open() {
   }
   Configure();  // closes again and raises when the device refuses
   // The read time-out (10 ms) and the driver buffers have no settings of their own here:
-  // every read polls for at most kReadTimeoutMs, and the tty driver keeps its buffers.
+  // every read polls for at most kReadTimeoutMs, the drain of TakeEcr for kDrainMs, and the
+  // tty driver keeps its buffers.
   last_write_tick_.store(Now());
   last_write_ms_.store(0);
   noise_thread_ = std::make_unique<TNoiseThread>([this] { NoisePass(); });
@@ -187,10 +188,13 @@ LinkResult TSimpleComObject::TakeEcr(int ecrNo, std::string& block) {
   RequireOpen();
   block.clear();
   {
+    // What is still arriving from an earlier exchange is thrown away: what the driver holds,
+    // then whatever comes within the port's read time-out (the drain ends early once
+    // kPurgeScratch bytes came). A late block of the register taken before would otherwise
+    // pass for this register's answer.
     const std::lock_guard lock(lock_);
-    // What is still arriving from an earlier exchange is thrown away.
     port_.PurgeInput();
-    port_.DiscardQueuedInput(kPurgeScratch);
+    port_.DiscardInputFor(kPurgeScratch, kDrainMs);
   }
   int error = 0;
   if (!WriteFileCs(TakeFrame(ecrNo), error)) Log("Write error ", error, "! TakeEcr");

@@ -1,18 +1,20 @@
 #pragma once
 // The register line on a serial port. It speaks the register link on the port: TakeEcr
-// writes the take frame and reads the register's block (the first LF within the frame's
-// transmit time + 50 ms, every later byte within 100 ms of the one before), FreeEcr writes
-// the free frame, SendBlock writes a block and waits for ACK (a NAKed block goes out again,
-// 9 times at most, each transmission with its own transmit time + 200 ms), GetBlock reads a
-// block and acknowledges it (a bad one is NAKed, 8 times at most). While open it owns a
-// keep-alive thread that writes two keep-alive bytes once the line has been silent for more
-// than 330 ms after the end of the last transmission.
+// throws away what arrives for 10 ms (what is left of an earlier exchange), writes the take
+// frame and reads the register's block (the first LF within the frame's transmit time +
+// 50 ms, every later byte within 100 ms of the one before), FreeEcr writes the free frame,
+// SendBlock writes a block and waits for ACK (a NAKed block goes out again, 9 times at most,
+// each transmission with its own transmit time + 200 ms), GetBlock reads a block and
+// acknowledges it (a bad one is NAKed, 8 times at most). While open it owns a keep-alive
+// thread that writes two keep-alive bytes once the line has been silent for more than 330 ms
+// after the end of the last transmission.
 //
 // Threads (see basic_communication_object.h for the general rule):
 // - One lock serialises every write (the keep-alive thread's included), every read and the
-//   purge of TakeEcr; waiting for input happens outside it, so keep-alive writes fall
-//   between the reads of a long wait. The keep-alive thread judges the silence under that
-//   lock too, so it never writes right behind a frame of an exchange.
+//   purge and drain of TakeEcr (held for the drain's 10 ms); the waits for input of an
+//   exchange happen outside it, so keep-alive writes fall between the reads of a long wait.
+//   The keep-alive thread judges the silence under that lock too, so it never writes right
+//   behind a frame of an exchange.
 // - LastWriteTick / LastWriteMs are written under the lock and read by anyone.
 // - Log lines go to the process log unless SetLog named another (set while closed).
 
@@ -66,6 +68,8 @@ class TSimpleComObject final : public TBasicCommunicationObject {
   std::uint32_t LastWriteMs() const { return last_write_ms_.load(); }
 
   static constexpr int kReadTimeoutMs = 10;
+  // TakeEcr drains the input for the read time-out before it writes the take frame.
+  static constexpr int kDrainMs = kReadTimeoutMs;
   static constexpr std::uint32_t kFirstLfMs = 50;
   static constexpr std::uint32_t kByteGapMs = 100;
   static constexpr std::uint32_t kAckWaitMs = 200;

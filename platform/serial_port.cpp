@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 
 #include "platform/serial_port_names.h"
 #include "platform/serial_port_speed.h"
@@ -162,15 +163,35 @@ SerialPort::ReadStatus SerialPort::ReadQueuedByte(std::uint8_t& byte) {
   return ReadStatus::Nothing;
 }
 
-std::size_t SerialPort::DiscardQueuedInput(std::size_t maxBytes) {
+std::size_t SerialPort::DiscardInputFor(std::size_t maxBytes, int timeoutMs) {
   if (fd_ < 0) return 0;
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(timeoutMs);
   char scratch[256];
   std::size_t total = 0;
+  bool saidReadable = false;
   while (total < maxBytes) {
     const std::size_t want = std::min(sizeof scratch, maxBytes - total);
     const ssize_t n = ::read(fd_, scratch, want);
-    if (n <= 0) break;
-    total += static_cast<std::size_t>(n);
+    if (n > 0) {
+      total += static_cast<std::size_t>(n);
+      saidReadable = false;
+      continue;
+    }
+    // A raw tty with nothing queued reads 0 bytes or EAGAIN; nothing after the device said
+    // readable is a hang-up. A hang-up or an error ends the drain rather than spinning: the
+    // reads of the exchange that follows meet it and log it.
+    if (n < 0 && errno != EAGAIN && errno != EINTR) break;
+    if (n == 0 && saidReadable) break;
+    const Clock::duration left = end - Clock::now();
+    if (left <= Clock::duration::zero()) break;
+    // To the microsecond: poll's whole milliseconds would stretch the time-out.
+    const auto leftNs = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+    const timespec wait{static_cast<time_t>(leftNs / 1'000'000'000), static_cast<long>(leftNs % 1'000'000'000)};
+    pollfd entry{fd_, POLLIN, 0};
+    const int ready = ::ppoll(&entry, 1, &wait, nullptr);
+    if (ready < 0 && errno != EINTR) break;
+    saidReadable = ready > 0;
   }
   return total;
 }

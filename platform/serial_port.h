@@ -51,8 +51,10 @@ class SerialPort {
   bool WaitForInput(int timeoutMs) const;
   // One queued byte, without waiting.
   ReadStatus ReadQueuedByte(std::uint8_t& byte);
-  // Reads without waiting whatever is queued, at most maxBytes; returns how many were read.
-  std::size_t DiscardQueuedInput(std::size_t maxBytes);
+  // Reads and throws away what arrives within `timeoutMs` (what is queued included), and
+  // returns as soon as `maxBytes` came: a read under a total time-out. Returns how many bytes
+  // it threw away; a hang-up or a read error ends it early.
+  std::size_t DiscardInputFor(std::size_t maxBytes, int timeoutMs);
   // Writes every byte, then waits until the driver has sent them (as a synchronous write
   // does). False when the device refuses or stays full for a second.
   bool Write(std::string_view bytes);

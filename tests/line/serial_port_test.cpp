@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "line/link_frames.h"
@@ -106,6 +107,30 @@ TEST(SerialPort, WaitsForInputAtMostTheTimeOut) {
     if (port.WaitForInput(10) && port.ReadQueuedByte(byte) == SerialPort::ReadStatus::Byte) got += static_cast<char>(byte);
   }
   EXPECT_EQ(got, EcrDataBlock("1003;"));
+}
+
+TEST(SerialPort, DiscardingInputEndsAtItsLimitOrItsTimeOutOrAHangUp) {
+  using Clock = std::chrono::steady_clock;
+  auto emulator = std::make_unique<RegisterEmulator>();
+  SerialPort port;
+  ASSERT_TRUE(port.Open(emulator->PortPath()));
+  ASSERT_TRUE(port.Configure(19200));
+  // Nothing comes: the whole time-out.
+  auto start = Clock::now();
+  EXPECT_EQ(port.DiscardInputFor(2048, 10), 0u);
+  EXPECT_GE(Clock::now() - start, 10ms);
+  // More than the limit comes: the limit is thrown away as soon as it is in, the rest stays.
+  emulator->SendOutOfTurn(std::string(2100, '\xFF'));
+  start = Clock::now();
+  EXPECT_EQ(port.DiscardInputFor(2048, 2000), 2048u);
+  EXPECT_LT(Clock::now() - start, 1s);
+  EXPECT_EQ(port.DiscardInputFor(2048, 10), 52u);
+  // The far end hangs up: the drain ends rather than waiting out (or spinning through) its
+  // time-out.
+  emulator.reset();
+  start = Clock::now();
+  EXPECT_EQ(port.DiscardInputFor(2048, 2000), 0u);
+  EXPECT_LT(Clock::now() - start, 1s);
 }
 
 }  // namespace

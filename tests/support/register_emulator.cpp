@@ -344,20 +344,8 @@ void RegisterEmulator::WriteWire(std::string_view bytes, std::chrono::millisecon
     baud = pacing_baud_;
     bothDirections = pacing_ == Pacing::BothDirections && baud > 0;
   }
-  // Bytes the terminal cannot take (nobody reads the device side) are lost, as on a wire.
-  const auto send = [&](std::string_view piece) {
-    Clock::time_point at;
-    {
-      const std::lock_guard lock(lock_);
-      at = Clock::now();
-      for (const char c : piece) sent_.push_back({at, static_cast<std::uint8_t>(c)});
-      pc_burst_bytes_ = 0;
-    }
-    (void)!::write(master_fd_, piece.data(), piece.size());
-    return at;
-  };
   if (gap.count() == 0 && baud == 0) {
-    send(bytes);
+    WriteNow(bytes);
     return;
   }
   const std::chrono::nanoseconds step = gap.count() > 0 ? std::chrono::nanoseconds(gap) : ByteTime(baud);
@@ -365,16 +353,32 @@ void RegisterEmulator::WriteWire(std::string_view bytes, std::chrono::millisecon
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     if (!bothDirections) {
       // Each byte at the start of its step, on a fixed schedule.
-      send(bytes.substr(i, 1));
+      WriteNow(bytes.substr(i, 1));
       if (!SleepUntil(next += step)) return;
       continue;
     }
     // Paced both ways, a byte reaches the PC when its last bit has crossed, a whole step
     // after the one before has reached it: never sooner, as on a line.
     if (!SleepUntil(next += step)) return;
-    next = send(bytes.substr(i, 1));
+    next = WriteNow(bytes.substr(i, 1));
   }
 }
+
+RegisterEmulator::Clock::time_point RegisterEmulator::WriteNow(std::string_view bytes) {
+  Clock::time_point at;
+  {
+    const std::lock_guard lock(lock_);
+    at = Clock::now();
+    for (const char c : bytes) sent_.push_back({at, static_cast<std::uint8_t>(c)});
+    pc_burst_bytes_ = 0;
+    Changed();
+  }
+  // Bytes the terminal cannot take (nobody reads the device side) are lost, as on a wire.
+  (void)!::write(master_fd_, bytes.data(), bytes.size());
+  return at;
+}
+
+RegisterEmulator::Clock::time_point RegisterEmulator::SendOutOfTurn(std::string_view bytes) { return WriteNow(bytes); }
 
 void RegisterEmulator::HandleFrame(const PcFrame& frame, Clock::time_point crossed) {
   std::optional<Plan> plan;

@@ -87,6 +87,11 @@ class RegisterEmulator {
   // Readable lines about every frame received and every block sent.
   void SetTrace(std::function<void(const std::string&)> sink);
 
+  // Writes `bytes` to the PC at once, whatever the registers are doing and however the line
+  // is paced: what a register still sends of an exchange that is over, or line noise.
+  // Recorded as sent; returns the time of the write.
+  Clock::time_point SendOutOfTurn(std::string_view bytes);
+
   std::string ReceivedBytes() const;
   std::vector<TimedByte> Received() const;
   std::vector<std::string> ReceivedFrames() const;
@@ -117,6 +122,8 @@ class RegisterEmulator {
   Plan PlanAcknowledge(EmulatedRegister& reg, bool ack);
   void Execute(const Plan& plan);
   void WriteWire(std::string_view bytes, std::chrono::milliseconds gap);
+  // Records and writes `bytes` now; returns the time recorded.
+  Clock::time_point WriteNow(std::string_view bytes);
   // False when the emulator is stopping.
   bool Sleep(std::chrono::microseconds span);
   bool SleepUntil(Clock::time_point end);
