@@ -80,10 +80,13 @@ struct TWaitRes {
   std::uint64_t Request = 0;
 };
 
-// The OnLine exchange that waits for an application's answer; 0 and 0 when none.
+// The OnLine exchange that waits for an application's answer; 0 and 0 when none. The
+// message went to one holding of the SET (Tenure, 0 while the SET was free): only that
+// holding saw it and may answer or finish it.
 struct TCurrentExchange {
   std::uint8_t Ecr = 0;
   std::uint8_t Set = 0;
+  std::uint64_t Tenure = 0;
 };
 
 }  // namespace ecr

@@ -20,12 +20,20 @@ void ExchangeContext::Reset() {
 void ExchangeContext::SetCurrentExchange(int ecr, int set) {
   CurrentExchange.Ecr = static_cast<std::uint8_t>(ecr);
   CurrentExchange.Set = static_cast<std::uint8_t>(set);
+  CurrentExchange.Tenure = 0;
+  if (ecr >= 1 && ecr <= kMaxLogNo && set >= 1 && set <= kSetCount) {
+    CurrentExchange.Tenure = EcrTable.At(ecr).Set(set).Tenure;
+  }
 }
 
 void ExchangeContext::ClearCurrentExchange() { CurrentExchange = TCurrentExchange{}; }
 
 bool ExchangeContext::IsCurrentExchange(int ecr, int set) const {
   return CurrentExchange.Ecr == ecr && CurrentExchange.Set == set;
+}
+
+bool ExchangeContext::IsExchangeOfferedTo(int ecr, int set, std::uint64_t tenure) const {
+  return IsCurrentExchange(ecr, set) && CurrentExchange.Tenure == tenure;
 }
 
 void ExchangeContext::SetExchange(std::uint8_t SetNo, std::uint8_t Command, std::uint8_t LogNo,

@@ -40,9 +40,13 @@ class ExchangeContext {
   // The stop of the service: table, current exchange and polling flag back to zero.
   void Reset();
 
+  // Opens the OnLine exchange for the SET's holding as it is now.
   void SetCurrentExchange(int ecr, int set);
   void ClearCurrentExchange();
   bool IsCurrentExchange(int ecr, int set) const;
+  // The OnLine exchange in progress is register ecr's and was offered to this holding of
+  // SET set.
+  bool IsExchangeOfferedTo(int ecr, int set, std::uint64_t tenure) const;
 
   // Fills WaitRes and clears Deferred (NextCommand stays). The reply remembers who asked:
   // the holding of SET SetNo of register LogNo and its pending command, as they are now.

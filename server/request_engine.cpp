@@ -328,7 +328,9 @@ void RequestEngine::QueueCommand(Request& request) {
 
 std::uint8_t RequestEngine::AnswerRefusal(const Request& request) const {
   if (!IsOwner(request)) return erSetNotYours;
-  if (!context_.IsCurrentExchange(request.LogNo, request.SetNo)) return erTooLate;
+  // A holder that took the SET after the message went out never saw it.
+  const std::uint64_t tenure = context_.EcrTable.At(request.LogNo).Set(request.SetNo).Tenure;
+  if (!context_.IsExchangeOfferedTo(request.LogNo, request.SetNo, tenure)) return erTooLate;
   return erNoError;
 }
 

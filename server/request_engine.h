@@ -131,7 +131,8 @@ class RequestEngine {
   // a conflicting SET (the SET itself included) has an owner, erWrongSetPassword, else 0.
   std::uint8_t OpenRefusal(Request& request);
   // The refusal of an answer or finish of the OnLine exchange: erSetNotYours, erTooLate
-  // when the exchange in progress is not this register's and SET's, else 0.
+  // when the exchange in progress is not this register's and SET's or was offered to an
+  // earlier holding of the SET, else 0.
   std::uint8_t AnswerRefusal(const Request& request) const;
   void RunHandler(Handler handler, Request& request);
   void HandleServerRequest(Request& request);
