@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <stdexcept>
+#include <utility>
 
 #include "foundation/log_file.h"
 
@@ -69,25 +70,30 @@ int TPolThread::EcrCount() const {
 }
 
 void TPolThread::CancelExchange() {
-  cancel_.store(true);
-  online_send_request_.Set();
+  {
+    const std::lock_guard lock(text_lock_);
+    cancel_ = true;
+  }
+  answer_or_cancel_.notify_all();
 }
 
 void TPolThread::SetInLineCommand(std::string_view text) {
-  {
-    const std::lock_guard lock(text_lock_);
-    inline_command_ = StrToEcr(text);
-  }
-  inline_pending_.store(true);
+  std::string command = StrToEcr(text);
+  const std::lock_guard lock(text_lock_);
+  inline_command_ = std::move(command);
+  inline_pending_ = true;
 }
 
-void TPolThread::SetOnLineAnswer(std::string_view text) {
+bool TPolThread::SetOnLineAnswer(std::string_view text) {
+  std::string answer = StrToEcr(text);
   {
-    // The answer is in place before the event releases the polling thread.
     const std::lock_guard lock(text_lock_);
-    online_answer_ = StrToEcr(text);
+    if (!awaiting_answer_ || answer_taken_) return false;
+    online_answer_ = std::move(answer);
+    answer_taken_ = true;
   }
-  online_send_request_.Set();
+  answer_or_cancel_.notify_all();
+  return true;
 }
 
 void TPolThread::StartNoise() {
@@ -171,46 +177,76 @@ void TPolThread::RunPasses() {
 }
 
 void TPolThread::ServeBlock(int ecr, const std::string& block) {
-  // A command or answer handed over before this moment belongs to an earlier exchange.
-  inline_pending_.store(false);
-  online_send_request_.Reset();
-  cancel_.store(false);
-
+  {
+    // A command, answer or cancel handed over before this moment belongs to an earlier
+    // exchange.
+    const std::lock_guard lock(text_lock_);
+    inline_pending_ = false;
+    cancel_ = false;
+    awaiting_answer_ = false;
+    answer_taken_ = false;
+  }
   if (block.size() > static_cast<std::size_t>(kInLineMaxLength)) {
-    online_send_request_.Reset();
-    Raise(OnOnlReceived, ecr, block, LinkResult::Ok);
-    if (cancel_.load()) return;
-    if (!online_send_request_.WaitFor(std::chrono::milliseconds(kOnLineAnswerWaitMs))) {
-      Raise(OnNoAnswer, ecr, std::string(), LinkResult::Ok);
-      Log("No answer from application for " + std::to_string(kOnLineAnswerWaitMs) + " ms)");
-      return;
-    }
-    if (cancel_.load()) return;
-    online_send_request_.Reset();
-    std::string answer;
-    {
-      const std::lock_guard lock(text_lock_);
-      answer = online_answer_;
-    }
+    ServeOnLine(ecr, block);
+  } else {
+    ServeInLine(ecr, block);
+  }
+}
+
+bool TPolThread::Cancelled() {
+  const std::lock_guard lock(text_lock_);
+  return cancel_;
+}
+
+void TPolThread::ServeOnLine(int ecr, const std::string& block) {
+  {
+    // The request engine may answer inside the event already.
+    const std::lock_guard lock(text_lock_);
+    awaiting_answer_ = true;
+  }
+  Raise(OnOnlReceived, ecr, block, LinkResult::Ok);
+  bool taken = false;
+  bool cancelled = false;
+  std::string answer;
+  {
+    // The end of the wait and the answer are settled under the lock SetOnLineAnswer takes:
+    // an answer that came in by the time the wait ended is sent, whatever else ended it;
+    // from here on an answer is refused. A cancel before the wait skips it.
+    std::unique_lock lock(text_lock_);
+    answer_or_cancel_.wait_for(lock, std::chrono::milliseconds(kOnLineAnswerWaitMs),
+                               [this] { return answer_taken_ || cancel_; });
+    taken = answer_taken_;
+    cancelled = cancel_;
+    awaiting_answer_ = false;
+    if (taken) answer.swap(online_answer_);
+  }
+  if (taken) {
     const LinkResult sent = Com->SendBlock(answer);
     if (sent != LinkResult::Ok) Log("OnLine SndErr: " + ResultText(sent));
-    online_send_request_.Reset();
     Raise(OnOnlSended, ecr, sent);
     return;
   }
+  if (cancelled) return;
+  Raise(OnNoAnswer, ecr, std::string(), LinkResult::Ok);
+  Log("No answer from application for " + std::to_string(kOnLineAnswerWaitMs) + " ms)");
+}
 
+void TPolThread::ServeInLine(int ecr, const std::string& block) {
   Raise(OnEcrInLine, ecr, block, LinkResult::Ok);
-  if (cancel_.load() || !inline_pending_.load()) return;
   std::string command;
   {
     const std::lock_guard lock(text_lock_);
+    if (cancel_ || !inline_pending_) return;
     command = inline_command_;
   }
   const LinkResult sent = Com->SendBlock(command);
   if (sent != LinkResult::Ok) Log("InLine SndErr: " + ResultText(sent));
-  inline_pending_.store(false);
+  {
+    const std::lock_guard lock(text_lock_);
+    inline_pending_ = false;
+  }
   Raise(OnInlSended, ecr, sent);
-  if (cancel_.load()) return;
+  if (Cancelled()) return;
   std::string answer;
   const LinkResult received = Com->GetBlock(answer, kInLineAnswerWaitMs);
   if (received != LinkResult::Ok) Log("InLine RcvErr: " + ResultText(received));

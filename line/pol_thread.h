@@ -7,7 +7,10 @@
 //   register's answer is read (up to 8000 ms) and raised with OnInlReceived.
 // - OnLine (more than 7 characters, a message of the register): OnOnlReceived is raised and
 //   the thread waits up to 6000 ms for SetOnLineAnswer (which it then sends) or
-//   CancelExchange (which ends the exchange at once, nothing sent).
+//   CancelExchange (which ends the exchange at once, nothing sent). The exchange takes one
+//   answer, from the moment OnOnlReceived is raised until the thread leaves the exchange;
+//   SetOnLineAnswer says whether the thread took it, so that an answer is either sent (and
+//   OnOnlSended raised) or refused to its caller, never dropped.
 // A free frame follows every good take (at the start of the next pass) and starts every new
 // cycle through the list after a failed one. Text is converted with the code table both
 // ways: the events carry the Windows character set, the line the register's.
@@ -33,7 +36,6 @@
 #include <thread>
 
 #include "foundation/code_tables.h"
-#include "line/auto_reset_event.h"
 #include "line/basic_communication_object.h"
 #include "line/ecr_poll_list.h"
 
@@ -81,9 +83,14 @@ class TPolThread {
   int NextEcr();
   int EcrCount() const;
 
+  // The exchange under way sends and waits no further; an OnLine answer that the thread
+  // has taken already is still sent.
   void CancelExchange();
   void SetInLineCommand(std::string_view text);
-  void SetOnLineAnswer(std::string_view text);
+  // True when the OnLine exchange under way took the answer: the thread sends it and raises
+  // OnOnlSended. False when no exchange takes one (none under way, its wait over by
+  // time-out or cancel, or an answer taken already): nothing of it goes to the register.
+  bool SetOnLineAnswer(std::string_view text);
   void StartNoise();
   void StopNoise();
 
@@ -94,6 +101,9 @@ class TPolThread {
   void Execute();
   void RunPasses();
   void ServeBlock(int ecr, const std::string& block);
+  void ServeOnLine(int ecr, const std::string& block);
+  void ServeInLine(int ecr, const std::string& block);
+  bool Cancelled();
   void Log(const std::string& text);
   void Raise(const TOnEcrBlk& event, int ecr, const std::string& blk, LinkResult errC);
   void Raise(const TCommandNotify& event, int ecr, LinkResult errC);
@@ -107,15 +117,20 @@ class TPolThread {
   TEcrList list_;
   bool terminated_ = false;  // guarded by list_lock_
 
-  AutoResetEvent online_send_request_;
-  std::atomic<bool> cancel_{false};
-  std::atomic<bool> inline_pending_{false};
   std::atomic<bool> handlers_detached_{false};
   std::atomic<bool> finished_{false};
 
+  // What the request engine hands to the exchange under way. The thread decides under this
+  // lock whether it takes an OnLine answer, so that an answer and the end of the wait never
+  // cross; it holds the lock neither while it raises an event nor while it uses the line.
   std::mutex text_lock_;
+  std::condition_variable answer_or_cancel_;
+  bool cancel_ = false;
+  bool inline_pending_ = false;
   std::string inline_command_;  // in the register's character set
-  std::string online_answer_;   // in the register's character set
+  bool awaiting_answer_ = false;  // the OnLine exchange under way takes an answer
+  bool answer_taken_ = false;
+  std::string online_answer_;  // in the register's character set
 
   std::thread thread_;
 };

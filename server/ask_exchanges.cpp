@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <limits>
 #include <optional>
+#include <string_view>
 
 #include "foundation/fields.h"
 #include "server/client_message.h"
@@ -124,6 +125,16 @@ AskStep Answer(std::string text, Counting counting, bool headIsQueued = false) {
   return step;
 }
 
+// Hands the answer for the register to the polling thread, with the reply context stored.
+// When the thread takes no answer any more (its wait ended an instant ago), the request
+// goes unserved: its owner hears so at once, and the exchange is over.
+bool HandOver(ExchangeContext& context, ClientSender& server, PollingControl* poller, std::string_view answer) {
+  if (poller != nullptr && poller->SetOnLineAnswer(answer)) return true;
+  context.ClearCurrentExchange();
+  context.AnswerCurrentExchange(server, erTooLate);
+  return false;
+}
+
 bool IsCop(std::uint8_t cop, std::initializer_list<int> cops) {
   for (int one : cops) {
     if (cop == one) return true;
@@ -169,7 +180,7 @@ bool RunAsk(ExchangeContext& context, ClientSender& server, PollingControl* poll
     return false;
   }
   CutToShortString(step.answer);
-  if (poller != nullptr) poller->SetOnLineAnswer(step.answer);
+  if (!HandOver(context, server, poller, step.answer)) return false;
   context.WaitRes.Deferred = 1;
   context.WaitRes.NextCommand = cmdAnswerSent;
   set.State = kStateSent;
@@ -237,7 +248,7 @@ void RequestEngine::AskRec(ClientSender& server, PollingControl* poller, int Log
       context_.SetExchange(kFiscalSet, 12, static_cast<std::uint8_t>(LogNo), fields,
                            ReferenceOf(context_, LogNo, block, counters).Encode());
     }
-    if (poller != nullptr) poller->SetOnLineAnswer(number == 0 ? "F;;;;;;" : "H;;;;;;");
+    if (!HandOver(context_, server, poller, number == 0 ? "F;;;;;;" : "H;;;;;;")) return;
     set.State = kStateSent;
     return;
   }

@@ -24,8 +24,10 @@ class PollingControl {
   virtual void CancelExchange() = 0;
   // The command for the current InLine exchange (text in the server's character set).
   virtual void SetInLineCommand(std::string_view text) = 0;
-  // The application's answer for the current OnLine exchange.
-  virtual void SetOnLineAnswer(std::string_view text) = 0;
+  // The answer for the current OnLine exchange. True when the polling thread took it: it
+  // sends it and then raises its sent event. False when no exchange takes an answer any
+  // more (its wait ended by time-out or cancel): nothing goes to the register.
+  virtual bool SetOnLineAnswer(std::string_view text) = 0;
 };
 
 }  // namespace ecr

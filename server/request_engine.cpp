@@ -339,8 +339,14 @@ void RequestEngine::SendDataToEcr(Request& request) {
     ReplyWithCopy(request, refusal);
     return;
   }
-  if (request.poller != nullptr) request.poller->SetOnLineAnswer(request.Payload);
+  // The polling thread may have stopped waiting a moment ago (its no-answer event is still
+  // on its way): then the answer goes nowhere, and the holder hears so at once.
+  const bool taken = request.poller != nullptr && request.poller->SetOnLineAnswer(request.Payload);
   context_.ClearCurrentExchange();
+  if (!taken) {
+    ReplyWithCopy(request, erTooLate);
+    return;
+  }
   context_.SetExchange(request.SetNo, request.Command, request.LogNo, request.Payload, {});
 }
 

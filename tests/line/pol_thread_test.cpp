@@ -5,9 +5,11 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "line/ecr_poll_list.h"
@@ -286,6 +288,158 @@ TEST_F(Poller, CancelInsideOnEcrInLineSuppressesTheCommand) {
   const auto names = record_.Names();
   EXPECT_EQ(std::count(names.begin(), names.end(), "InlSended"), 0);
 }
+
+// One OnLine exchange and an answer or cancel handed over at each moment of it: an answer
+// the thread takes is sent to the register (and OnOnlSended raised), one it refuses is
+// never sent; none is taken and then dropped.
+enum class Act {
+  Answer,          // SetOnLineAnswer with the next text: A1, A2, ...
+  Cancel,          // CancelExchange
+  AwaitWait,       // the thread waits for the answer (300 ms into the wait)
+  AwaitNoAnswer,   // the wait has ended unanswered; the no-answer event is held meanwhile
+  AwaitDeadline,   // the 6000 ms since the offer are just over
+  AwaitNextTake,   // the thread has left the exchange and taken the register again
+};
+
+struct HandOverCase {
+  const char* name;
+  std::vector<Act> inOffer;    // on the polling thread, inside OnOnlReceived, where the
+                               // request engine opens the exchange
+  std::vector<Act> meanwhile;  // on the test's thread
+  std::vector<std::string> taken;
+  const char* end;  // the exchange's last event: OnlSended, NoAnswer, or none (cancelled)
+  bool eitherWay = false;  // the answer is taken or refused, as the race falls
+};
+
+void PrintTo(const HandOverCase& c, std::ostream* os) { *os << c.name; }
+
+class OnLineHandOver : public LineOnEmulator, public ::testing::WithParamInterface<HandOverCase> {
+ protected:
+  struct Handed {
+    std::string text;
+    bool taken;
+  };
+
+  // Runs an act that hands something over; false for any other act.
+  bool HandOver(Act act) {
+    if (act == Act::Cancel) {
+      poller_.CancelExchange();
+      return true;
+    }
+    if (act != Act::Answer) return false;
+    const std::string text = "A" + std::to_string(++answers_);
+    const bool taken = poller_.SetOnLineAnswer(text);
+    const std::lock_guard lock(mutex_);
+    handed_.push_back({text, taken});
+    return true;
+  }
+
+  void HoldNoAnswer() {
+    std::unique_lock lock(mutex_);
+    noAnswerHeld_ = true;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return noAnswerReleased_; });
+  }
+  void ReleaseNoAnswer() {
+    {
+      const std::lock_guard lock(mutex_);
+      noAnswerReleased_ = true;
+    }
+    changed_.notify_all();
+  }
+  // Whatever fails, the held event lets the thread go before its destruction waits for it.
+  struct HeldEventRelease {
+    OnLineHandOver& test;
+    ~HeldEventRelease() { test.ReleaseNoAnswer(); }
+  };
+  bool AwaitNoAnswerHeld() {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, 15s, [this] { return noAnswerHeld_; });
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Handed> handed_;
+  bool noAnswerHeld_ = false;
+  bool noAnswerReleased_ = false;
+  std::atomic<int> answers_{0};
+  EventRecord record_;
+  TPolThread poller_;
+};
+
+TEST_P(OnLineHandOver, AnAnswerIsSentOrRefusedNeverDropped) {
+  const HandOverCase& c = GetParam();
+  OpenLine();
+  EmulatedRegister& reg = emulator_.AddRegister(7).QueueOnLineMessage("1;2;HELLO;");
+  poller_.Com = &line_;
+  poller_.SetLog(log_);
+  poller_.OnOnlReceived = [this, &c](TPolThread&, int ecr, const std::string& blk, std::uint8_t errC) {
+    for (const Act act : c.inOffer) HandOver(act);
+    record_.Add({"OnlReceived", ecr, blk, errC, {}});
+  };
+  poller_.OnNoAnswer = [this](TPolThread&, int ecr, const std::string& blk, std::uint8_t errC) {
+    record_.Add({"NoAnswer", ecr, blk, errC, {}});
+    HoldNoAnswer();
+  };
+  poller_.OnOnlSended = [this](TPolThread&, int ecr, std::uint8_t errC) { record_.Add({"OnlSended", ecr, {}, errC, {}}); };
+  poller_.OnEcrInLine = [this](TPolThread&, int ecr, const std::string& blk, std::uint8_t errC) {
+    record_.Add({"InLine", ecr, blk, errC, {}});
+  };
+  const HeldEventRelease release{*this};
+  poller_.AddEcr(7);
+  poller_.Resume();
+
+  const auto offer = record_.WaitFor("OnlReceived", 10s);
+  ASSERT_TRUE(offer);
+  for (const Act act : c.meanwhile) {
+    if (HandOver(act)) continue;
+    switch (act) {
+      case Act::AwaitWait: std::this_thread::sleep_for(300ms); break;
+      case Act::AwaitNoAnswer: ASSERT_TRUE(AwaitNoAnswerHeld()); break;
+      case Act::AwaitDeadline:
+        std::this_thread::sleep_until(offer->at + std::chrono::milliseconds(TPolThread::kOnLineAnswerWaitMs));
+        break;
+      case Act::AwaitNextTake: ASSERT_TRUE(record_.WaitFor("InLine", 15s)); break;
+      default: break;
+    }
+  }
+  ReleaseNoAnswer();
+  ASSERT_TRUE(record_.WaitFor("InLine", 15s)) << "the thread never left the exchange";
+
+  std::vector<std::string> taken;
+  {
+    const std::lock_guard lock(mutex_);
+    for (const Handed& one : handed_) {
+      if (one.taken) taken.push_back(one.text);
+    }
+  }
+  if (!c.eitherWay) {
+    EXPECT_EQ(taken, c.taken);
+  }
+  EXPECT_EQ(reg.OnLineAnswers(), taken) << "an answer taken must reach the register, a refused one never";
+  std::vector<std::string> ends;
+  for (const std::string& name : record_.Names()) {
+    if (name == "OnlSended" || name == "NoAnswer") ends.push_back(name);
+  }
+  const std::string end = c.eitherWay ? (taken.empty() ? "NoAnswer" : "OnlSended") : c.end;
+  EXPECT_EQ(ends, end.empty() ? std::vector<std::string>{} : std::vector<std::string>{end});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sequences, OnLineHandOver,
+    ::testing::Values(
+        HandOverCase{"AnswerInTheWait", {}, {Act::AwaitWait, Act::Answer}, {"A1"}, "OnlSended"},
+        HandOverCase{"AnswerInsideTheOffer", {Act::Answer}, {}, {"A1"}, "OnlSended"},
+        HandOverCase{"SecondAnswerIsRefused", {Act::Answer, Act::Answer}, {}, {"A1"}, "OnlSended"},
+        HandOverCase{"CancelBeforeTheOfferThenAnswerInsideIt", {Act::Cancel, Act::Answer}, {}, {"A1"}, "OnlSended"},
+        HandOverCase{"AnswerInsideTheOfferThenCancel", {Act::Answer, Act::Cancel}, {}, {"A1"}, "OnlSended"},
+        HandOverCase{"CancelBeforeTheOfferSkipsTheWaitAndALaterAnswerIsRefused",
+                     {Act::Cancel}, {Act::AwaitNextTake, Act::Answer}, {}, ""},
+        HandOverCase{"CancelInTheWaitThenAnAnswerIsRefused",
+                     {}, {Act::AwaitWait, Act::Cancel, Act::AwaitNextTake, Act::Answer}, {}, ""},
+        HandOverCase{"AnswerJustAfterTheWaitEndedIsRefused", {}, {Act::AwaitNoAnswer, Act::Answer}, {}, "NoAnswer"},
+        HandOverCase{"AnswerAtTheEndOfTheWaitIsSentOrRefused", {}, {Act::AwaitDeadline, Act::Answer}, {}, "", true}),
+    [](const ::testing::TestParamInfo<HandOverCase>& sequence) { return std::string(sequence.param.name); });
 
 TEST_F(Poller, NoAnswerWithin6000Ms) {
   EmulatedRegister& reg = emulator_.AddRegister(7);

@@ -52,8 +52,9 @@ class CheckingPoller : public PollingControl {
   void StopNoise() override { noise = false; }
   void CancelExchange() override {}
   void SetInLineCommand(std::string_view) override {}
-  void SetOnLineAnswer(std::string_view text) override {
+  bool SetOnLineAnswer(std::string_view text) override {
     FuzzCheck::That(text.size() <= kMaxMessageLength, "answer longer than a short string");
+    return true;
   }
   std::set<int> listed;
   bool noise = false;

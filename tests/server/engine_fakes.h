@@ -2,6 +2,7 @@
 // Recording stand-ins for the socket server, the polling thread and the settings store,
 // for tests that drive the request engine directly.
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -45,7 +46,13 @@ class RecordingPoller : public PollingControl {
   void StopNoise() override { Record("StopNoise"); }
   void CancelExchange() override { Record("CancelExchange"); }
   void SetInLineCommand(std::string_view text) override { Record("SetInLineCommand " + std::string(text)); }
-  void SetOnLineAnswer(std::string_view text) override { Record("SetOnLineAnswer " + std::string(text)); }
+  // Taken while takesAnswers holds (the thread waits); refused once the wait is over.
+  bool SetOnLineAnswer(std::string_view text) override {
+    Record("SetOnLineAnswer " + std::string(text));
+    return takesAnswers.load();
+  }
+
+  std::atomic<bool> takesAnswers{true};
 
   std::vector<std::string> Take() {
     std::lock_guard<std::mutex> guard(mutex_);

@@ -1,7 +1,9 @@
 // A register's message that awaits the answer of a SET's holder is an offer to that holding.
 // When the holder leaves while the register waits, the SET's next holder never saw the
 // message: its answer or finish comes too late, whether or not another register keeps the
-// line polled meanwhile, and the register's wait runs on undisturbed.
+// line polled meanwhile, and the register's wait runs on undisturbed. And an answer that the
+// polling thread no longer takes (its wait ended an instant before) is refused at once,
+// whoever gave it, never kept as a reply that no send will ever bring.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -16,6 +18,7 @@ using testing_support::EngineOnItsOwn;
 using testing_support::Lines;
 
 constexpr std::uint16_t kHolder = 8;
+constexpr std::uint16_t kMonitor = 9;
 constexpr std::uint16_t kAnother = 10;
 constexpr std::uint16_t kElsewhere = 20;  // holds SET 1 of register 8
 constexpr int kOtherEcr = 8;
@@ -62,6 +65,52 @@ TEST(OfferAfterLeave, TheNextHolderCannotAnswerAnOfferItNeverSaw) {
         }
       }
     }
+  }
+}
+
+// The polling thread's wait has just ended (time-out or cancel) and its event is still on
+// its way when the answer comes: the thread refuses it. Each way an answer is handed over.
+TEST(OfferAfterLeave, AnAnswerTheThreadNoLongerTakesIsRefusedAtOnce) {
+  struct Case {
+    const char* name;
+    int set;
+    int cop;  // SET 13's queued request; 0: the holder answers SET 1's message
+    std::string message;
+    int command;  // the holder's answer on SET 1
+    std::string refused;  // to the holder and its monitor
+  };
+  const std::string ref = " ref 1/1/123456/4";
+  const Case cases[] = {
+      {"cmdAnswer", 1, 0, "123456;4;1;Q;", cmdAnswer, "1/4/7 err 6 []"},
+      {"cmdAnswerC", 1, 0, "123456;4;1;Q;", cmdAnswerC, "1/8/7 err 6 []"},
+      {"a sale question", 13, 4, "123456;4;5;", 0, "13/4/7 err 6" + ref + " [p;]"},
+      {"a receipt line", 13, 13, "123456;4;A;", 0, "13/13/7 err 6" + ref + " [p;]"},
+      {"a receipt line answered at once", 13, 11, "123456;4;A;", 0, "13/11/7 err 6" + ref + " [p;]"},
+      {"a reported value", 13, 12, "123456;4;A;0;", 0, "13/12/7 err 6" + ref + " [123456;4;0;]"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EngineOnItsOwn road;
+    road.OpenSets({{kHolder, c.set}, {kMonitor, c.set + 1}});
+    if (c.cop != 0) road.Request(kHolder, c.set, c.cop, "p;");
+    road.Sent();
+    road.poller.takesAnswers = false;
+    Lines sent = road.Message(c.message);
+    if (c.command != 0) {
+      road.Request(kHolder, c.set, c.command, "AAA;");
+      sent = road.Sent();
+      sent.erase(sent.begin());  // the monitor's copy of the request
+    }
+    EXPECT_EQ(sent, (Lines{"to 8: " + c.refused, "to 9: " + c.refused}));
+    EXPECT_EQ(road.engine.CurrentExchangeSnapshot().Set, 0);
+    EXPECT_EQ(road.Set(c.set).Command, 0);
+    EXPECT_EQ(road.Set(c.set).State, kStateNone);
+    EXPECT_EQ(road.Set(c.set).Saved, 0);
+
+    // The thread's no-answer event and the register's next status bring nothing more.
+    road.engine.ClearCurrentExchange();
+    road.engine.OnEcrStatus(road.sender, &road.poller, EngineOnItsOwn::kEcr, "123456;", 0);
+    EXPECT_TRUE(road.Sent().empty());
   }
 }
 

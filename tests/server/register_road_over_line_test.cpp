@@ -43,7 +43,7 @@ class PolThreadControl : public PollingControl {
   void StopNoise() override { thread_.StopNoise(); }
   void CancelExchange() override { thread_.CancelExchange(); }
   void SetInLineCommand(std::string_view text) override { thread_.SetInLineCommand(text); }
-  void SetOnLineAnswer(std::string_view text) override { thread_.SetOnLineAnswer(text); }
+  bool SetOnLineAnswer(std::string_view text) override { return thread_.SetOnLineAnswer(text); }
 
  private:
   TPolThread& thread_;

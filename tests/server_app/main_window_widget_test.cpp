@@ -107,7 +107,7 @@ class FakeControl : public PollingControl {
   void StopNoise() override {}
   void CancelExchange() override {}
   void SetInLineCommand(std::string_view) override {}
-  void SetOnLineAnswer(std::string_view) override {}
+  bool SetOnLineAnswer(std::string_view) override { return false; }
 };
 
 class FakePolling : public PollingService {
