@@ -381,7 +381,9 @@ TEST_P(OnLineHandOver, AnAnswerIsSentOrRefusedNeverDropped) {
     record_.Add({"NoAnswer", ecr, blk, errC, {}});
     HoldNoAnswer();
   };
-  poller_.OnOnlSended = [this](TPolThread&, int ecr, std::uint8_t errC) { record_.Add({"OnlSended", ecr, {}, errC, {}}); };
+  poller_.OnOnlSended = [this](TPolThread&, int ecr, std::uint8_t errC) {
+    record_.Add({"OnlSended", ecr, {}, errC, {}});
+  };
   poller_.OnEcrInLine = [this](TPolThread&, int ecr, const std::string& blk, std::uint8_t errC) {
     record_.Add({"InLine", ecr, blk, errC, {}});
   };

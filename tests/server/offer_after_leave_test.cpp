@@ -36,10 +36,11 @@ TEST(OfferAfterLeave, TheNextHolderCannotAnswerAnOfferItNeverSaw) {
     for (const Reply& reply : kReplies) {
       for (const bool otherRegisterPolled : {false, true}) {
         for (const std::uint16_t next : {kAnother, kHolder}) {
-          SCOPED_TRACE(testing::Message() << (leave == Leave::Disconnect ? "the holder disconnects" : "the holder closes")
-                                          << ", command " << reply.command
-                                          << (otherRegisterPolled ? ", another register is polled" : ", no other register")
-                                          << (next == kHolder ? ", the same slot takes the SET" : ", another client takes the SET"));
+          SCOPED_TRACE(testing::Message()
+                       << (leave == Leave::Disconnect ? "the holder disconnects" : "the holder closes")
+                       << ", command " << reply.command
+                       << (otherRegisterPolled ? ", another register is polled" : ", no other register")
+                       << (next == kHolder ? ", the same slot takes the SET" : ", another client takes the SET"));
           EngineOnItsOwn road;
           road.OpenSets({{kHolder, 1}});
           if (otherRegisterPolled) road.Request(kElsewhere, 1, cmdOpen, "", kOtherEcr);
