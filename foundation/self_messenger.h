@@ -61,12 +61,13 @@ class TSelfMessenger {
   // This messenger's identity in every message it sends.
   std::uint64_t AppId() const { return channel_.SenderId(); }
 
-  // False when the shared section or the socket could not be set up; the messenger then
-  // sends and receives nothing, and Error() says why.
+  // False when no folder's section opened or the socket could not be bound; the messenger
+  // then sends and receives nothing, and Error() says why.
   bool IsOpen() const { return channel_.IsOpen(); }
   const std::string& Error() const { return channel_.Error(); }
-  // The socket folders refused because they are not the user's own or not private, each
-  // as "<path>: <why>"; the program logs them.
+  // The socket folders refused because they are not the user's own or not private, or
+  // because their section could not be opened, each as "<path>: <why>"; the program logs
+  // them.
   const std::vector<std::string>& SkippedFolders() const { return skippedFolders_; }
 
   // Until a handler is set, arriving messages are consumed without effect.
