@@ -60,6 +60,10 @@ std::string SkippedFolderLogLine(std::string_view skipped) {
   return "Instance message folder skipped: " + std::string(skipped);
 }
 
+std::string ClosedMessengerLogLine(std::string_view error) {
+  return "Instance messages unavailable: " + std::string(error);
+}
+
 int SendCloseRequest(TSelfMessenger& messenger, std::string_view password) {
   if (messenger.Send(smQuit, password) > 0) return 0;
   std::fputs("The close request reached no running copy.\n", stderr);

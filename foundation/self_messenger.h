@@ -39,6 +39,9 @@ std::uint16_t SelfMessageId(std::string_view name);
 // The line a program logs for a socket folder its messenger skipped.
 std::string SkippedFolderLogLine(std::string_view skipped);
 
+// The line a program logs when its messenger could not open: `error` is its Error().
+std::string ClosedMessengerLogLine(std::string_view error);
+
 class TSelfMessenger {
  public:
   // The longest text a handler receives; longer texts arrive cut.
