@@ -29,7 +29,9 @@ TSelfMessenger::TSelfMessenger(std::string_view executablePath, InstanceFolders 
     : name_(SelfMessageName(executablePath)),
       messageId_(SelfMessageId(name_)),
       skippedFolders_(std::move(folders.skipped)),
-      channel_(name_, std::move(folders.usable)) {}
+      channel_(name_, std::move(folders.usable)) {
+  skippedFolders_.insert(skippedFolders_.end(), channel_.SkippedFolders().begin(), channel_.SkippedFolders().end());
+}
 
 TSelfMessenger::TSelfMessenger(std::string_view executablePath, std::string socketFolder)
     : TSelfMessenger(executablePath, InstanceFolders{{std::move(socketFolder)}, {}}) {}
@@ -56,6 +58,10 @@ void TSelfMessenger::Receive() {
 
 std::string SkippedFolderLogLine(std::string_view skipped) {
   return "Instance message folder skipped: " + std::string(skipped);
+}
+
+std::string ClosedMessengerLogLine(std::string_view error) {
+  return "Instance messages unavailable: " + std::string(error);
 }
 
 int SendCloseRequest(TSelfMessenger& messenger, std::string_view password) {

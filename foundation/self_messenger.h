@@ -39,6 +39,9 @@ std::uint16_t SelfMessageId(std::string_view name);
 // The line a program logs for a socket folder its messenger skipped.
 std::string SkippedFolderLogLine(std::string_view skipped);
 
+// The line a program logs when its messenger could not open: `error` is its Error().
+std::string ClosedMessengerLogLine(std::string_view error);
+
 class TSelfMessenger {
  public:
   // The longest text a handler receives; longer texts arrive cut.
@@ -61,12 +64,13 @@ class TSelfMessenger {
   // This messenger's identity in every message it sends.
   std::uint64_t AppId() const { return channel_.SenderId(); }
 
-  // False when the shared section or the socket could not be set up; the messenger then
-  // sends and receives nothing, and Error() says why.
+  // False when no folder's section opened or the socket could not be bound; the messenger
+  // then sends and receives nothing, and Error() says why.
   bool IsOpen() const { return channel_.IsOpen(); }
   const std::string& Error() const { return channel_.Error(); }
-  // The socket folders refused because they are not the user's own or not private, each
-  // as "<path>: <why>"; the program logs them.
+  // The socket folders refused because they are not the user's own or not private, or
+  // because their section could not be opened, each as "<path>: <why>"; the program logs
+  // them.
   const std::vector<std::string>& SkippedFolders() const { return skippedFolders_; }
 
   // Until a handler is set, arriving messages are consumed without effect.

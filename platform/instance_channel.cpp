@@ -1,15 +1,12 @@
 #include "platform/instance_channel.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -25,13 +22,6 @@ namespace {
 constexpr std::array<char, 4> kNoticeMagic{'E', 'C', 'I', 'M'};
 // magic, message id, two zero bytes, parameter, sender id
 constexpr std::size_t kNoticeSize = 4 + 2 + 2 + 4 + 8;
-
-// Byte ranges of the section file used as locks (beyond its data, which is allowed).
-constexpr off_t kPresenceLockByte = static_cast<off_t>(InstanceChannel::kSectionSize);
-constexpr off_t kTextLockByte = kPresenceLockByte + 1;
-
-// Bounds the retries when the section is removed by its last user while we open it.
-constexpr int kOpenAttempts = 50;
 
 std::uint64_t NameHash(std::string_view name) {
   std::uint64_t hash = 14695981039346656037ull;  // 64-bit FNV-1a
@@ -53,37 +43,6 @@ std::uint32_t NextSerial() {
   return serial.fetch_add(1, std::memory_order_relaxed);
 }
 
-// Open-file-description locks: held per descriptor, so two channels of one process
-// exclude each other exactly as two processes do.
-bool SetLock(int fd, short type, off_t byte, bool wait) {
-  struct flock lock {};
-  lock.l_type = type;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = byte;
-  lock.l_len = 1;
-  for (;;) {
-    if (fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) == 0) return true;
-    if (errno != EINTR) return false;
-  }
-}
-
-// Releases the text lock on every exit path.
-class TextLock {
- public:
-  TextLock(int fd, short type) : fd_(fd) { locked_ = SetLock(fd_, type, kTextLockByte, true); }
-  ~TextLock() {
-    if (locked_) SetLock(fd_, F_UNLCK, kTextLockByte, false);
-  }
-  TextLock(const TextLock&) = delete;
-  TextLock& operator=(const TextLock&) = delete;
-
- private:
-  int fd_;
-  bool locked_ = false;
-};
-
-bool SameObject(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
-
 std::array<unsigned char, kNoticeSize> EncodeNotice(const InstanceNotice& notice) {
   std::array<unsigned char, kNoticeSize> bytes{};
   std::memcpy(bytes.data(), kNoticeMagic.data(), 4);
@@ -103,46 +62,7 @@ std::optional<InstanceNotice> DecodeNotice(const unsigned char* bytes, std::size
   return notice;
 }
 
-// Where shm_open keeps its objects on Linux.
-constexpr const char* kSectionFolder = "/dev/shm";
-
 std::string UserPrefix() { return "ecr-im-" + std::to_string(geteuid()) + "-"; }
-
-// True when `fd` is still the object that `sectionName` names.
-bool StillNamed(int fd, const std::string& sectionName) {
-  struct stat held {};
-  struct stat named {};
-  if (fstat(fd, &held) != 0) return false;
-  int check = shm_open(sectionName.c_str(), O_RDONLY | O_CLOEXEC, 0);
-  if (check < 0) return false;
-  const bool same = fstat(check, &named) == 0 && SameObject(held, named);
-  close(check);
-  return same;
-}
-
-// Removes the sections of this user that no channel holds any more: those of processes
-// that ended without closing their channel (killed, or ended with exit()). Safe against
-// channels being opened meanwhile: the write lock excludes every user, and a channel
-// that opened the object just before checks the name again once it holds its lock.
-void RemoveAbandonedSections(const std::string& ownSection) {
-  DIR* folder = opendir(kSectionFolder);
-  if (folder == nullptr) return;
-  const std::string prefix = UserPrefix();
-  while (dirent* entry = readdir(folder)) {
-    const std::string_view file(entry->d_name);
-    if (!file.starts_with(prefix)) continue;
-    const std::string sectionName = "/" + std::string(file);
-    if (sectionName == ownSection) continue;
-    int fd = shm_open(sectionName.c_str(), O_RDWR | O_CLOEXEC, 0);
-    if (fd < 0) continue;
-    struct stat info {};
-    if (fstat(fd, &info) == 0 && info.st_uid == geteuid() && SetLock(fd, F_WRLCK, kPresenceLockByte, false) &&
-        StillNamed(fd, sectionName))
-      shm_unlink(sectionName.c_str());
-    close(fd);
-  }
-  closedir(folder);
-}
 
 // The process id in a socket file's name "<base>.<pid>.<serial>"; 0 when there is none.
 pid_t PidOfSocketFile(std::string_view file) {
@@ -279,12 +199,14 @@ InstanceFolders InstanceSocketFolders() {
 
 InstanceChannel::InstanceChannel(std::string_view name, std::vector<std::string> socketFolders)
     : baseName_(BaseNameOf(name)),
-      sectionName_("/" + baseName_),
-      socketFolders_(WithoutEmpty(std::move(socketFolders))),
       senderId_((static_cast<std::uint64_t>(static_cast<std::uint32_t>(getpid())) << 32) | NextSerial()) {
-  RemoveAbandonedSections(sectionName_);
-  for (const std::string& folder : socketFolders_) RemoveDeadSockets(folder);
-  if (!OpenSection() || !OpenSocket()) Close();
+  socketFolders = WithoutEmpty(std::move(socketFolders));
+  for (const std::string& folder : socketFolders) {
+    RemoveDeadSockets(folder);
+    RemoveAbandonedSections(folder, UserPrefix(), SectionPathIn(folder));
+  }
+  OpenSections(socketFolders);
+  if (!OpenSocket()) Close();
 }
 
 InstanceChannel::InstanceChannel(std::string_view name, std::string socketFolder)
@@ -292,65 +214,34 @@ InstanceChannel::InstanceChannel(std::string_view name, std::string socketFolder
 
 InstanceChannel::~InstanceChannel() { Close(); }
 
+std::string InstanceChannel::SectionPathIn(const std::string& folder) const {
+  return folder + "/" + baseName_ + std::string(InstanceSection::kFileEnding);
+}
+
 void InstanceChannel::Fail(std::string_view what, int error) {
   error_ = std::string(what) + ": " + ErrorText(error);
 }
 
-bool InstanceChannel::OpenSection() {
-  for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-    int fd = shm_open(sectionName_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
-      Fail("shared memory " + sectionName_, errno);
-      return false;
+void InstanceChannel::OpenSections(const std::vector<std::string>& socketFolders) {
+  for (const std::string& folder : socketFolders) {
+    const std::string path = SectionPathIn(folder);
+    int error = 0;
+    if (std::unique_ptr<InstanceSection> section = InstanceSection::Open(path, error)) {
+      folders_.push_back(Folder{folder, std::move(section)});
+    } else {
+      // The other folders still serve: a full /tmp must not cut off a runtime folder.
+      skippedFolders_.push_back(path + ": " + ErrorText(error));
     }
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || info.st_uid != geteuid()) {
-      const int error = info.st_uid != geteuid() ? EACCES : errno;
-      close(fd);
-      Fail("shared memory " + sectionName_, error);
-      return false;
-    }
-    // Waits only while the section's last user removes it.
-    if (!SetLock(fd, F_RDLCK, kPresenceLockByte, true)) {
-      Fail("lock on " + sectionName_, errno);
-      close(fd);
-      return false;
-    }
-    // The last user may have removed the name between our open and our lock; then this
-    // object is an orphan and the name must be opened afresh.
-    int check = shm_open(sectionName_.c_str(), O_RDWR | O_CLOEXEC, 0600);
-    struct stat current {};
-    bool same = check >= 0 && fstat(check, &current) == 0 && SameObject(info, current);
-    if (check >= 0) close(check);
-    if (!same) {
-      close(fd);
-      continue;
-    }
-    if (info.st_size < static_cast<off_t>(kSectionSize) && ftruncate(fd, static_cast<off_t>(kSectionSize)) != 0) {
-      Fail("size of " + sectionName_, errno);
-      close(fd);
-      return false;
-    }
-    void* view = mmap(nullptr, kSectionSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    if (view == MAP_FAILED) {
-      Fail("mapping of " + sectionName_, errno);
-      close(fd);
-      return false;
-    }
-    sectionFd_ = fd;
-    view_ = static_cast<unsigned char*>(view);
-    return true;
   }
-  Fail("shared memory " + sectionName_, EAGAIN);
-  return false;
+  if (!folders_.empty()) sectionPath_ = folders_.front().section->Path();
 }
 
 bool InstanceChannel::OpenSocket() {
-  if (socketFolders_.empty()) {
-    Fail("socket folder", ENOENT);
+  if (folders_.empty()) {
+    error_ = "no usable socket folder";
     return false;
   }
-  std::string path = socketFolders_.front() + "/" + baseName_ + "." + std::to_string(senderId_ >> 32) + "." +
+  std::string path = folders_.front().path + "/" + baseName_ + "." + std::to_string(senderId_ >> 32) + "." +
                      std::to_string(senderId_ & 0xffffffffu);
   sockaddr_un address{};
   if (!FillAddress(path, address)) {
@@ -385,38 +276,25 @@ void InstanceChannel::Close() {
     unlink(socketPath_.c_str());
     socketPath_.clear();
   }
-  if (view_ != nullptr) {
-    munmap(view_, kSectionSize);
-    view_ = nullptr;
-  }
-  if (sectionFd_ >= 0) {
-    // Turning our read lock into a write lock succeeds only when no other channel holds
-    // the section: then we are its last user and remove it.
-    if (SetLock(sectionFd_, F_WRLCK, kPresenceLockByte, false)) shm_unlink(sectionName_.c_str());
-    close(sectionFd_);
-    sectionFd_ = -1;
-  }
+  // Each section removes its file when this channel was its last user.
+  folders_.clear();
 }
 
 PostResult InstanceChannel::Post(std::uint16_t messageId, std::int32_t param, std::string_view text) {
   PostResult result;
   if (!IsOpen()) return result;
-  {
-    TextLock lock(sectionFd_, F_WRLCK);
-    std::size_t length = std::min(text.size(), kMaxTextLength);
-    std::memcpy(view_, text.data(), length);
-    view_[length] = 0;
-  }
   result.posted = true;
   const auto bytes = EncodeNotice(InstanceNotice{messageId, param, senderId_});
   const std::string prefix = baseName_ + ".";
-  for (const std::string& socketFolder : socketFolders_) {
-    DIR* folder = opendir(socketFolder.c_str());
+  for (const Folder& socketFolder : folders_) {
+    // The copies whose sockets are here read the text from this folder's section.
+    socketFolder.section->Write(text);
+    DIR* folder = opendir(socketFolder.path.c_str());
     if (folder == nullptr) continue;
     while (dirent* entry = readdir(folder)) {
       std::string_view file(entry->d_name);
       if (!file.starts_with(prefix)) continue;
-      std::string path = socketFolder + "/" + std::string(file);
+      std::string path = socketFolder.path + "/" + std::string(file);
       struct stat info {};
       if (lstat(path.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode) || info.st_uid != geteuid()) continue;
       sockaddr_un address{};
@@ -448,12 +326,8 @@ std::optional<InstanceNotice> InstanceChannel::NextNotice() {
 }
 
 std::string InstanceChannel::ReadText(std::size_t maxLength) const {
-  if (view_ == nullptr) return {};
-  TextLock lock(sectionFd_, F_RDLCK);
-  const std::size_t limit = std::min(maxLength, kSectionSize);
-  const void* end = std::memchr(view_, 0, limit);
-  const std::size_t length = end != nullptr ? static_cast<std::size_t>(static_cast<const unsigned char*>(end) - view_) : limit;
-  return std::string(reinterpret_cast<const char*>(view_), length);
+  if (folders_.empty()) return {};
+  return folders_.front().section->Read(maxLength);
 }
 
 }  // namespace ecr

@@ -1,41 +1,45 @@
 #pragma once
-// The transport of instance messages between processes of one program: a named shared
-// memory section that carries the text, and one Unix datagram socket per open channel
-// that carries the notice "a message is waiting" (message id, parameter, sender id).
+// The transport of instance messages between processes of one program: in each of the
+// user's private socket folders a section file that carries the text (InstanceSection),
+// and one Unix datagram socket per open channel that carries the notice "a message is
+// waiting" (message id, parameter, sender id).
 //
 // Every channel of one name (same user) sees every notice posted under that name, its
-// own included. Object names are derived from a 64-bit hash of the whole name and the
-// user id, so channels of different names (or users) never meet, whatever their length:
-//   shared memory  /ecr-im-<uid>-<hash>            (65,535 bytes, mode 0600)
-//   sockets        <folder>/ecr-im-<uid>-<hash>.<pid>.<serial>
-// The programs keep their sockets in the folders InstanceSocketFolders() gives: the
-// user's runtime folder /run/user/<uid>/ecr-im-<uid> while it exists (it comes and goes
-// with the user's sessions), else /tmp/ecr-im-<uid>. A channel binds its socket in the
-// first usable folder and posts to every one, so that a copy started in either place is
-// reached. A folder that is not the user's own, or that others may enter, is skipped (and
-// said so), never used: another user could otherwise catch or block the notices. Every
-// name here comes from the user and the name alone, never from the environment, so that
-// a start from a terminal, ssh, cron or a service reaches the copy that runs in the
-// desktop session, and the other way round.
+// own included. File names are derived from a 64-bit hash of the whole name and the user
+// id, so channels of different names (or users) never meet, whatever their length:
+//   section   <folder>/ecr-im-<uid>-<hash>.section          (65,535 bytes, mode 0600)
+//   sockets   <folder>/ecr-im-<uid>-<hash>.<pid>.<serial>   (mode 0600)
+// The programs keep both in the folders InstanceSocketFolders() gives: the user's runtime
+// folder /run/user/<uid>/ecr-im-<uid> while it exists (it comes and goes with the user's
+// sessions), else /tmp/ecr-im-<uid>. A channel opens the section of every folder, binds
+// its socket in the first, and posts to every one (the text into the folder's section,
+// the notice to the folder's sockets), so that a copy started in either place is reached
+// and reads the text from the section beside its socket. A folder that is not the user's
+// own, or that others may enter, is skipped (and said so), never used: another user could
+// otherwise catch or block the notices or take the section. A folder whose section cannot
+// be opened is skipped as well. Every name here comes from the user and the name alone,
+// never from the environment, so that a start from a terminal, ssh, cron or a service
+// reaches the copy that runs in the desktop session, and the other way round.
 //
-// The section lives as long as one channel of its name is open: the last channel to
-// close removes it (an open-file-description lock counts the users). What a process
-// leaves behind when it ends without closing its channel (killed, or ended by exit())
-// is removed later: every opening channel removes this user's sections that nobody
-// holds and this user's socket files whose process is gone, and a Post that finds a
-// socket without its process removes that socket file. Text writes and reads take a lock
-// on the section, so a reader never sees half of a text; a later sender may still replace
-// the text before an earlier notice is handled, as with any single shared section.
+// What a process leaves behind when it ends without closing its channel (killed, or ended
+// by exit()) is removed later: every opening channel removes this user's sections that
+// nobody holds and this user's socket files whose process is gone, in each of its
+// folders, and a Post that finds a socket without its process removes that socket file.
+// A later sender may replace the text before an earlier notice is handled, as with any
+// single shared section.
 //
 // Thread safety: one channel belongs to one thread (the program's main thread). Distinct
 // channels, in one process or several, may be used from different threads at once.
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/instance_section.h"
 
 namespace ecr {
 
@@ -47,7 +51,7 @@ struct InstanceNotice {
   friend bool operator==(const InstanceNotice&, const InstanceNotice&) = default;
 };
 
-// Where the channels of this user keep their sockets.
+// Where the channels of this user keep their sections and sockets.
 struct InstanceFolders {
   // The folders to use, the preferred first: a channel binds its socket in the first and
   // posts to all of them.
@@ -82,13 +86,14 @@ struct PostResult {
 
 class InstanceChannel {
  public:
-  static constexpr std::size_t kSectionSize = 65'535;
+  static constexpr std::size_t kSectionSize = InstanceSection::kSize;
   // The longest text Post stores: the section less its terminating zero.
-  static constexpr std::size_t kMaxTextLength = kSectionSize - 1;
+  static constexpr std::size_t kMaxTextLength = InstanceSection::kMaxTextLength;
 
-  // Opens (creating when needed) the section of `name` and binds this channel's socket in
-  // the first of `socketFolders`; Post reaches the sockets of the name in all of them.
-  // Never throws for system failures: IsOpen() tells, Error() says why.
+  // Opens (creating when needed) the section of `name` in each of `socketFolders` and
+  // binds this channel's socket in the first folder whose section opened; Post reaches the
+  // sockets of the name in all of them. Never throws for system failures: IsOpen() tells,
+  // Error() says why.
   InstanceChannel(std::string_view name, std::vector<std::string> socketFolders);
   // The same with one folder; an empty one is none.
   InstanceChannel(std::string_view name, std::string socketFolder);
@@ -96,8 +101,11 @@ class InstanceChannel {
   InstanceChannel(const InstanceChannel&) = delete;
   InstanceChannel& operator=(const InstanceChannel&) = delete;
 
-  bool IsOpen() const { return sectionFd_ >= 0 && socketFd_ >= 0; }
+  bool IsOpen() const { return socketFd_ >= 0; }
   const std::string& Error() const { return error_; }
+  // The folders left out because their section could not be opened, each as
+  // "<section path>: <why>".
+  const std::vector<std::string>& SkippedFolders() const { return skippedFolders_; }
 
   // Unique among the open channels of the machine: process id in the upper 32 bits, a
   // per-process serial below.
@@ -106,40 +114,49 @@ class InstanceChannel {
   // The descriptor that becomes readable while notices wait; -1 when not open.
   int ReadableFd() const { return socketFd_; }
 
-  // Writes `text` (cut to kMaxTextLength) and a terminating zero at the start of the
-  // section, then sends the notice (messageId, param, SenderId()) to every socket of the
-  // name in every folder, this channel's own included. Does not wait: a socket whose queue
-  // is full or whose process is gone misses the notice. Not posted only when the channel
-  // is not open.
+  // In every folder: writes `text` (cut to kMaxTextLength) and a terminating zero at the
+  // start of the folder's section, then sends the notice (messageId, param, SenderId()) to
+  // every socket of the name there, this channel's own included. Does not wait: a socket
+  // whose queue is full or whose process is gone misses the notice. Not posted only when
+  // the channel is not open.
   PostResult Post(std::uint16_t messageId, std::int32_t param, std::string_view text);
 
   // The next waiting notice, without waiting; nullopt when none waits. Datagrams that
   // are not well-formed notices are dropped.
   std::optional<InstanceNotice> NextNotice();
 
-  // The section's text up to its first zero, at most maxLength bytes.
+  // The text of the section beside this channel's socket up to its first zero, at most
+  // maxLength bytes.
   std::string ReadText(std::size_t maxLength) const;
 
   // The path of this channel's socket (empty when not open).
   const std::string& SocketPath() const { return socketPath_; }
-  // The name of the shared-memory section ("/ecr-im-...").
-  const std::string& SectionName() const { return sectionName_; }
+  // The path of the section beside this channel's socket (kept after the channel closes;
+  // empty when no section opened).
+  const std::string& SectionPath() const { return sectionPath_; }
 
  private:
-  bool OpenSection();
+  // One folder the channel posts to, with its section.
+  struct Folder {
+    std::string path;
+    std::unique_ptr<InstanceSection> section;
+  };
+
+  std::string SectionPathIn(const std::string& folder) const;
+  void OpenSections(const std::vector<std::string>& socketFolders);
   bool OpenSocket();
   void Close();
   void Fail(std::string_view what, int error);
 
   std::string baseName_;
-  std::string sectionName_;
-  std::vector<std::string> socketFolders_;
+  // The first holds this channel's socket.
+  std::vector<Folder> folders_;
+  std::vector<std::string> skippedFolders_;
+  std::string sectionPath_;
   std::string socketPath_;
   std::string error_;
   std::uint64_t senderId_ = 0;
-  int sectionFd_ = -1;
   int socketFd_ = -1;
-  unsigned char* view_ = nullptr;
 };
 
 }  // namespace ecr

@@ -27,7 +27,10 @@ void SelfMessengerHost::Watch() {
   // Said in the log: a folder taken by another user would otherwise cut this program off
   // from its other starts without a trace.
   for (const std::string& skipped : messenger_.SkippedFolders()) LogWrite(SkippedFolderLogLine(skipped));
-  if (messenger_.ReadableFd() < 0) return;
+  if (!messenger_.IsOpen()) {
+    LogWrite(ClosedMessengerLogLine(messenger_.Error()));
+    return;
+  }
   notifier_ = new QSocketNotifier(messenger_.ReadableFd(), QSocketNotifier::Read, this);
   connect(notifier_, &QSocketNotifier::activated, this, [this] { messenger_.Receive(); });
 }

@@ -3,7 +3,8 @@
 // descriptor calls Receive() whenever messages wait, so the handler runs on the main
 // thread between other events, as window messages did. Give it the application object
 // as parent so that it lives as long as the application. The socket folders that the
-// messenger skipped go to the process log, one line each.
+// messenger skipped go to the process log, one line each, and so does the reason when the
+// messenger could not open at all.
 //
 // Thread safety: main thread only (the thread of the event loop that owns it).
 

@@ -195,6 +195,31 @@ TEST_F(SelfMessengerTest, AHandlerMayReplaceItselfWhileItRuns) {
   EXPECT_EQ(calls, (std::vector<std::string>{"old 1", "new 2"}));
 }
 
+// A folder where the text cannot be kept (a full disk, say) is skipped and said so; the
+// messenger lives in the next folder, where later starts reach it.
+TEST_F(SelfMessengerTest, AFolderWhoseSectionCannotOpenIsSkippedAndTheNextServes) {
+  const fs::path runtime = folder_ / "run-user";
+  const fs::path temporary = folder_ / "tmp";
+  fs::create_directory(runtime);
+  fs::create_directory(temporary);
+  const std::string program = (folder_ / "app" / "prog").string();
+  const fs::path section = [&] {
+    const InstanceChannel probe(SelfMessageName(program), runtime.string());
+    const std::string socket = fs::path(probe.SocketPath()).filename().string();
+    return runtime / (socket.substr(0, socket.find('.')) + ".section");
+  }();
+  fs::create_directory(section);  // in the section file's place: it cannot be opened
+
+  TSelfMessenger running(program, InstanceFolders{{runtime.string(), temporary.string()}, {}});
+  ASSERT_TRUE(running.IsOpen()) << running.Error();
+  EXPECT_EQ(running.SkippedFolders(), std::vector<std::string>{section.string() + ": Is a directory"});
+  auto log = Record(running);
+  TSelfMessenger fromCron(program, temporary.string());
+  EXPECT_EQ(fromCron.Send(smQuit, "pw"), 1);
+  ASSERT_TRUE(Pump(running));
+  EXPECT_EQ(*log, (std::vector<Received>{{smQuit, "pw", false}}));
+}
+
 TEST_F(SelfMessengerTest, AMessengerThatCannotOpenSendsAndReceivesNothing) {
   TSelfMessenger broken((folder_ / "app" / "prog").string(), (folder_ / "no-such-folder").string());
   EXPECT_FALSE(broken.IsOpen());

@@ -1,10 +1,10 @@
-// The transport of instance messages: shared section plus one datagram socket per channel.
+// The transport of instance messages: a section file per folder plus one datagram socket
+// per channel.
 #include "platform/instance_channel.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -47,12 +47,6 @@ class InstanceChannelTest : public ::testing::Test {
     return ::poll(&entry, 1, timeoutMs) == 1;
   }
 
-  static bool SectionExists(const std::string& sectionName) {
-    int fd = ::shm_open(sectionName.c_str(), O_RDONLY, 0);
-    if (fd >= 0) ::close(fd);
-    return fd >= 0;
-  }
-
   const TempDir dir_;
   const fs::path folder_ = dir_.Path();
   const fs::path sockets_ = folder_ / "run";
@@ -80,7 +74,7 @@ TEST_F(InstanceChannelTest, ChannelsOfDifferentNamesNeverMeet) {
   const std::string common(300, 'x');
   auto here = Open(Name("a/" + common + "1"));
   auto there = Open(Name("a/" + common + "2"));
-  EXPECT_NE(here->SectionName(), there->SectionName());
+  EXPECT_NE(here->SectionPath(), there->SectionPath());
 
   ASSERT_TRUE(there->Post(1, 2, "for there only"));
   ASSERT_TRUE(WaitReadable(*there));
@@ -129,14 +123,14 @@ TEST_F(InstanceChannelTest, MalformedDatagramsAreDropped) {
 TEST_F(InstanceChannelTest, LastChannelToCloseRemovesSectionAndEveryChannelItsSocket) {
   auto first = Open(Name());
   auto second = Open(Name());
-  const std::string section = first->SectionName();
+  const std::string section = first->SectionPath();
   const std::string firstSocket = first->SocketPath();
-  ASSERT_TRUE(SectionExists(section));
+  ASSERT_TRUE(fs::exists(section));
   ASSERT_TRUE(fs::exists(firstSocket));
 
   first.reset();
   EXPECT_FALSE(fs::exists(firstSocket));
-  EXPECT_TRUE(SectionExists(section)) << "still in use by the second channel";
+  EXPECT_TRUE(fs::exists(section)) << "still in use by the second channel";
   // The section keeps its text for the remaining user and for newcomers.
   ASSERT_TRUE(second->Post(1, 2, "kept"));
   auto third = Open(Name());
@@ -144,11 +138,11 @@ TEST_F(InstanceChannelTest, LastChannelToCloseRemovesSectionAndEveryChannelItsSo
 
   second.reset();
   third.reset();
-  EXPECT_FALSE(SectionExists(section));
+  EXPECT_FALSE(fs::exists(section));
 
   // A later start creates it afresh.
   auto again = Open(Name());
-  EXPECT_TRUE(SectionExists(section));
+  EXPECT_TRUE(fs::exists(section));
   EXPECT_EQ(again->ReadText(255), "");
 }
 
@@ -156,7 +150,7 @@ TEST_F(InstanceChannelTest, WhatAKilledProcessLeavesIsRemovedLater) {
   std::string deadSection, deadSocket;
   {
     InstanceChannel probe(Name("dead"), sockets_.string());
-    deadSection = probe.SectionName();
+    deadSection = probe.SectionPath();
   }
   // The child opens a channel, reports, and waits to be killed: it never closes it.
   int ready[2];
@@ -177,8 +171,9 @@ TEST_F(InstanceChannelTest, WhatAKilledProcessLeavesIsRemovedLater) {
   ::close(ready[0]);
   // While the child lives, its section is held: nobody (no other test process either) may
   // remove it.
-  const bool heldWhileAlive = SectionExists(deadSection);
-  for (const auto& socket : fs::directory_iterator(sockets_)) deadSocket = socket.path().string();
+  const bool heldWhileAlive = fs::exists(deadSection);
+  for (const auto& file : fs::directory_iterator(sockets_))
+    if (file.is_socket()) deadSocket = file.path().string();
   ::kill(child, SIGKILL);
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -189,8 +184,8 @@ TEST_F(InstanceChannelTest, WhatAKilledProcessLeavesIsRemovedLater) {
   // Opening any channel removes sections nobody holds; one in use stays.
   auto inUse = Open(Name("in use"));
   auto other = Open(Name("other"));
-  EXPECT_FALSE(SectionExists(deadSection));
-  EXPECT_TRUE(SectionExists(inUse->SectionName()));
+  EXPECT_FALSE(fs::exists(deadSection));
+  EXPECT_TRUE(fs::exists(inUse->SectionPath()));
 
   // Posting under the dead process's name finds its socket without a process.
   auto revived = Open(Name("dead"));
@@ -210,6 +205,8 @@ TEST_F(InstanceChannelTest, AChannelThatCannotBindIsClosedAndSaysWhy) {
       {"no folder at all", std::string()},
       {"path too long for a socket", (folder_ / std::string(120, 'z')).string()},
   };
+  // The folder is there (and takes the section): only the socket's path is too long.
+  fs::create_directory(folder_ / std::string(120, 'z'));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     InstanceChannel channel(Name(), c.folder);
@@ -218,7 +215,7 @@ TEST_F(InstanceChannelTest, AChannelThatCannotBindIsClosedAndSaysWhy) {
     EXPECT_EQ(channel.ReadableFd(), -1);
     EXPECT_FALSE(channel.Post(1, 2, "lost"));
     EXPECT_FALSE(channel.NextNotice().has_value());
-    EXPECT_FALSE(SectionExists(channel.SectionName())) << "nothing left behind";
+    EXPECT_FALSE(fs::exists(channel.SectionPath())) << "nothing left behind";
   }
 }
 
@@ -381,6 +378,10 @@ TEST_F(InstanceChannelTest, APostReachesTheCopiesInEveryFolderAndCountsThem) {
     EXPECT_EQ(result.othersReached, c.reached);
     if (copy) {
       EXPECT_EQ(WaitReadable(*copy, c.reached > 0 ? 5000 : 200), c.reached > 0);
+      // A reached copy reads the text from the section beside its socket.
+      if (c.reached > 0) {
+        EXPECT_EQ(copy->ReadText(255), "pw");
+      }
     }
     ASSERT_TRUE(WaitReadable(sender)) << "the sender's own notice comes back";
   }

@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -253,6 +254,57 @@ TEST_F(SelfMessengerHostTest, ASkippedFolderIsLoggedAndTheOtherServes) {
   host.Messenger().SetOnSelfEvent([&heard](TSelfMessenger&, int, const std::string&, bool) { heard = true; });
   host.Messenger().Send(smQuit, "pw");
   EXPECT_TRUE(QTest::qWaitFor([&] { return heard; }, 10000));
+}
+
+// A messenger that cannot open leaves the program without its other starts: the log says
+// why, beside every folder it skipped.
+TEST_F(SelfMessengerHostTest, AMessengerThatCannotOpenIsLoggedWithTheReason) {
+  const std::string uid = std::to_string(::geteuid());
+  const std::string program = (folder_ / "app" / "prog").string();
+  struct Case {
+    const char* what;
+    // Prepares the runtime base and the temporary base.
+    std::function<void(const fs::path& runtime, const fs::path& temporary)> prepare;
+    std::vector<std::string> skippedEndings;
+  };
+  const std::vector<Case> cases = {
+      {"no session, and the temporary folder open to others",
+       [&](const fs::path&, const fs::path& temporary) {
+         fs::create_directories(temporary / ("ecr-im-" + uid));
+         ::chmod((temporary / ("ecr-im-" + uid)).c_str(), 0777);
+       },
+       {": open to other users"}},
+      {"no session, and the text cannot be kept in the temporary folder",
+       [&](const fs::path&, const fs::path& temporary) {
+         const std::string folder = PrivateSocketFolder(temporary.string());
+         const std::string socket =
+             fs::path(InstanceChannel(SelfMessageName(program), folder).SocketPath()).filename().string();
+         fs::create_directory(folder + "/" + socket.substr(0, socket.find('.')) + ".section");
+       },
+       {".section: Is a directory"}},
+  };
+  int number = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path base = folder_ / ("case" + std::to_string(++number));
+    const fs::path runtime = base / "run-user";
+    const fs::path temporary = base / "tmp";
+    fs::create_directories(temporary);
+    c.prepare(runtime, temporary);
+    const std::string log = ProcessLog().Path();
+    const std::string before = ReadWholeFile(log);
+
+    SelfMessengerHost host(program, ChooseInstanceFolders(runtime.string(), temporary.string()));
+    EXPECT_FALSE(host.Messenger().IsOpen());
+    const std::string added = ReadWholeFile(log).substr(before.size());
+    for (const std::string& ending : c.skippedEndings) {
+      const std::size_t skipped = added.find(": Instance message folder skipped: " + temporary.string());
+      EXPECT_NE(skipped, std::string::npos) << added;
+      EXPECT_NE(added.find(ending + "\r\n", skipped), std::string::npos) << added;
+    }
+    EXPECT_NE(added.find(": Instance messages unavailable: " + host.Messenger().Error() + "\r\n"), std::string::npos)
+        << added;
+  }
 }
 
 }  // namespace
