@@ -608,9 +608,27 @@ public:
         EXPECT_EQ(cancel.Command, cmdCancelSet);
         EXPECT_EQ(cancel.LogNo, logNo);
     }
-    void ExpectNothing() {
-        loop_.RunFor(300);
+    void ExpectNothing(int forMs = 300) {
+        loop_.RunFor(forMs);
         EXPECT_FALSE(server_.ReadMessage(0).has_value());
+    }
+    // For three ticks and more, SET openings are granted and no request with `data` comes.
+    void ExpectNotSold(const std::string& data) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1600);
+        while (std::chrono::steady_clock::now() < end) {
+            std::optional<std::string> message;
+            loop_.RunUntil([&] { return (message = server_.ReadMessage(0)).has_value(); }, 100);
+            if (!message) continue;
+            const ClientMessage request = ParseClientMessage(*message);
+            if (request.Command == cmdOpenSet) Reply(cmdOpenSet, request.LogNo, 0);
+            EXPECT_NE(request.Payload, "1;" + data + ";") << "sold again: " << data;
+        }
+    }
+    // The register's answer for the line was lost on the link (a NAK): the early reply
+    // reports it, and the final reply says that the register did not execute it.
+    void LostOnTheLink(int logNo, const std::string& ref) {
+        Reply(cmdAnswerSentReply, static_cast<std::uint8_t>(logNo), 17, ref);
+        Reply(copSell, static_cast<std::uint8_t>(logNo), 22, ref);
     }
     void Early(int logNo, const std::string& ref) {
         Reply(cmdAnswerSentReply, static_cast<std::uint8_t>(logNo), 0, ref);
@@ -843,7 +861,102 @@ std::vector<SequenceCase> SequenceCases() {
         .logged = {"Cannot write the result into ",
                    "Selling stopped: a result could not be written into the input file"},
     });
+    // A final reply matches only the line whose early reply carried its reference.
+    for (const auto& [name, stray] : std::vector<std::pair<std::string, std::string>>{
+             {"Duplicate", Ref(1, 11, 1)}, {"Unknown", Ref(9, 99, 9)}}) {
+        cases.push_back({
+            .name = name + "FinalReplyIsNotWrittenIntoTheLineSentAfterIt",
+            .action = "REPLACE",
+            .inputs = {{"a.inp", Line(1, "a1") + Line(1, "a2")}},
+            .play =
+                [stray](SellingSequenceTest& t) {
+                    t.FirstLineOutSecondSent(Ref(1, 11, 1));
+                    t.Final(1, Ref(1, 11, 1));
+                    t.Final(1, stray);
+                    t.Early(1, Ref(2, 11, 2));
+                    t.Final(1, Ref(2, 11, 2));
+                    t.WaitForOutput("a.OUT");
+                },
+            .outputAfter = {{"a.OUT", Sold(1, 11, 1, "Ok", "a1") + Sold(1, 11, 2, "Ok", "a2")}},
+        });
+    }
+    cases.push_back({
+        // The register's answer was on its way when the cancel came: the server still
+        // reports it after the cancel reply, and confirms it at the register's next message.
+        .name = "RepliesOfALineAnsweredAfterItsCancelDoNotReachTheNextFile",
+        .action = "REPLACE",
+        .inputs = {{"a.inp", Line(4, "a1")}, {"b.inp", Line(4, "b1")}},
+        .play =
+            [](SellingSequenceTest& t) {
+                t.Start();
+                t.ExpectOpen(4);
+                t.ExpectRequest(4, "a1");
+                t.CancelWhenNotReady();
+                t.ExpectCancel(4);
+                t.CancelReply(4);
+                t.Early(4, Ref(1, 44, 1));  // a1's
+                t.ExpectRequest(4, "b1");
+                t.Final(4, Ref(1, 44, 1));  // a1's
+                t.Early(4, Ref(2, 44, 2));
+                t.Final(4, Ref(2, 44, 2));
+                t.WaitForOutput("b.OUT");
+            },
+        .outputAfter = {{"a.OUT", Line(4, "a1")}, {"b.OUT", Sold(4, 44, 2, "Ok", "b1")}},
+    });
+    cases.push_back({
+        // The line went out again after the register refused it: it is unsold again.
+        .name = "ServerClosingDuringAResendAfterALinkErrorKeepsTheLineToSell",
+        .action = "NO_OUTPUT",
+        .inputs = {{"a.inp", Line(1, "a1")}},
+        .play =
+            [](SellingSequenceTest& t) {
+                t.Start();
+                t.ExpectOpen(1);
+                t.ExpectRequest(1, "a1");
+                t.LostOnTheLink(1, Ref(1, 11, 1));
+                t.ExpectRequest(1, "a1");
+                t.ServerCloses();
+                t.Start();
+                t.ExpectOpen(1);
+                t.ExpectRequest(1, "a1");
+            },
+        .inputAfter = {{"a.inp", Line(1, "a1")}},
+        .logged = {"Kept "},
+    });
+    cases.push_back({
+        // The user abandoned the file: a stop before the cancel reply does not revive it.
+        .name = "FileCancelledBeforeTheServerClosedIsNotSoldAtTheNextStart",
+        .action = "REPLACE",
+        .inputs = {{"a.inp", Line(4, "a1")}},
+        .play =
+            [](SellingSequenceTest& t) {
+                t.Start();
+                t.ExpectOpen(4);
+                t.ExpectRequest(4, "a1");
+                t.CancelWhenNotReady();
+                t.ExpectCancel(4);
+                t.ServerCloses();
+                t.Start();
+                t.ExpectNothing(1500);
+            },
+        .outputAfter = {{"a.OUT", Line(4, "a1")}},
+    });
     return cases;
+}
+
+// The request of a1 reached the register, but the file could not show it: a1 must not be
+// sold again when selling is started again.
+TEST_F(SellingSequenceTest, LineWhoseEarlyReplyCouldNotBeWrittenIsNotSoldAgainAtTheNextStart) {
+    settings_.Action = "REPLACE";
+    WriteFile(In("a.inp"), Line(1, "a1") + Line(1, "a2"));
+    Start();
+    ExpectOpen(1);
+    ExpectRequest(1, "a1");
+    WritesFail("a.inp");
+    Early(1, Ref(1, 11, 1));
+    WaitUntilStopped();
+    Start();
+    ExpectNotSold("a1");
 }
 
 INSTANTIATE_TEST_SUITE_P(Sequences, SellingSequenceTest, ::testing::ValuesIn(SequenceCases()),
