@@ -357,12 +357,13 @@ TEST_F(SellingLoopTest, NotReadyDialogCancelAbandonsTheFile) {
 }
 
 TEST_F(SellingLoopTest, NotReadyDialogCancelAfterTheLastResultWasWritten) {
-    // A final reply without the early one (a server in its old fiscal-printer mode) writes
-    // the result and leaves no line outstanding; the file waits for a reply that never comes.
+    // A final reply without the early one (a server in its old fiscal-printer mode, which
+    // sends no receipt reference either) writes the result and leaves no line outstanding;
+    // the file waits for a reply that never comes.
     settings_.Action = "NO_OUTPUT";
     WriteFile(In("day.inp"), "S,4,______,_,__;x;\nS,4,______,_,__;y;\n");
     SellFirstLine(4);
-    Reply(4, 4, 0, ReceiptBlock(12, 1));
+    Reply(4, 4, 0);
     ASSERT_TRUE(loop_.RunUntil([&] { return host_.dialogShown; }, 10000));
     EXPECT_EQ(sellingLoop_.Input().OutstandingLines(), 0);
     EXPECT_EQ(host_.notReady[0], "Cash Register 4 not ready.\r\nFile: day.inp");
@@ -578,6 +579,7 @@ class SellingSequenceTest;
 struct SequenceCase {
     std::string name{};
     std::string action{};
+    int timeOut = 1;  // seconds
     std::vector<std::pair<std::string, std::string>> inputs{};  // name and content at the start
     std::function<void(SellingSequenceTest&)> play{};
     std::map<std::string, std::string> inputAfter{};   // the input folder at the end
@@ -691,14 +693,21 @@ public:
         ASSERT_TRUE(loop_.RunUntil([&] { return sellingLoop_.ProcessState() == 0; }));
     }
     std::string InputContent(const std::string& name) const { return ReadFile(In(name)); }
+    void ExpectStopReasonNames(int line, const std::string& name) {
+        EXPECT_EQ(StopReason(), std::string(kStopResultNotWritten) + ": check line " +
+                                    std::to_string(line) + " of " + In(name) +
+                                    "; the file is kept as " + In("check/" + name));
+    }
     const std::string& StopReason() const { return sellingLoop_.StopReason(); }
 
 protected:
-    // Every file of `folder` with its content; a unique output name shows as "Wx*".
+    // Every file of `folder` and its subfolders with its content, named from `folder` on; a
+    // unique output name shows as "Wx*".
     static std::map<std::string, std::string> Files(const std::string& folder) {
         std::map<std::string, std::string> files;
-        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-            std::string name = entry.path().filename().string();
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+            if (!entry.is_regular_file()) continue;
+            std::string name = entry.path().lexically_relative(folder).string();
             const std::string content = ReadFile(entry.path().string());
             if (name.size() == 14 && name.starts_with("Wx") && name.ends_with(".OUT")) name = "Wx*";
             files[name] = content;
@@ -710,7 +719,11 @@ protected:
 TEST_P(SellingSequenceTest, SoldOnceIntoItsOwnLine) {
     const SequenceCase& c = GetParam();
     settings_.Action = c.action;
-    for (const auto& [name, content] : c.inputs) WriteFile(In(name), content);
+    settings_.TimeOut = c.timeOut;
+    for (const auto& [name, content] : c.inputs) {
+        std::filesystem::create_directories(std::filesystem::path(In(name)).parent_path());
+        WriteFile(In(name), content);
+    }
     c.play(*this);
     EXPECT_EQ(Files(settings_.InputPath), c.inputAfter);
     EXPECT_EQ(Files(settings_.OutputPath), c.outputAfter);
@@ -843,8 +856,10 @@ std::vector<SequenceCase> SequenceCases() {
         .outputAfter = {{"a.OUT", Sold(1, 1234, 5, "??", "a1") + Sold(1, 1234, 6, "Ok", "a2")}},
         .logged = {"Selling stopped: the connection to the server failed", "Kept "},
     });
+    // A result that cannot be written: the file goes where no search finds it, and the
+    // status window names the line to check.
     cases.push_back({
-        .name = "ResultThatCannotBeWrittenKeepsTheFileAndStops",
+        .name = "PendingResultThatCannotBeWrittenSetsTheFileAsideAndStops",
         .action = "REPLACE",
         .inputs = {{"a.inp", Line(1, "a1") + Line(1, "a2")}},
         .play =
@@ -855,11 +870,44 @@ std::vector<SequenceCase> SequenceCases() {
                 t.WritesFail("a.inp");
                 t.Early(1, Ref(1, 11, 1));
                 t.WaitUntilStopped();
-                EXPECT_EQ(t.StopReason(), kStopResultNotWritten);
+                t.ExpectStopReasonNames(1, "a.inp");
             },
-        .inputAfter = {{"a.inp", Line(1, "a1") + Line(1, "a2")}},
-        .logged = {"Cannot write the result into ",
-                   "Selling stopped: a result could not be written into the input file"},
+        .inputAfter = {{"check/a.inp", Line(1, "a1") + Line(1, "a2")}},
+        .logged = {"Cannot write the result into ", "Kept ",
+                   "Selling stopped: a result could not be written into the input file: check line 1 of "},
+    });
+    cases.push_back({
+        .name = "FinalResultThatCannotBeWrittenSetsTheFileAsideAndStops",
+        .action = "REPLACE",
+        .inputs = {{"a.inp", Line(1, "a1") + Line(1, "a2")}},
+        .play =
+            [](SellingSequenceTest& t) {
+                t.FirstLineOutSecondSent(Ref(1, 11, 1));
+                t.Early(1, Ref(2, 11, 2));
+                t.ExpectNothing();  // a2 shows ??
+                t.WritesFail("a.inp");
+                t.Final(1, Ref(2, 11, 2));
+                t.WaitUntilStopped();
+                t.ExpectStopReasonNames(2, "a.inp");
+            },
+        .inputAfter = {{"check/a.inp", Sold(1, 11, 1, "??", "a1") + Sold(1, 11, 2, "??", "a2")}},
+        .logged = {"Cannot write the result into ", "Kept "},
+    });
+    cases.push_back({
+        // A file of that name was set aside before.
+        .name = "FileSetAsideTakesAFreeName",
+        .action = "REPLACE",
+        .inputs = {{"a.inp", Line(1, "a1")}, {"check/a.inp", "earlier"}},
+        .play =
+            [](SellingSequenceTest& t) {
+                t.Start();
+                t.ExpectOpen(1);
+                t.ExpectRequest(1, "a1");
+                t.WritesFail("a.inp");
+                t.Early(1, Ref(1, 11, 1));
+                t.WaitUntilStopped();
+            },
+        .inputAfter = {{"check/a.inp", "earlier"}, {"check/a.inp.1", Line(1, "a1")}},
     });
     // A final reply matches only the line whose early reply carried its reference.
     for (const auto& [name, stray] : std::vector<std::pair<std::string, std::string>>{
@@ -902,6 +950,77 @@ std::vector<SequenceCase> SequenceCases() {
                 t.WaitForOutput("b.OUT");
             },
         .outputAfter = {{"a.OUT", Line(4, "a1")}, {"b.OUT", Sold(4, 44, 2, "Ok", "b1")}},
+    });
+    cases.push_back({
+        // The register took a1 before the cancel reached the server, and reports it late:
+        // b1 does not go to that register before the report, which is then a1's.
+        .name = "LateEarlyReplyOfACancelledLineComesBeforeTheNextLineForItsRegister",
+        .action = "REPLACE",
+        .timeOut = 2,
+        .inputs = {{"a.inp", Line(4, "a1")}, {"b.inp", Line(4, "b1")}},
+        .play =
+            [](SellingSequenceTest& t) {
+                t.Start();
+                t.ExpectOpen(4);
+                t.ExpectRequest(4, "a1");
+                t.CancelWhenNotReady();
+                t.ExpectCancel(4);
+                t.CancelReply(4);
+                t.ExpectNothing(700);  // a tick opened b.inp
+                t.Early(4, Ref(1, 44, 1));  // a1's
+                t.ExpectRequest(4, "b1");
+                t.Final(4, Ref(1, 44, 1));  // a1's
+                t.Early(4, Ref(2, 44, 2));
+                t.Final(4, Ref(2, 44, 2));
+                t.WaitForOutput("b.OUT");
+            },
+        .outputAfter = {{"a.OUT", Line(4, "a1")}, {"b.OUT", Sold(4, 44, 2, "Ok", "b1")}},
+        .logged = {"Finished ", "Early reply of a line of ", "Reply of a line of "},
+    });
+    cases.push_back({
+        // The cancel took a1 back in time: no report comes, and the register takes b1 once
+        // the time a register has to answer has passed.
+        .name = "CancelledLineWithoutAnEarlyReplyHoldsItsRegisterForTheTimeOut",
+        .action = "REPLACE",
+        .timeOut = 2,
+        .inputs = {{"a.inp", Line(4, "a1")}, {"b.inp", Line(4, "b1")}},
+        .play =
+            [](SellingSequenceTest& t) {
+                t.Start();
+                t.ExpectOpen(4);
+                t.ExpectRequest(4, "a1");
+                t.CancelWhenNotReady();
+                t.ExpectCancel(4);
+                t.CancelReply(4);
+                t.ExpectNothing(700);
+                t.ExpectRequest(4, "b1");
+                t.Early(4, Ref(1, 44, 1));
+                t.Final(4, Ref(1, 44, 1));
+                t.WaitForOutput("b.OUT");
+            },
+        .outputAfter = {{"a.OUT", Line(4, "a1")}, {"b.OUT", Sold(4, 44, 1, "Ok", "b1")}},
+        .logged = {"No early reply came for the line of "},
+    });
+    cases.push_back({
+        .name = "RepeatedEarlyReplyIsNotTakenForTheLineSentAfterIt",
+        .action = "REPLACE",
+        .inputs = {{"a.inp", Line(1, "a1") + Line(1, "a2") + Line(1, "a3")}},
+        .play =
+            [](SellingSequenceTest& t) {
+                t.FirstLineOutSecondSent(Ref(1, 11, 1));
+                t.Early(1, Ref(1, 11, 1));  // a1's again
+                t.ExpectNothing();  // no a3
+                t.Final(1, Ref(1, 11, 1));
+                t.Early(1, Ref(2, 11, 2));
+                t.ExpectRequest(1, "a3");
+                t.Final(1, Ref(2, 11, 2));
+                t.Early(1, Ref(3, 11, 3));
+                t.Final(1, Ref(3, 11, 3));
+                t.WaitForOutput("a.OUT");
+            },
+        .outputAfter = {{"a.OUT", Sold(1, 11, 1, "Ok", "a1") + Sold(1, 11, 2, "Ok", "a2") +
+                                      Sold(1, 11, 3, "Ok", "a3")}},
+        .logged = {"Repeated early reply dropped: register 1"},
     });
     cases.push_back({
         // The line went out again after the register refused it: it is unsold again.
