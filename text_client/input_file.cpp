@@ -51,6 +51,9 @@ std::string FormatResultWithCodeText(std::int32_t number, std::uint8_t digit, co
     return std::string(text).substr(0, kResultLength);
 }
 
+// The placeholder from its first underscore: what a line shows that is still to be sold.
+std::string UnsoldLineResult() { return std::string(kResultPlaceholder).substr(1, kResultLength); }
+
 }  // namespace
 
 std::optional<std::uint8_t> CopOfLetter(char letter) {
@@ -120,8 +123,6 @@ std::string FormatLineResult(std::int32_t number, std::uint8_t digit, std::uint8
 std::string FormatPendingLineResult(std::int32_t number, std::uint8_t digit) {
     return FormatResultWithCodeText(number, digit, kOutcomeNotKnownCode);
 }
-
-std::string UnsoldLineResult() { return std::string(kResultPlaceholder).substr(1, kResultLength); }
 
 std::string FormatLineResultWithTotals(
     std::int32_t number, std::uint8_t digit, std::string_view payload, std::uint8_t code,

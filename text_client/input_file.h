@@ -64,10 +64,6 @@ struct OutstandingLine : RequestLine {
     bool OutcomePending = false;  // its request reached the register; it shows "??"
 };
 
-// The 11 bytes of the placeholder from its first underscore: what a line shows that is
-// still to be sold.
-std::string UnsoldLineResult();
-
 // The request letter's code, or nullopt for a letter that is not a request.
 std::optional<std::uint8_t> CopOfLetter(char letter);
 

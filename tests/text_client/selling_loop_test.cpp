@@ -654,6 +654,14 @@ public:
         CancelWhenNotReady();
         ExpectCancel(2);
     }
+    // a1, the only line of a.inp, went to register 4, which stays silent: the user cancels.
+    void CancelA1OnRegisterFour() {
+        Start();
+        ExpectOpen(4);
+        ExpectRequest(4, "a1");
+        CancelWhenNotReady();
+        ExpectCancel(4);
+    }
     void CancelWhenNotReady() {
         ASSERT_TRUE(loop_.RunUntil([&] { return host_.dialogShown; }, 10000));
         Answer(NotReadyAnswer::Cancel);
@@ -685,6 +693,15 @@ public:
             return;
         }
         FAIL() << "the input file is not open";
+    }
+    // a1 of a.inp went to register 1, and its "??" cannot be written at the early reply.
+    void EarlyReplyOfA1CannotBeWritten() {
+        Start();
+        ExpectOpen(1);
+        ExpectRequest(1, "a1");
+        WritesFail("a.inp");
+        Early(1, Ref(1, 11, 1));
+        WaitUntilStopped();
     }
     void WaitForOutput(const std::string& name) {
         ASSERT_TRUE(loop_.RunUntil([&] { return std::filesystem::exists(Out(name)); }));
@@ -801,11 +818,7 @@ std::vector<SequenceCase> SequenceCases() {
         .inputs = {{"a.inp", Line(4, "a1")}, {"b.inp", Line(4, "b1") + Line(4, "b2")}},
         .play =
             [](SellingSequenceTest& t) {
-                t.Start();
-                t.ExpectOpen(4);
-                t.ExpectRequest(4, "a1");
-                t.CancelWhenNotReady();
-                t.ExpectCancel(4);
+                t.CancelA1OnRegisterFour();
                 t.CancelWhenNotReady();  // no reply yet: the dialog came back
                 t.ExpectCancel(4);
                 t.CancelReply(4);
@@ -864,12 +877,7 @@ std::vector<SequenceCase> SequenceCases() {
         .inputs = {{"a.inp", Line(1, "a1") + Line(1, "a2")}},
         .play =
             [](SellingSequenceTest& t) {
-                t.Start();
-                t.ExpectOpen(1);
-                t.ExpectRequest(1, "a1");
-                t.WritesFail("a.inp");
-                t.Early(1, Ref(1, 11, 1));
-                t.WaitUntilStopped();
+                t.EarlyReplyOfA1CannotBeWritten();
                 t.ExpectStopReasonNames(1, "a.inp");
             },
         .inputAfter = {{"check/a.inp", Line(1, "a1") + Line(1, "a2")}},
@@ -900,12 +908,7 @@ std::vector<SequenceCase> SequenceCases() {
         .inputs = {{"a.inp", Line(1, "a1")}, {"check/a.inp", "earlier"}},
         .play =
             [](SellingSequenceTest& t) {
-                t.Start();
-                t.ExpectOpen(1);
-                t.ExpectRequest(1, "a1");
-                t.WritesFail("a.inp");
-                t.Early(1, Ref(1, 11, 1));
-                t.WaitUntilStopped();
+                t.EarlyReplyOfA1CannotBeWritten();
             },
         .inputAfter = {{"check/a.inp", "earlier"}, {"check/a.inp.1", Line(1, "a1")}},
     });
@@ -928,55 +931,33 @@ std::vector<SequenceCase> SequenceCases() {
             .outputAfter = {{"a.OUT", Sold(1, 11, 1, "Ok", "a1") + Sold(1, 11, 2, "Ok", "a2")}},
         });
     }
-    cases.push_back({
-        // The register's answer was on its way when the cancel came: the server still
-        // reports it after the cancel reply, and confirms it at the register's next message.
-        .name = "RepliesOfALineAnsweredAfterItsCancelDoNotReachTheNextFile",
-        .action = "REPLACE",
-        .inputs = {{"a.inp", Line(4, "a1")}, {"b.inp", Line(4, "b1")}},
-        .play =
-            [](SellingSequenceTest& t) {
-                t.Start();
-                t.ExpectOpen(4);
-                t.ExpectRequest(4, "a1");
-                t.CancelWhenNotReady();
-                t.ExpectCancel(4);
-                t.CancelReply(4);
-                t.Early(4, Ref(1, 44, 1));  // a1's
-                t.ExpectRequest(4, "b1");
-                t.Final(4, Ref(1, 44, 1));  // a1's
-                t.Early(4, Ref(2, 44, 2));
-                t.Final(4, Ref(2, 44, 2));
-                t.WaitForOutput("b.OUT");
-            },
-        .outputAfter = {{"a.OUT", Line(4, "a1")}, {"b.OUT", Sold(4, 44, 2, "Ok", "b1")}},
-    });
-    cases.push_back({
-        // The register took a1 before the cancel reached the server, and reports it late:
-        // b1 does not go to that register before the report, which is then a1's.
-        .name = "LateEarlyReplyOfACancelledLineComesBeforeTheNextLineForItsRegister",
-        .action = "REPLACE",
-        .timeOut = 2,
-        .inputs = {{"a.inp", Line(4, "a1")}, {"b.inp", Line(4, "b1")}},
-        .play =
-            [](SellingSequenceTest& t) {
-                t.Start();
-                t.ExpectOpen(4);
-                t.ExpectRequest(4, "a1");
-                t.CancelWhenNotReady();
-                t.ExpectCancel(4);
-                t.CancelReply(4);
-                t.ExpectNothing(700);  // a tick opened b.inp
-                t.Early(4, Ref(1, 44, 1));  // a1's
-                t.ExpectRequest(4, "b1");
-                t.Final(4, Ref(1, 44, 1));  // a1's
-                t.Early(4, Ref(2, 44, 2));
-                t.Final(4, Ref(2, 44, 2));
-                t.WaitForOutput("b.OUT");
-            },
-        .outputAfter = {{"a.OUT", Line(4, "a1")}, {"b.OUT", Sold(4, 44, 2, "Ok", "b1")}},
-        .logged = {"Finished ", "Early reply of a line of ", "Reply of a line of "},
-    });
+    // The register took a1 before the cancel reached the server, and reports it after the
+    // cancel reply (at once, or after a tick has opened b.inp), and confirms it at its next
+    // message: b1 does not go to that register before the report, which is then a1's.
+    for (const auto& [name, waitMs] : std::vector<std::pair<std::string, int>>{
+             {"RepliesOfALineAnsweredAfterItsCancelDoNotReachTheNextFile", 0},
+             {"LateEarlyReplyOfACancelledLineComesBeforeTheNextLineForItsRegister", 700}}) {
+        cases.push_back({
+            .name = name,
+            .action = "REPLACE",
+            .timeOut = 2,
+            .inputs = {{"a.inp", Line(4, "a1")}, {"b.inp", Line(4, "b1")}},
+            .play =
+                [waitMs](SellingSequenceTest& t) {
+                    t.CancelA1OnRegisterFour();
+                    t.CancelReply(4);
+                    t.ExpectNothing(waitMs);
+                    t.Early(4, Ref(1, 44, 1));  // a1's
+                    t.ExpectRequest(4, "b1");
+                    t.Final(4, Ref(1, 44, 1));  // a1's
+                    t.Early(4, Ref(2, 44, 2));
+                    t.Final(4, Ref(2, 44, 2));
+                    t.WaitForOutput("b.OUT");
+                },
+            .outputAfter = {{"a.OUT", Line(4, "a1")}, {"b.OUT", Sold(4, 44, 2, "Ok", "b1")}},
+            .logged = {"Finished ", "Early reply of a line of ", "Reply of a line of "},
+        });
+    }
     cases.push_back({
         // The cancel took a1 back in time: no report comes, and the register takes b1 once
         // the time a register has to answer has passed.
@@ -986,11 +967,7 @@ std::vector<SequenceCase> SequenceCases() {
         .inputs = {{"a.inp", Line(4, "a1")}, {"b.inp", Line(4, "b1")}},
         .play =
             [](SellingSequenceTest& t) {
-                t.Start();
-                t.ExpectOpen(4);
-                t.ExpectRequest(4, "a1");
-                t.CancelWhenNotReady();
-                t.ExpectCancel(4);
+                t.CancelA1OnRegisterFour();
                 t.CancelReply(4);
                 t.ExpectNothing(700);
                 t.ExpectRequest(4, "b1");
@@ -1049,11 +1026,7 @@ std::vector<SequenceCase> SequenceCases() {
         .inputs = {{"a.inp", Line(4, "a1")}},
         .play =
             [](SellingSequenceTest& t) {
-                t.Start();
-                t.ExpectOpen(4);
-                t.ExpectRequest(4, "a1");
-                t.CancelWhenNotReady();
-                t.ExpectCancel(4);
+                t.CancelA1OnRegisterFour();
                 t.ServerCloses();
                 t.Start();
                 t.ExpectNothing(1500);
@@ -1068,12 +1041,7 @@ std::vector<SequenceCase> SequenceCases() {
 TEST_F(SellingSequenceTest, LineWhoseEarlyReplyCouldNotBeWrittenIsNotSoldAgainAtTheNextStart) {
     settings_.Action = "REPLACE";
     WriteFile(In("a.inp"), Line(1, "a1") + Line(1, "a2"));
-    Start();
-    ExpectOpen(1);
-    ExpectRequest(1, "a1");
-    WritesFail("a.inp");
-    Early(1, Ref(1, 11, 1));
-    WaitUntilStopped();
+    EarlyReplyOfA1CannotBeWritten();
     Start();
     ExpectNotSold("a1");
 }
