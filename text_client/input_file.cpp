@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -22,6 +23,7 @@ constexpr std::size_t kMinLineLength = 16;
 constexpr std::size_t kResultLength = 11;
 constexpr std::size_t kTotalsResultLength = 21;
 constexpr std::size_t kReadChunk = 4096;
+constexpr unsigned kCheckNameAttempts = 100;
 constexpr std::uint8_t erSyntaxCode = 5;
 constexpr std::uint8_t erNotExecutedCode = 22;
 
@@ -48,6 +50,9 @@ std::string FormatResultWithCodeText(std::int32_t number, std::uint8_t digit, co
     std::snprintf(text, sizeof text, "%.6d,%.1d,%s", number, digit, codeText.c_str());
     return std::string(text).substr(0, kResultLength);
 }
+
+// The placeholder from its first underscore: what a line shows that is still to be sold.
+std::string UnsoldLineResult() { return std::string(kResultPlaceholder).substr(1, kResultLength); }
 
 }  // namespace
 
@@ -237,32 +242,37 @@ const OutstandingLine* InputFile::FindLine(std::uint64_t id) const {
     return nullptr;
 }
 
-ResultWrite InputFile::WriteAt(std::uint64_t id, const std::string& bytes, bool forget) {
+ResultWrite InputFile::WriteAt(std::uint64_t id, const std::string& bytes, LineShows shows) {
     if (!file_.IsOpen()) return ResultWrite::NotOutstanding;
     auto line = outstanding_.begin();
     while (line != outstanding_.end() && line->Id != id) ++line;
     if (line == outstanding_.end()) return ResultWrite::NotOutstanding;
-    const std::uint32_t offset = line->ResultOffset;
-    if (forget) {
-        outstanding_.erase(line);
-    } else {
-        line->OutcomePending = true;
-    }
     ssize_t n;
     do {
-        n = ::pwrite(file_.Descriptor(), bytes.data(), bytes.size(), offset);
+        n = ::pwrite(file_.Descriptor(), bytes.data(), bytes.size(), line->ResultOffset);
     } while (n < 0 && errno == EINTR);
     if (n != static_cast<ssize_t>(bytes.size())) {
         if (n >= 0) errno = EIO;  // a short write over bytes that exist
         Log(ErrnoText("Cannot write the result into " + fileName_));
         return ResultWrite::Failed;
     }
+    switch (shows) {
+        case LineShows::Result:
+            outstanding_.erase(line);
+            break;
+        case LineShows::OutcomeNotKnown:
+            line->OutcomePending = true;
+            break;
+        case LineShows::Placeholder:
+            line->OutcomePending = false;
+            break;
+    }
     return ResultWrite::Written;
 }
 
 ResultWrite InputFile::WriteLineResult(std::uint64_t id, std::int32_t number, std::uint8_t digit,
                                        std::uint8_t code) {
-    return WriteAt(id, FormatLineResult(number, digit, code), true);
+    return WriteAt(id, FormatLineResult(number, digit, code), LineShows::Result);
 }
 
 ResultWrite InputFile::WriteLineResultWithTotals(std::uint64_t id, std::int32_t number,
@@ -272,12 +282,40 @@ ResultWrite InputFile::WriteLineResultWithTotals(std::uint64_t id, std::int32_t 
         Log("Negative total in field " + std::to_string(field) + " of the reply (" +
             std::string(text) + ") written as 0");
     };
-    return WriteAt(id, FormatLineResultWithTotals(number, digit, payload, code, onNegative), true);
+    return WriteAt(id, FormatLineResultWithTotals(number, digit, payload, code, onNegative),
+                   LineShows::Result);
 }
 
 ResultWrite InputFile::WritePendingResult(std::uint64_t id, std::int32_t number,
                                           std::uint8_t digit) {
-    return WriteAt(id, FormatPendingLineResult(number, digit), false);
+    return WriteAt(id, FormatPendingLineResult(number, digit), LineShows::OutcomeNotKnown);
+}
+
+ResultWrite InputFile::WriteUnsold(std::uint64_t id) {
+    return WriteAt(id, UnsoldLineResult(), LineShows::Placeholder);
+}
+
+int InputFile::LineNumberOf(std::uint64_t id) const {
+    const OutstandingLine* line = FindLine(id);
+    if (!line || !file_.IsOpen()) return 0;
+    // The bytes between the line's start and its result hold no line end.
+    int lineEnds = 0;
+    bool afterCr = false;
+    std::string chunk(kReadChunk, '\0');
+    for (std::uint32_t position = 0; position < line->ResultOffset;) {
+        const std::size_t wanted = std::min<std::size_t>(chunk.size(), line->ResultOffset - position);
+        const ssize_t n = ::pread(file_.Descriptor(), chunk.data(), wanted, position);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return 0;
+        for (ssize_t i = 0; i < n; ++i) {
+            const char byte = chunk[static_cast<std::size_t>(i)];
+            if (afterCr && byte != '\n') ++lineEnds;  // a CR alone
+            if (byte == '\n') ++lineEnds;
+            afterCr = byte == '\r';
+        }
+        position += static_cast<std::uint32_t>(n);
+    }
+    return lineEnds + 1;
 }
 
 bool InputFile::HasUnsoldLines() {
@@ -328,6 +366,32 @@ void InputFile::KeepInputFile() {
     SoldFile sold(file_, fileName_, log_);
     KeepSold(sold);
     file_.Close();
+}
+
+std::string InputFile::SetAsideForCheck() {
+    if (!file_.IsOpen()) return {};
+    outstanding_.clear();
+    const std::string folder = settings_.InputPath + kCheckFolderName + "/";
+    std::string kept;
+    if (::mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST) {
+        SoldFile sold(file_, fileName_, log_);
+        const std::string name(FileNameOf(fileName_));
+        for (unsigned attempt = 0; attempt < kCheckNameAttempts; ++attempt) {
+            const std::string target = folder + name + (attempt == 0 ? "" : "." + std::to_string(attempt));
+            if (sold.MoveTo(target, SoldFile::AtTarget::Keep)) {
+                kept = target;
+                break;
+            }
+            if (errno != EEXIST) break;
+        }
+    }
+    if (kept.empty()) {
+        Log(ErrnoText("Cannot move " + fileName_ + " into " + folder));
+    } else {
+        Log("Kept " + fileName_ + " as " + kept + " for a person to check");
+    }
+    file_.Close();
+    return kept;
 }
 
 void InputFile::KeepSold(SoldFile& sold) {

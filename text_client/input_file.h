@@ -41,6 +41,10 @@ inline constexpr char kResultPlaceholder[] = ",______,_,__;";
 // hexadecimal digits are the others).
 inline constexpr char kOutcomeNotKnownCode[] = "??";
 inline constexpr char kTotalsPlaceholder[] = "_;__;____;";
+// The folder inside the input folder where a file is kept whose result could not be
+// written: the search for input files does not look into it, so no line of the file is
+// sold again before a person has checked it and moved the file back.
+inline constexpr char kCheckFolderName[] = "check";
 
 // Request codes of the line letters on SET 13.
 inline constexpr std::uint8_t copSell = 4;
@@ -101,7 +105,8 @@ enum class FinishOutcome {
 enum class ResultWrite {
     Written,
     NotOutstanding,  // no file open, or no such line outstanding: nothing written
-    Failed,          // the write failed (logged): the line keeps what it showed
+    Failed,          // the write failed (logged): the line stays outstanding, showing what
+                     // it showed before or part of the new bytes
 };
 
 class InputFile {
@@ -121,8 +126,7 @@ public:
     // the end of the file (or with no file open: the end-of-file flag is then set).
     bool ParseNextInputLine();
 
-    // Writes the result of the outstanding line `id` and forgets that line (also when the
-    // write failed).
+    // Writes the result of the outstanding line `id` and forgets that line (when written).
     ResultWrite WriteLineResult(std::uint64_t id, std::int32_t number, std::uint8_t digit,
                                 std::uint8_t code);
     ResultWrite WriteLineResultWithTotals(std::uint64_t id, std::int32_t number,
@@ -131,6 +135,13 @@ public:
     // Writes "??" as the code of the outstanding line `id`, whose request reached the
     // register; the line stays outstanding until its result is written.
     ResultWrite WritePendingResult(std::uint64_t id, std::int32_t number, std::uint8_t digit);
+    // Writes the placeholder back into the outstanding line `id`, whose request the register
+    // did not execute: the line is unsold again until its request is answered anew.
+    ResultWrite WriteUnsold(std::uint64_t id);
+
+    // The number (from 1) of the line in the file that the outstanding line `id` is, as an
+    // editor counts lines (CR LF, LF and CR each end one); 0 when it cannot be told.
+    int LineNumberOf(std::uint64_t id) const;
 
     // True when a line of the file may still be sold: an outstanding line that still shows
     // its placeholder, or a valid line not read yet. The read position stays where it is.
@@ -144,6 +155,12 @@ public:
     // holds another file by now (or none), the file sold is written back into the input
     // folder under a unique name of its own, so that none of its lines is lost.
     void KeepInputFile();
+
+    // Closes the file without output action and moves it into the folder kCheckFolderName
+    // inside the input folder (under its name, or its name with ".1", ".2", ... when that is
+    // taken). Returns where it now lies, or "" when it could not be moved (logged): it then
+    // stays where it was.
+    std::string SetAsideForCheck();
 
     bool IsOpen() const { return file_.IsOpen(); }
     const std::string& FileName() const { return fileName_; }  // with its folder
@@ -169,7 +186,9 @@ private:
         std::uint32_t start = 0;
     };
     LineRead ReadInputLine();
-    ResultWrite WriteAt(std::uint64_t id, const std::string& bytes, bool forget);
+    // What a line shows once its bytes are written.
+    enum class LineShows { Result, OutcomeNotKnown, Placeholder };
+    ResultWrite WriteAt(std::uint64_t id, const std::string& bytes, LineShows shows);
     FinishOutcome ApplyOutputAction();
     // The file sold stays in the input folder: under its name, or under a new one when its
     // name was given to another file.

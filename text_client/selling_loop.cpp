@@ -144,24 +144,16 @@ void SellingLoop::Stop(FileAtStop file) {
     CloseNotReadyWithRetry();
     host_.StopTimer();
     heldSets_.clear();
-    switch (file) {
-        case FileAtStop::Finish:
-            FinishInputFile();
-            break;
-        case FileAtStop::KeepWhenUnsold:
-            if (input_.HasUnsoldLines()) {
-                KeepInputFile(true);
-            } else {
-                FinishInputFile();
-            }
-            break;
-        case FileAtStop::Keep:
-            KeepInputFile(false);
-            break;
+    // A file the user cancelled is finished as the cancel's reply would have finished it.
+    if (file == FileAtStop::KeepWhenUnsold && !cancelling_ && input_.HasUnsoldLines()) {
+        KeepInputFile();
+    } else {
+        FinishInputFile();
     }
     // The connection is gone, and with it every SET of ours at the server: nothing that
     // was owed comes any more.
     owedFinals_.clear();
+    unsettled_.clear();
     cancelsSent_.clear();
     host_.ShowRunning(false);
     host_.RefreshStatusIfShown();
@@ -260,7 +252,7 @@ void SellingLoop::OpenReply(std::uint8_t logNo, std::uint8_t errorCode) {
     std::uint64_t id = FindLine(logNo, awaitingOpen);
     if (id == 0) return;  // no line of ours waits for that register
     progress_.erase(id);
-    if (!Written(input_.WriteLineResult(id, 0, 0, errorCode)) || cancelling_) return;
+    if (!Written(input_.WriteLineResult(id, 0, 0, errorCode), id) || cancelling_) return;
     if (ParseNextInputLine()) {
         SendNewestLine();
         processState_ = 2;
@@ -290,6 +282,20 @@ void SellingLoop::CancelReply(std::uint8_t logNo) {
 void SellingLoop::AnswerSentReply(std::uint8_t logNo, std::uint8_t errorCode,
                                   const std::string& receiptRef, std::int32_t number,
                                   std::uint8_t digit) {
+    if (IsRepeatedEarlyReply(logNo, receiptRef)) {
+        Log("Repeated early reply dropped: register " + std::to_string(logNo));
+        return;
+    }
+    if (auto unsettled = unsettled_.find(logNo); unsettled != unsettled_.end()) {
+        // No line of ours has gone to this register since the line of the finished file:
+        // the reply is that line's.
+        Log("Early reply of a line of " + unsettled->second.fileName +
+            " dropped: the file was finished before it came (register " + std::to_string(logNo) +
+            ")");
+        if (!receiptRef.empty()) RememberOwedFinal(logNo, receiptRef, unsettled->second.fileName);
+        SettleRegister(logNo);
+        return;
+    }
     const std::uint64_t id =
         FindLine(logNo, [](const Progress& p) { return p.stage == Stage::RequestSent; });
     if (id == 0) {
@@ -307,33 +313,62 @@ void SellingLoop::AnswerSentReply(std::uint8_t logNo, std::uint8_t errorCode,
     }
     // The answer went out to the register: from now on the line shows that its outcome is
     // not known, so that it is never sold again, until its final reply tells.
-    if (!Written(input_.WritePendingResult(id, number, digit)) || IsLinkError(errorCode)) return;
+    if (!Written(input_.WritePendingResult(id, number, digit), id) || IsLinkError(errorCode)) {
+        return;
+    }
     SendNextLine();
 }
 
+bool SellingLoop::IsRepeatedEarlyReply(std::uint8_t logNo, const std::string& receiptRef) {
+    return !receiptRef.empty() && (LineWithReceiptRef(logNo, receiptRef) != 0 ||
+                                   OwedFinalWith(logNo, receiptRef) != owedFinals_.end());
+}
+
+std::uint64_t SellingLoop::LineWithReceiptRef(std::uint8_t logNo,
+                                              const std::string& receiptRef) const {
+    for (const auto& [id, progress] : progress_) {
+        const OutstandingLine* line = input_.FindLine(id);
+        if (progress.receiptRef == receiptRef && line && line->RegisterNumber == logNo) return id;
+    }
+    return 0;
+}
+
+std::deque<SellingLoop::OwedFinal>::iterator SellingLoop::OwedFinalWith(
+    std::uint8_t logNo, const std::string& receiptRef) {
+    return std::find_if(owedFinals_.begin(), owedFinals_.end(), [&](const OwedFinal& owed) {
+        return owed.registerNumber == logNo && owed.receiptRef == receiptRef;
+    });
+}
+
 std::uint64_t SellingLoop::LineOfFinalReply(std::uint8_t command, std::uint8_t logNo,
-                                            const std::string& receiptRef) {
+                                            std::uint8_t errorCode, const std::string& receiptRef) {
     if (!receiptRef.empty()) {
-        for (const auto& [id, progress] : progress_) {
-            const OutstandingLine* line = input_.FindLine(id);
-            if (progress.receiptRef == receiptRef && line && line->RegisterNumber == logNo) return id;
+        if (const std::uint64_t id = LineWithReceiptRef(logNo, receiptRef)) return id;
+        if (auto owed = OwedFinalWith(logNo, receiptRef); owed != owedFinals_.end()) {
+            Log("Reply of a line of " + owed->fileName +
+                " dropped: the file was finished before it came (register " +
+                std::to_string(logNo) + " command " + std::to_string(command) + ")");
+            owedFinals_.erase(owed);
+            return 0;
         }
-        for (auto owed = owedFinals_.begin(); owed != owedFinals_.end(); ++owed) {
-            if (owed->registerNumber == logNo && owed->receiptRef == receiptRef) {
-                Log("Reply of a line of " + owed->fileName +
-                    " dropped: the file was finished before it came (register " +
-                    std::to_string(logNo) + " command " + std::to_string(command) + ")");
-                owedFinals_.erase(owed);
-                return 0;
-            }
+        // A reference that no line holds: only a totals line's reply and a refusal come
+        // without an early reply before them; any other such reply is a stray, and writing
+        // it into the line sent next would record a sale that line did not make.
+        if (command != copTotals && (errorCode == erNoError || errorCode == erNotExecuted)) {
+            Log("Final reply that no early reply went before dropped: register " +
+                std::to_string(logNo) + " command " + std::to_string(command));
+            return 0;
         }
     }
     // Without an early reply to match (a refusal, a totals line, an old server's reply): the
-    // line of that register, and of that command where there is one, that had none.
-    const std::uint64_t id = FindLine(
-        logNo,
-        [](const Progress& p) { return p.stage != Stage::AwaitingOpen && p.receiptRef.empty(); },
-        command);
+    // line of that register, and of that command where there is one, that was sent and had
+    // none; a reply with a reference only to a line still waiting for its first reply.
+    auto sentWithoutEarlyReply = [](const Progress& p) {
+        return (p.stage == Stage::RequestSent || p.stage == Stage::AnswerSent) && p.receiptRef.empty();
+    };
+    auto awaitingFirstReply = [](const Progress& p) { return p.stage == Stage::RequestSent; };
+    const std::uint64_t id =
+        FindLine(logNo, receiptRef.empty() ? +sentWithoutEarlyReply : +awaitingFirstReply, command);
     if (id == 0) {
         Log("Reply without an outstanding line: register " + std::to_string(logNo) +
             " command " + std::to_string(command));
@@ -344,13 +379,16 @@ std::uint64_t SellingLoop::LineOfFinalReply(std::uint8_t command, std::uint8_t l
 void SellingLoop::LineReply(std::uint8_t command, std::uint8_t logNo, std::uint8_t errorCode,
                             const std::string& receiptRef, std::int32_t number,
                             std::uint8_t digit, const std::string& payload) {
-    const std::uint64_t id = LineOfFinalReply(command, logNo, receiptRef);
+    const std::uint64_t id = LineOfFinalReply(command, logNo, errorCode, receiptRef);
     if (id == 0) return;
     Progress progress = progress_[id];
     // An abandoned file sends no line again: the line gets what the reply says.
     if (!cancelling_ && errorCode == erNotExecuted && progress.linkErrors >= 1 &&
         progress.linkErrors <= kMaxLineResends) {
         Log("Phisical line error: " + std::to_string(progress.linkErrors));
+        // The register did not execute it: the line is unsold again until it is answered
+        // anew, so that a stop meanwhile keeps it to be sold.
+        if (!Written(input_.WriteUnsold(id), id)) return;
         SendLine(id);
         return;
     }
@@ -360,7 +398,7 @@ void SellingLoop::LineReply(std::uint8_t command, std::uint8_t logNo, std::uint8
     const ResultWrite written = command == copTotals
                                     ? input_.WriteLineResultWithTotals(id, number, digit, payload, code)
                                     : input_.WriteLineResult(id, number, digit, code);
-    if (!Written(written)) return;
+    if (!Written(written, id)) return;
     if (progress.linkErrors > 0 || command == copTotals ||
         (errorCode != erNoError && errorCode != erNotExecuted)) {
         SendNextLine();
@@ -390,6 +428,10 @@ void SellingLoop::SendLine(std::uint64_t id) {
     const auto logNo = static_cast<std::uint8_t>(line->RegisterNumber);
     Progress& progress = progress_[id];
     progress.receiptRef.clear();  // sent again: a new early reply is to come
+    if (unsettled_.count(line->RegisterNumber) != 0) {
+        progress.stage = Stage::Held;  // goes out when the register is settled
+        return;
+    }
     if (heldSets_.count(std::to_string(line->RegisterNumber)) != 0) {
         progress.stage = Stage::RequestSent;
         Send(kSellingSet, line->COP, logNo, line->Data);
@@ -399,12 +441,25 @@ void SellingLoop::SendLine(std::uint64_t id) {
     }
 }
 
-bool SellingLoop::Written(ResultWrite result) {
+bool SellingLoop::Written(ResultWrite result, std::uint64_t id) {
     if (result != ResultWrite::Failed) return true;
-    // The line still shows what it showed before: selling on would finish the file as if
-    // the line had its result.
-    StopUnasked(kStopResultNotWritten, FileAtStop::Keep);
+    StopForCheck(id);
     return false;
+}
+
+void SellingLoop::StopForCheck(std::uint64_t id) {
+    // The line does not show what became of its request: selling on would finish the file
+    // as if it did, and selling the file again could sell a line that the register has.
+    const std::string fileName = input_.FileName();
+    const int lineNumber = input_.LineNumberOf(id);
+    const std::string kept = input_.SetAsideForCheck();
+    ForgetFileInWork();
+    const std::string line = lineNumber > 0 ? "line " + std::to_string(lineNumber) : "a line";
+    StopUnasked(std::string(kStopResultNotWritten) + ": check " + line + " of " + fileName +
+                    (kept.empty() ? ", which could not be moved into the folder " +
+                                        std::string(kCheckFolderName) + ", before selling it again"
+                                  : "; the file is kept as " + kept),
+                FileAtStop::Finish);  // nothing is open any more
 }
 
 void SellingLoop::FinishWhenDone() {
@@ -413,7 +468,7 @@ void SellingLoop::FinishWhenDone() {
 
 void SellingLoop::FinishInputFile() {
     if (!input_.IsOpen()) return;
-    RememberOwedFinals();
+    RememberOwedReplies();
     const FinishOutcome outcome = input_.FinishInputFile();
     ForgetFileInWork();
     if (processState_ != 0) processState_ = 1;
@@ -428,10 +483,9 @@ void SellingLoop::FinishInputFile() {
     }
 }
 
-void SellingLoop::KeepInputFile(bool unsoldLines) {
+void SellingLoop::KeepInputFile() {
     if (!input_.IsOpen()) return;
-    Log("Kept " + input_.FileName() + " in the input folder" +
-        (unsoldLines ? ": it still has lines to sell" : ""));
+    Log("Kept " + input_.FileName() + " in the input folder: it still has lines to sell");
     input_.KeepInputFile();
     ForgetFileInWork();
 }
@@ -444,15 +498,29 @@ void SellingLoop::ForgetFileInWork() {
     CloseNotReadyWithRetry();
 }
 
-void SellingLoop::RememberOwedFinals() {
+void SellingLoop::RememberOwedReplies() {
+    const bool connected = processState_ != 0;
     int pending = 0;
     for (const OutstandingLine& line : input_.Outstanding()) {
         auto progress = progress_.find(line.Id);
-        if (progress == progress_.end() || progress->second.stage != Stage::AnswerSent) continue;
+        if (progress == progress_.end()) continue;
+        if (progress->second.stage == Stage::RequestSent) {
+            if (!connected) continue;  // no reply of the connection that is gone can come
+            // The register may have taken it before the cancel reached the server.
+            const auto until =
+                std::chrono::steady_clock::now() + std::chrono::seconds(settings_.TimeOut);
+            unsettled_[line.RegisterNumber] = {input_.FileName(), until};
+            Log("Finished " + input_.FileName() + " while a line sent to register " +
+                std::to_string(line.RegisterNumber) +
+                " had no early reply: no line goes to that register until its early reply comes or " +
+                std::to_string(settings_.TimeOut) + " s have passed");
+            continue;
+        }
+        if (progress->second.stage != Stage::AnswerSent) continue;
         ++pending;
-        if (progress->second.receiptRef.empty()) continue;
-        owedFinals_.push_back({line.RegisterNumber, progress->second.receiptRef, input_.FileName()});
-        if (owedFinals_.size() > kMaxOwedFinals) owedFinals_.pop_front();
+        if (!progress->second.receiptRef.empty()) {
+            RememberOwedFinal(line.RegisterNumber, progress->second.receiptRef, input_.FileName());
+        }
     }
     if (pending > 0) {
         Log("Finished " + input_.FileName() + " before the final reply of " +
@@ -461,7 +529,45 @@ void SellingLoop::RememberOwedFinals() {
     }
 }
 
+void SellingLoop::RememberOwedFinal(int logNo, const std::string& receiptRef,
+                                    const std::string& fileName) {
+    owedFinals_.push_back({logNo, receiptRef, fileName});
+    if (owedFinals_.size() > kMaxOwedFinals) owedFinals_.pop_front();
+}
+
+void SellingLoop::SettleRegister(int logNo) {
+    unsettled_.erase(logNo);
+    bool sent = false;
+    while (std::uint64_t id = FindLine(static_cast<std::uint8_t>(logNo),
+                                       [](const Progress& p) { return p.stage == Stage::Held; })) {
+        SendLine(id);
+        sent = true;
+    }
+    if (sent) notReadyCounter_ = 0;  // the register's time to answer starts now
+}
+
+void SellingLoop::SettleExpiredRegisters() {
+    const auto now = std::chrono::steady_clock::now();
+    std::vector<int> expired;
+    for (const auto& [logNo, unsettled] : unsettled_) {
+        if (now >= unsettled.until) expired.push_back(logNo);
+    }
+    for (int logNo : expired) {
+        Log("No early reply came for the line of " + unsettled_[logNo].fileName +
+            " sent to register " + std::to_string(logNo) + ": it takes lines again");
+        SettleRegister(logNo);
+    }
+}
+
+bool SellingLoop::NewestLineHeld() const {
+    const OutstandingLine* newest = input_.NewestLine();
+    if (!newest) return false;
+    auto progress = progress_.find(newest->Id);
+    return progress != progress_.end() && progress->second.stage == Stage::Held;
+}
+
 void SellingLoop::ProcessingTick() {
+    SettleExpiredRegisters();
     if (processState_ == 1) {
         notReadyCounter_ = 0;
         CloseNotReadyWithRetry();
@@ -476,6 +582,7 @@ void SellingLoop::ProcessingTick() {
             FinishInputFile();
         }
     } else if (processState_ == 2) {
+        if (NewestLineHeld()) return;  // nothing is asked of a register yet
         ++notReadyCounter_;
         if (notReadyShown_ || notReadyCounter_ < 2 * settings_.TimeOut) return;
         host_.StopTimer();

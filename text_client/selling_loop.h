@@ -10,20 +10,38 @@
 //
 // Each line keeps its own progress (SET opening sent, request sent, answer sent, link
 // errors counted). A final reply is matched to the line whose early reply carried the same
-// receipt reference; a reply without one goes to the line of its register (and command)
-// that had no early reply. So results reach their own lines also when replies do not
-// follow the order of the lines, and a reply owed by a line of a file that was finished
-// meanwhile (abandoned with Cancel) is recognised, logged and dropped, never written into
-// a line of another file. After a Cancel no line goes out until the file is finished.
+// receipt reference. A reply that follows no early reply (a totals line's, a refusal, or a
+// reply without a reference at all) goes to the line of its register (and command) that
+// was sent and had no early reply. A final reply whose reference no line holds, and an
+// early reply that repeats the reference of one that came, are logged and dropped. So
+// results reach their own lines also when replies do not follow the order of the lines,
+// and a reply owed by a line of a file that was finished meanwhile (abandoned with
+// Cancel) is recognised, logged and dropped, never written into a line of another file.
+// After a Cancel no line goes out until the file is finished.
+//
+// The server's cancel does not call back an answer that the register has already taken,
+// so a line of a cancelled file that was sent and had no early reply may still be
+// answered. Until its register's next early reply (which is then that line's, and is
+// dropped with its final reply) or TimeOut seconds after the file was finished, no line
+// goes to that register: while none of ours waits there, an early reply of that register
+// can belong to nothing else.
+//
+// A line whose final reply is 22 (not executed) after a link error shows its placeholder
+// again while it is sent again: it is unsold until it is answered anew.
 //
 // Stops: the user's Stop (and a close) finishes the file in work with its output action. A
-// stop the user did not ask for (the server closed the connection, a socket error, a result
-// that could not be written) keeps a file that may still have lines to sell in the input
-// folder, and logs why selling stopped; the status window shows it too (StopReason).
+// stop the user did not ask for (the server closed the connection, a socket error) keeps a
+// file that may still have lines to sell in the input folder, but finishes a file the user
+// cancelled, as the cancel's reply would have. A result that could not be written stops
+// selling and moves the file into the folder "check" inside the input folder, where the
+// search for input files does not look: the line does not show what became of its request,
+// and a person must check it before the file is sold on. Each such stop is logged with its
+// reason; the status window shows it too (StopReason).
 //
 // Threads: everything runs on the main thread, driven by the host's timer, the socket's
 // events and the window's menu; no member may be called from another thread.
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -104,7 +122,8 @@ public:
     const InputFile& Input() const { return input_; }
 
 private:
-    enum class Stage { AwaitingOpen, RequestSent, AnswerSent };
+    // Held: not sent, because its register may still answer a line of a cancelled file.
+    enum class Stage { AwaitingOpen, Held, RequestSent, AnswerSent };
     struct Progress {
         Stage stage = Stage::AwaitingOpen;
         int linkErrors = 0;
@@ -118,8 +137,14 @@ private:
         std::string receiptRef;
         std::string fileName;
     };
+    // A register that may still answer a line of a finished (cancelled) file that was sent
+    // to it and had no early reply: no line goes to it until its next early reply or `until`.
+    struct Unsettled {
+        std::string fileName;
+        std::chrono::steady_clock::time_point until;
+    };
     // What a stop does with the file in work.
-    enum class FileAtStop { Finish, KeepWhenUnsold, Keep };
+    enum class FileAtStop { Finish, KeepWhenUnsold };
 
     void OnConnect();
     void OnFrame(const std::string& frame);
@@ -138,18 +163,29 @@ private:
     void CancelFile(int newestRegister);
 
     std::uint64_t LineOfFinalReply(std::uint8_t command, std::uint8_t logNo,
-                                   const std::string& receiptRef);
+                                   std::uint8_t errorCode, const std::string& receiptRef);
+    bool IsRepeatedEarlyReply(std::uint8_t logNo, const std::string& receiptRef);
+    // The line in work whose early reply carried `receiptRef`, or 0.
+    std::uint64_t LineWithReceiptRef(std::uint8_t logNo, const std::string& receiptRef) const;
+    std::deque<OwedFinal>::iterator OwedFinalWith(std::uint8_t logNo,
+                                                  const std::string& receiptRef);
     bool ParseNextInputLine();
     void SendNextLine();
     void SendNewestLine();
     void SendLine(std::uint64_t id);
-    // False when the result could not be written: the loop has stopped then.
-    bool Written(ResultWrite result);
+    // False when the result of line `id` could not be written: the loop has stopped then,
+    // and the file is set aside for a person to check that line.
+    bool Written(ResultWrite result, std::uint64_t id);
+    void StopForCheck(std::uint64_t id);
     void FinishInputFile();
     void FinishWhenDone();
-    void KeepInputFile(bool unsoldLines);
+    void KeepInputFile();
     void ForgetFileInWork();
-    void RememberOwedFinals();
+    void RememberOwedReplies();
+    void RememberOwedFinal(int logNo, const std::string& receiptRef, const std::string& fileName);
+    void SettleRegister(int logNo);
+    void SettleExpiredRegisters();
+    bool NewestLineHeld() const;
     void Stop(FileAtStop file);
     void StopUnasked(const std::string& reason, FileAtStop file);
     void CloseNotReadyWithRetry();
@@ -185,6 +221,7 @@ private:
     // Per register, the file of each cancel sent whose reply has not come, oldest first.
     std::map<int, std::deque<std::uint64_t>> cancelsSent_;
     std::deque<OwedFinal> owedFinals_;  // newest last; forgotten with the connection
+    std::map<int, Unsettled> unsettled_;  // by register; forgotten with the connection
 };
 
 }  // namespace ecr

@@ -82,9 +82,11 @@ void SoldFile::Log(const std::string& text) const {
     if (log_) log_(text);
 }
 
-bool SoldFile::MoveTo(const std::string& target) {
+bool SoldFile::MoveTo(const std::string& target, AtTarget atTarget) {
     if (AtPath()) {
-        if (::rename(path_.c_str(), target.c_str()) == 0) {
+        const bool moved = atTarget == AtTarget::Replace ? ::rename(path_.c_str(), target.c_str()) == 0
+                                                         : RenameNoReplace(path_, target);
+        if (moved) {
             if (file_.IsAt(target)) return true;
             // A new file took the name between the check and the move.
             PutBack(target);

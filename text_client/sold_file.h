@@ -31,11 +31,14 @@ public:
     // True while the name still holds the file sold.
     bool AtPath() const { return file_.IsAt(path_); }
 
-    // Moves the file sold to `target`, replacing a file there. When the name no longer holds
-    // it, or the target lies on another file system, the file is written to `target` from
-    // what is open instead (and then removed from the input folder if its name holds it).
-    // False, with errno set, when nothing reached the target: the file stays where it was.
-    bool MoveTo(const std::string& target);
+    enum class AtTarget { Replace, Keep };
+
+    // Moves the file sold to `target`, replacing a file there (AtTarget::Keep: failing with
+    // EEXIST instead). When the name no longer holds it, or the target lies on another file
+    // system, the file is written to `target` from what is open instead (and then removed
+    // from the input folder if its name holds it). False, with errno set, when nothing
+    // reached the target: the file stays where it was.
+    bool MoveTo(const std::string& target, AtTarget atTarget = AtTarget::Replace);
 
     // Appends the whole file sold to `target` (created when missing, opened for this
     // process alone). On any failure the target is cut back to its old length and false is

@@ -383,5 +383,35 @@ TEST_F(TwoProgramsTest, NewFileHandedOverUnderTheNameOfTheFileInWorkIsSoldAfterI
     EXPECT_TRUE(FilesIn(in_).empty());
 }
 
+// The register's first answer is lost on the line; the server refuses the line at the
+// register's next message and the client sends it again. The server dies before the
+// register takes it: the line was never executed, so the file stays to be sold.
+TEST_F(TwoProgramsTest, ServerDyingWhileALineLostOnTheLineGoesOutAgainKeepsTheLineToSell) {
+    const SaleCase c{.name = "ResendInterrupted", .lines = {}, .action = "REPLACE"};
+    WriteClientSettings(c);
+    const std::string line = "S,1" + kPlaceholder + "2;1.50;\r\n";
+    WriteFile(in_ + "day.INP", line);
+    EmulatedRegister& ecr1 = emulator_.AddRegister(1);
+    ecr1.NakNext(kTransmissionsPerLostAnswer);
+    AskingRegister asking(emulator_, ecr1, kSerial);
+    StartBoth();
+    const std::string clientLog = clientFolder_ + "wexhaven.log";
+    ASSERT_TRUE(asking.AskUntil(
+        [&] { return ReadFile(clientLog).find("Phisical line error: 1") != std::string::npos; },
+        kSaleTimeout))
+        << Logs();
+    server_.reset();  // killed before the register asks again
+    const auto end = std::chrono::steady_clock::now() + kStartTimeout;
+    while (ReadFile(clientLog).find("Selling stopped: ") == std::string::npos) {
+        ASSERT_LT(std::chrono::steady_clock::now(), end) << Logs();
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_TRUE(ecr1.OnLineAnswers().empty());
+    ASSERT_TRUE(std::filesystem::exists(in_ + "day.INP")) << ReadFile(out_ + "day.OUT") << "\n" << Logs();
+    EXPECT_EQ(ReadFile(in_ + "day.INP"), line);
+    EXPECT_TRUE(FilesIn(out_).empty());
+    StopClient();
+}
+
 }  // namespace
 }  // namespace ecr

@@ -178,6 +178,11 @@ TEST_F(InputFileTest, ResultsAreWrittenInPlaceIntoTheirOwnLines) {
     ASSERT_EQ(ids.size(), 4u);
     EXPECT_TRUE(input.EndOfFile());
     EXPECT_EQ(input.OutstandingLines(), 4);
+    // Numbered as an editor numbers them: CR LF, LF and CR alone each end a line.
+    EXPECT_EQ(input.LineNumberOf(ids[0]), 1);
+    EXPECT_EQ(input.LineNumberOf(ids[1]), 5);
+    EXPECT_EQ(input.LineNumberOf(ids[2]), 6);
+    EXPECT_EQ(input.LineNumberOf(ids[3]), 7);
 
     // Out of order: newest first, the oldest last.
     EXPECT_EQ(input.WriteLineResult(ids[3], 99, 1, 0), ResultWrite::Written);
@@ -197,6 +202,22 @@ TEST_F(InputFileTest, ResultsAreWrittenInPlaceIntoTheirOwnLines) {
               "P,07,000005,0,Er;text;\n"
               "S,1,000099,1,Ok;");
     EXPECT_FALSE(std::filesystem::exists(In("sale.inp")));
+}
+
+TEST_F(InputFileTest, LineNotExecutedShowsItsPlaceholderAgain) {
+    WriteFile(In("a.inp"), "S,1,______,_,__;x;\n");
+    InputFile input = MakeInput();
+    ASSERT_TRUE(input.OpenNextInputFile());
+    ASSERT_TRUE(input.ParseNextInputLine());
+    const std::uint64_t id = input.NewestLine()->Id;
+    EXPECT_EQ(input.WritePendingResult(id, 12, 3), ResultWrite::Written);
+    EXPECT_EQ(ReadFile(In("a.inp")), "S,1,000012,3,??;x;\n");
+    EXPECT_FALSE(input.HasUnsoldLines());
+    EXPECT_EQ(input.WriteUnsold(id), ResultWrite::Written);
+    EXPECT_EQ(ReadFile(In("a.inp")), "S,1,______,_,__;x;\n");
+    EXPECT_TRUE(input.HasUnsoldLines());
+    EXPECT_EQ(input.OutstandingLines(), 1);
+    input.KeepInputFile();
 }
 
 TEST_F(InputFileTest, FileWithoutValidLinesYieldsNoLine) {

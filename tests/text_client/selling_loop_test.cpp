@@ -357,12 +357,13 @@ TEST_F(SellingLoopTest, NotReadyDialogCancelAbandonsTheFile) {
 }
 
 TEST_F(SellingLoopTest, NotReadyDialogCancelAfterTheLastResultWasWritten) {
-    // A final reply without the early one (a server in its old fiscal-printer mode) writes
-    // the result and leaves no line outstanding; the file waits for a reply that never comes.
+    // A final reply without the early one (a server in its old fiscal-printer mode, which
+    // sends no receipt reference either) writes the result and leaves no line outstanding;
+    // the file waits for a reply that never comes.
     settings_.Action = "NO_OUTPUT";
     WriteFile(In("day.inp"), "S,4,______,_,__;x;\nS,4,______,_,__;y;\n");
     SellFirstLine(4);
-    Reply(4, 4, 0, ReceiptBlock(12, 1));
+    Reply(4, 4, 0);
     ASSERT_TRUE(loop_.RunUntil([&] { return host_.dialogShown; }, 10000));
     EXPECT_EQ(sellingLoop_.Input().OutstandingLines(), 0);
     EXPECT_EQ(host_.notReady[0], "Cash Register 4 not ready.\r\nFile: day.inp");
@@ -578,6 +579,7 @@ class SellingSequenceTest;
 struct SequenceCase {
     std::string name{};
     std::string action{};
+    int timeOut = 1;  // seconds
     std::vector<std::pair<std::string, std::string>> inputs{};  // name and content at the start
     std::function<void(SellingSequenceTest&)> play{};
     std::map<std::string, std::string> inputAfter{};   // the input folder at the end
@@ -608,9 +610,27 @@ public:
         EXPECT_EQ(cancel.Command, cmdCancelSet);
         EXPECT_EQ(cancel.LogNo, logNo);
     }
-    void ExpectNothing() {
-        loop_.RunFor(300);
+    void ExpectNothing(int forMs = 300) {
+        loop_.RunFor(forMs);
         EXPECT_FALSE(server_.ReadMessage(0).has_value());
+    }
+    // For three ticks and more, SET openings are granted and no request with `data` comes.
+    void ExpectNotSold(const std::string& data) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1600);
+        while (std::chrono::steady_clock::now() < end) {
+            std::optional<std::string> message;
+            loop_.RunUntil([&] { return (message = server_.ReadMessage(0)).has_value(); }, 100);
+            if (!message) continue;
+            const ClientMessage request = ParseClientMessage(*message);
+            if (request.Command == cmdOpenSet) Reply(cmdOpenSet, request.LogNo, 0);
+            EXPECT_NE(request.Payload, "1;" + data + ";") << "sold again: " << data;
+        }
+    }
+    // The register's answer for the line was lost on the link (a NAK): the early reply
+    // reports it, and the final reply says that the register did not execute it.
+    void LostOnTheLink(int logNo, const std::string& ref) {
+        Reply(cmdAnswerSentReply, static_cast<std::uint8_t>(logNo), 17, ref);
+        Reply(copSell, static_cast<std::uint8_t>(logNo), 22, ref);
     }
     void Early(int logNo, const std::string& ref) {
         Reply(cmdAnswerSentReply, static_cast<std::uint8_t>(logNo), 0, ref);
@@ -633,6 +653,14 @@ public:
         FirstLineOutSecondSent(Ref(1, 11, 1), 2);
         CancelWhenNotReady();
         ExpectCancel(2);
+    }
+    // a1, the only line of a.inp, went to register 4, which stays silent: the user cancels.
+    void CancelA1OnRegisterFour() {
+        Start();
+        ExpectOpen(4);
+        ExpectRequest(4, "a1");
+        CancelWhenNotReady();
+        ExpectCancel(4);
     }
     void CancelWhenNotReady() {
         ASSERT_TRUE(loop_.RunUntil([&] { return host_.dialogShown; }, 10000));
@@ -666,6 +694,15 @@ public:
         }
         FAIL() << "the input file is not open";
     }
+    // a1 of a.inp went to register 1, and its "??" cannot be written at the early reply.
+    void EarlyReplyOfA1CannotBeWritten() {
+        Start();
+        ExpectOpen(1);
+        ExpectRequest(1, "a1");
+        WritesFail("a.inp");
+        Early(1, Ref(1, 11, 1));
+        WaitUntilStopped();
+    }
     void WaitForOutput(const std::string& name) {
         ASSERT_TRUE(loop_.RunUntil([&] { return std::filesystem::exists(Out(name)); }));
     }
@@ -673,14 +710,21 @@ public:
         ASSERT_TRUE(loop_.RunUntil([&] { return sellingLoop_.ProcessState() == 0; }));
     }
     std::string InputContent(const std::string& name) const { return ReadFile(In(name)); }
+    void ExpectStopReasonNames(int line, const std::string& name) {
+        EXPECT_EQ(StopReason(), std::string(kStopResultNotWritten) + ": check line " +
+                                    std::to_string(line) + " of " + In(name) +
+                                    "; the file is kept as " + In("check/" + name));
+    }
     const std::string& StopReason() const { return sellingLoop_.StopReason(); }
 
 protected:
-    // Every file of `folder` with its content; a unique output name shows as "Wx*".
+    // Every file of `folder` and its subfolders with its content, named from `folder` on; a
+    // unique output name shows as "Wx*".
     static std::map<std::string, std::string> Files(const std::string& folder) {
         std::map<std::string, std::string> files;
-        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-            std::string name = entry.path().filename().string();
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+            if (!entry.is_regular_file()) continue;
+            std::string name = entry.path().lexically_relative(folder).string();
             const std::string content = ReadFile(entry.path().string());
             if (name.size() == 14 && name.starts_with("Wx") && name.ends_with(".OUT")) name = "Wx*";
             files[name] = content;
@@ -692,7 +736,11 @@ protected:
 TEST_P(SellingSequenceTest, SoldOnceIntoItsOwnLine) {
     const SequenceCase& c = GetParam();
     settings_.Action = c.action;
-    for (const auto& [name, content] : c.inputs) WriteFile(In(name), content);
+    settings_.TimeOut = c.timeOut;
+    for (const auto& [name, content] : c.inputs) {
+        std::filesystem::create_directories(std::filesystem::path(In(name)).parent_path());
+        WriteFile(In(name), content);
+    }
     c.play(*this);
     EXPECT_EQ(Files(settings_.InputPath), c.inputAfter);
     EXPECT_EQ(Files(settings_.OutputPath), c.outputAfter);
@@ -770,11 +818,7 @@ std::vector<SequenceCase> SequenceCases() {
         .inputs = {{"a.inp", Line(4, "a1")}, {"b.inp", Line(4, "b1") + Line(4, "b2")}},
         .play =
             [](SellingSequenceTest& t) {
-                t.Start();
-                t.ExpectOpen(4);
-                t.ExpectRequest(4, "a1");
-                t.CancelWhenNotReady();
-                t.ExpectCancel(4);
+                t.CancelA1OnRegisterFour();
                 t.CancelWhenNotReady();  // no reply yet: the dialog came back
                 t.ExpectCancel(4);
                 t.CancelReply(4);
@@ -825,25 +869,181 @@ std::vector<SequenceCase> SequenceCases() {
         .outputAfter = {{"a.OUT", Sold(1, 1234, 5, "??", "a1") + Sold(1, 1234, 6, "Ok", "a2")}},
         .logged = {"Selling stopped: the connection to the server failed", "Kept "},
     });
+    // A result that cannot be written: the file goes where no search finds it, and the
+    // status window names the line to check.
     cases.push_back({
-        .name = "ResultThatCannotBeWrittenKeepsTheFileAndStops",
+        .name = "PendingResultThatCannotBeWrittenSetsTheFileAsideAndStops",
         .action = "REPLACE",
         .inputs = {{"a.inp", Line(1, "a1") + Line(1, "a2")}},
+        .play =
+            [](SellingSequenceTest& t) {
+                t.EarlyReplyOfA1CannotBeWritten();
+                t.ExpectStopReasonNames(1, "a.inp");
+            },
+        .inputAfter = {{"check/a.inp", Line(1, "a1") + Line(1, "a2")}},
+        .logged = {"Cannot write the result into ", "Kept ",
+                   "Selling stopped: a result could not be written into the input file: check line 1 of "},
+    });
+    cases.push_back({
+        .name = "FinalResultThatCannotBeWrittenSetsTheFileAsideAndStops",
+        .action = "REPLACE",
+        .inputs = {{"a.inp", Line(1, "a1") + Line(1, "a2")}},
+        .play =
+            [](SellingSequenceTest& t) {
+                t.FirstLineOutSecondSent(Ref(1, 11, 1));
+                t.Early(1, Ref(2, 11, 2));
+                t.ExpectNothing();  // a2 shows ??
+                t.WritesFail("a.inp");
+                t.Final(1, Ref(2, 11, 2));
+                t.WaitUntilStopped();
+                t.ExpectStopReasonNames(2, "a.inp");
+            },
+        .inputAfter = {{"check/a.inp", Sold(1, 11, 1, "??", "a1") + Sold(1, 11, 2, "??", "a2")}},
+        .logged = {"Cannot write the result into ", "Kept "},
+    });
+    cases.push_back({
+        // A file of that name was set aside before.
+        .name = "FileSetAsideTakesAFreeName",
+        .action = "REPLACE",
+        .inputs = {{"a.inp", Line(1, "a1")}, {"check/a.inp", "earlier"}},
+        .play =
+            [](SellingSequenceTest& t) {
+                t.EarlyReplyOfA1CannotBeWritten();
+            },
+        .inputAfter = {{"check/a.inp", "earlier"}, {"check/a.inp.1", Line(1, "a1")}},
+    });
+    // A final reply matches only the line whose early reply carried its reference.
+    for (const auto& [name, stray] : std::vector<std::pair<std::string, std::string>>{
+             {"Duplicate", Ref(1, 11, 1)}, {"Unknown", Ref(9, 99, 9)}}) {
+        cases.push_back({
+            .name = name + "FinalReplyIsNotWrittenIntoTheLineSentAfterIt",
+            .action = "REPLACE",
+            .inputs = {{"a.inp", Line(1, "a1") + Line(1, "a2")}},
+            .play =
+                [stray](SellingSequenceTest& t) {
+                    t.FirstLineOutSecondSent(Ref(1, 11, 1));
+                    t.Final(1, Ref(1, 11, 1));
+                    t.Final(1, stray);
+                    t.Early(1, Ref(2, 11, 2));
+                    t.Final(1, Ref(2, 11, 2));
+                    t.WaitForOutput("a.OUT");
+                },
+            .outputAfter = {{"a.OUT", Sold(1, 11, 1, "Ok", "a1") + Sold(1, 11, 2, "Ok", "a2")}},
+        });
+    }
+    // The register took a1 before the cancel reached the server, and reports it after the
+    // cancel reply (at once, or after a tick has opened b.inp), and confirms it at its next
+    // message: b1 does not go to that register before the report, which is then a1's.
+    for (const auto& [name, waitMs] : std::vector<std::pair<std::string, int>>{
+             {"RepliesOfALineAnsweredAfterItsCancelDoNotReachTheNextFile", 0},
+             {"LateEarlyReplyOfACancelledLineComesBeforeTheNextLineForItsRegister", 700}}) {
+        cases.push_back({
+            .name = name,
+            .action = "REPLACE",
+            .timeOut = 2,
+            .inputs = {{"a.inp", Line(4, "a1")}, {"b.inp", Line(4, "b1")}},
+            .play =
+                [waitMs](SellingSequenceTest& t) {
+                    t.CancelA1OnRegisterFour();
+                    t.CancelReply(4);
+                    t.ExpectNothing(waitMs);
+                    t.Early(4, Ref(1, 44, 1));  // a1's
+                    t.ExpectRequest(4, "b1");
+                    t.Final(4, Ref(1, 44, 1));  // a1's
+                    t.Early(4, Ref(2, 44, 2));
+                    t.Final(4, Ref(2, 44, 2));
+                    t.WaitForOutput("b.OUT");
+                },
+            .outputAfter = {{"a.OUT", Line(4, "a1")}, {"b.OUT", Sold(4, 44, 2, "Ok", "b1")}},
+            .logged = {"Finished ", "Early reply of a line of ", "Reply of a line of "},
+        });
+    }
+    cases.push_back({
+        // The cancel took a1 back in time: no report comes, and the register takes b1 once
+        // the time a register has to answer has passed.
+        .name = "CancelledLineWithoutAnEarlyReplyHoldsItsRegisterForTheTimeOut",
+        .action = "REPLACE",
+        .timeOut = 2,
+        .inputs = {{"a.inp", Line(4, "a1")}, {"b.inp", Line(4, "b1")}},
+        .play =
+            [](SellingSequenceTest& t) {
+                t.CancelA1OnRegisterFour();
+                t.CancelReply(4);
+                t.ExpectNothing(700);
+                t.ExpectRequest(4, "b1");
+                t.Early(4, Ref(1, 44, 1));
+                t.Final(4, Ref(1, 44, 1));
+                t.WaitForOutput("b.OUT");
+            },
+        .outputAfter = {{"a.OUT", Line(4, "a1")}, {"b.OUT", Sold(4, 44, 1, "Ok", "b1")}},
+        .logged = {"No early reply came for the line of "},
+    });
+    cases.push_back({
+        .name = "RepeatedEarlyReplyIsNotTakenForTheLineSentAfterIt",
+        .action = "REPLACE",
+        .inputs = {{"a.inp", Line(1, "a1") + Line(1, "a2") + Line(1, "a3")}},
+        .play =
+            [](SellingSequenceTest& t) {
+                t.FirstLineOutSecondSent(Ref(1, 11, 1));
+                t.Early(1, Ref(1, 11, 1));  // a1's again
+                t.ExpectNothing();  // no a3
+                t.Final(1, Ref(1, 11, 1));
+                t.Early(1, Ref(2, 11, 2));
+                t.ExpectRequest(1, "a3");
+                t.Final(1, Ref(2, 11, 2));
+                t.Early(1, Ref(3, 11, 3));
+                t.Final(1, Ref(3, 11, 3));
+                t.WaitForOutput("a.OUT");
+            },
+        .outputAfter = {{"a.OUT", Sold(1, 11, 1, "Ok", "a1") + Sold(1, 11, 2, "Ok", "a2") +
+                                      Sold(1, 11, 3, "Ok", "a3")}},
+        .logged = {"Repeated early reply dropped: register 1"},
+    });
+    cases.push_back({
+        // The line went out again after the register refused it: it is unsold again.
+        .name = "ServerClosingDuringAResendAfterALinkErrorKeepsTheLineToSell",
+        .action = "NO_OUTPUT",
+        .inputs = {{"a.inp", Line(1, "a1")}},
         .play =
             [](SellingSequenceTest& t) {
                 t.Start();
                 t.ExpectOpen(1);
                 t.ExpectRequest(1, "a1");
-                t.WritesFail("a.inp");
-                t.Early(1, Ref(1, 11, 1));
-                t.WaitUntilStopped();
-                EXPECT_EQ(t.StopReason(), kStopResultNotWritten);
+                t.LostOnTheLink(1, Ref(1, 11, 1));
+                t.ExpectRequest(1, "a1");
+                t.ServerCloses();
+                t.Start();
+                t.ExpectOpen(1);
+                t.ExpectRequest(1, "a1");
             },
-        .inputAfter = {{"a.inp", Line(1, "a1") + Line(1, "a2")}},
-        .logged = {"Cannot write the result into ",
-                   "Selling stopped: a result could not be written into the input file"},
+        .inputAfter = {{"a.inp", Line(1, "a1")}},
+        .logged = {"Kept "},
+    });
+    cases.push_back({
+        // The user abandoned the file: a stop before the cancel reply does not revive it.
+        .name = "FileCancelledBeforeTheServerClosedIsNotSoldAtTheNextStart",
+        .action = "REPLACE",
+        .inputs = {{"a.inp", Line(4, "a1")}},
+        .play =
+            [](SellingSequenceTest& t) {
+                t.CancelA1OnRegisterFour();
+                t.ServerCloses();
+                t.Start();
+                t.ExpectNothing(1500);
+            },
+        .outputAfter = {{"a.OUT", Line(4, "a1")}},
     });
     return cases;
+}
+
+// The request of a1 reached the register, but the file could not show it: a1 must not be
+// sold again when selling is started again.
+TEST_F(SellingSequenceTest, LineWhoseEarlyReplyCouldNotBeWrittenIsNotSoldAgainAtTheNextStart) {
+    settings_.Action = "REPLACE";
+    WriteFile(In("a.inp"), Line(1, "a1") + Line(1, "a2"));
+    EarlyReplyOfA1CannotBeWritten();
+    Start();
+    ExpectNotSold("a1");
 }
 
 INSTANTIATE_TEST_SUITE_P(Sequences, SellingSequenceTest, ::testing::ValuesIn(SequenceCases()),
