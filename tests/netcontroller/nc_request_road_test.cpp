@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "foundation/log_file.h"
 #include "foundation/settings_store.h"
@@ -29,6 +31,7 @@ namespace ecr::test {
 namespace {
 
 using namespace std::chrono_literals;
+using testing_support::PumpFor;
 using testing_support::PumpUntil;
 using testing_support::TcpClient;
 
@@ -71,6 +74,15 @@ class NcRequestRoadTest : public ::testing::Test {
       engine_.HandleOnlineBlock(ecr, block);
     };
     controller_.OnOnlSended = [this](TNetController&, int ecr, std::uint8_t status) {
+      // A test may hold the reader here, between the link's reading of a report and the
+      // request processing's handling of it, as a busy machine does.
+      if (ecr == hold_report_of_.load()) {
+        report_read_.store(true);
+        const auto until = std::chrono::steady_clock::now() + 10s;
+        while (!let_report_go_.load() && std::chrono::steady_clock::now() < until) {
+          std::this_thread::sleep_for(1ms);
+        }
+      }
       engine_.HandleOnlSended(ecr, status);
     };
     controller_.OnError = [this](TNetController&, int ecr, std::uint8_t errC, int extErr) {
@@ -93,6 +105,9 @@ class NcRequestRoadTest : public ::testing::Test {
   nc::NetControllerCommands commands_{controller_};
   nc::NcRequestEngine engine_{nc::NcRequestEngineParts{server_, commands_, settings_, [this] { store_.Save(); },
                                                        log_, [] { return TickCount(); }}};
+  std::atomic<int> hold_report_of_{0};
+  std::atomic<bool> report_read_{false};
+  std::atomic<bool> let_report_go_{false};
   // Last: it goes first, and its reader thread with it, before the engine its events reach.
   TNetController controller_;
 };
@@ -205,6 +220,132 @@ TEST_F(NcRequestRoadTest, ACommandQueuedAfterACancelGoesAtTheNextAnnouncement) {
   emulator_.SendEcrBlock(2, "1234567");
   EXPECT_TRUE(client.NothingArrives(500ms));
   EXPECT_EQ(emulator_.InLineData(2), (std::vector<std::string>{"I1;", "R2;"}));
+}
+
+// Register 2's SET 5 command is on its way when register 4's block comes between: before the
+// delivery report of register 2's InLine data, or between that report and register 2's
+// answer. The answer still goes to the SET 5 client, and the command goes to the register
+// once.
+class NcRequestRoadInLineOvertaken : public NcRequestRoadTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(NcRequestRoadInLineOvertaken, TheInLineAnswerReachesItsClientAndTheCommandGoesOnce) {
+  const bool reportHeld = GetParam();
+  TcpClient five(server_.BoundPort());
+  TcpClient four(server_.BoundPort());
+  five.SendMessage(Request(5, 1, 2));
+  EXPECT_EQ(Describe(five.ReadMessage()), "5/1/2 err 0 []");
+  four.SendMessage(Request(1, 1, 4));
+  EXPECT_EQ(Describe(four.ReadMessage()), "1/1/4 err 0 []");
+  ASSERT_TRUE(emulator_.WaitFor([&] { return emulator_.Mask() == 0x000A; }, 10s));
+  ASSERT_TRUE(emulator_.WaitForCommands("RESET", 2, 10s));
+  five.SendMessage(Request(5, 9, 2, "1;"));
+  ASSERT_TRUE(PumpUntil([&] { return engine_.SessionSnapshot(2).Slot(5).State == nc::kSlotQueued; }));
+
+  if (reportHeld) {
+    emulator_.HoldDeliveries();
+    emulator_.QueueInLineAnswer(2, "OK;");
+  }
+  emulator_.SendEcrBlock(2, "1234567");
+  if (reportHeld) {
+    ASSERT_TRUE(PumpUntil([&] { return emulator_.HeldDeliveries() == 1; }));
+  } else {
+    ASSERT_TRUE(PumpUntil([&] { return engine_.SessionSnapshot(2).ExchangeState == nc::esInlDelivered; }));
+  }
+  std::size_t resets = Resets(emulator_);
+  emulator_.SendEcrBlock(4, "66;8;0;X;");
+  EXPECT_EQ(Describe(four.ReadMessage()), "1/128/4 err 0 [66;8;X;1;1;]");
+  ASSERT_TRUE(emulator_.WaitForCommands("RESET", ++resets, 10s));
+  if (reportHeld) {
+    emulator_.ReleaseDeliveries();
+  } else {
+    emulator_.SendEcrBlock(2, "OK;");
+  }
+  EXPECT_EQ(Describe(five.ReadMessage(5s)), "5/9/2 err 0 [OK;]");
+
+  // The register's next announcement finds nothing more to take.
+  PumpFor(300ms);
+  resets = Resets(emulator_);
+  emulator_.SendEcrBlock(2, "1234567");
+  ASSERT_TRUE(PumpUntil([&] { return Resets(emulator_) > resets || emulator_.InLineData(2).size() > 1; }));
+  EXPECT_EQ(emulator_.InLineData(2), std::vector<std::string>{"I1;"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Road, NcRequestRoadInLineOvertaken, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& held) {
+                           return std::string(held.param ? "ReportAndAnswerAfterTheBlock" : "AnswerAfterTheBlock");
+                         });
+
+// Register 3's answer is on its way and register 4's block has overtaken its delivery report.
+// The report is read by the link while the request processing is still busy, and in that
+// moment register 4's client answers: its answer goes out. Register 3's client still hears
+// the report of its own answer, and register 4's client the report of its.
+TEST_F(NcRequestRoadTest, AReportReadWhileAnotherAnswerGoesOutAnswersItsOwnClient) {
+  TcpClient three(server_.BoundPort());
+  TcpClient four(server_.BoundPort());
+  three.SendMessage(Request(1, 1, 3));
+  EXPECT_EQ(Describe(three.ReadMessage()), "1/1/3 err 0 []");
+  four.SendMessage(Request(1, 1, 4));
+  EXPECT_EQ(Describe(four.ReadMessage()), "1/1/4 err 0 []");
+  ASSERT_TRUE(emulator_.WaitFor([&] { return emulator_.Mask() == 0x000C; }, 10s));
+  ASSERT_TRUE(emulator_.WaitForCommands("RESET", 2, 10s));
+
+  emulator_.HoldDeliveries();
+  emulator_.SendEcrBlock(3, "55;7;1;A;B;2;");
+  EXPECT_EQ(Describe(three.ReadMessage()), "1/129/3 err 0 [55;7;A;B;2;1;1;]");
+  ASSERT_TRUE(PumpUntil([&] { return engine_.PendingExchangeSnapshot() == nc::PendingExchange{3, 1}; }));
+  three.SendMessage(Request(1, 4, 3, "OK;"));
+  ASSERT_TRUE(PumpUntil([&] { return emulator_.HeldDeliveries() == 1; }));
+  emulator_.SendEcrBlock(4, "66;8;1;C;D;3;");
+  EXPECT_EQ(Describe(four.ReadMessage()), "1/129/4 err 0 [66;8;C;D;3;1;2;]");
+  ASSERT_TRUE(PumpUntil([&] { return engine_.PendingExchangeSnapshot() == nc::PendingExchange{4, 1}; }));
+
+  hold_report_of_.store(3);
+  emulator_.ReleaseDeliveries();
+  ASSERT_TRUE(PumpUntil([&] { return report_read_.load(); }));
+  four.SendMessage(Request(1, 4, 4, "NO;"));
+  const bool fourAnswerOut = PumpUntil([&] { return !emulator_.OnLineAnswers(4).empty(); }, 2s);
+  let_report_go_.store(true);
+
+  EXPECT_EQ(Describe(three.ReadMessage(5s)), "1/4/3 err 0 [OK;2.000;;]");
+  if (fourAnswerOut) {
+    EXPECT_EQ(Describe(four.ReadMessage(5s)), "1/4/4 err 0 [NO;3.000;;]");
+  }
+}
+
+// Register 3's answer is on its way and register 4's block has overtaken its delivery report;
+// the report then never comes (the controller's frame arrives mangled). Register 4's client
+// answers, and register 4 asks again and again for a quarter of a minute, as a register
+// waiting at its keyboard does: the answer goes out, or the client is told it cannot.
+TEST_F(NcRequestRoadTest, AReportThatNeverComesDoesNotHoldBackAnotherRegisterForever) {
+  TcpClient three(server_.BoundPort());
+  TcpClient four(server_.BoundPort());
+  three.SendMessage(Request(1, 1, 3));
+  EXPECT_EQ(Describe(three.ReadMessage()), "1/1/3 err 0 []");
+  four.SendMessage(Request(1, 1, 4));
+  EXPECT_EQ(Describe(four.ReadMessage()), "1/1/4 err 0 []");
+  ASSERT_TRUE(emulator_.WaitFor([&] { return emulator_.Mask() == 0x000C; }, 10s));
+  ASSERT_TRUE(emulator_.WaitForCommands("RESET", 2, 10s));
+
+  emulator_.HoldDeliveries();
+  emulator_.SendEcrBlock(3, "55;7;1;A;B;2;");
+  EXPECT_EQ(Describe(three.ReadMessage()), "1/129/3 err 0 [55;7;A;B;2;1;1;]");
+  ASSERT_TRUE(PumpUntil([&] { return engine_.PendingExchangeSnapshot() == nc::PendingExchange{3, 1}; }));
+  three.SendMessage(Request(1, 4, 3, "OK;"));
+  ASSERT_TRUE(PumpUntil([&] { return emulator_.HeldDeliveries() == 1; }));
+  emulator_.SendEcrBlock(4, "66;8;1;C;D;3;");
+  EXPECT_EQ(Describe(four.ReadMessage()), "1/129/4 err 0 [66;8;C;D;3;1;2;]");
+  ASSERT_TRUE(PumpUntil([&] { return engine_.PendingExchangeSnapshot() == nc::PendingExchange{4, 1}; }));
+  four.SendMessage(Request(1, 4, 4, "NO;"));
+  ASSERT_TRUE(PumpUntil([&] { return engine_.SessionSnapshot(4).Slot(1).State == nc::kSlotQueued; }));
+  emulator_.SendFrame(0x33, 1);  // the mangled report
+
+  const auto until = std::chrono::steady_clock::now() + 15s;
+  bool heard = false;
+  while (!heard && std::chrono::steady_clock::now() < until) {
+    emulator_.SendEcrBlock(4, "66;8;1;C;D;3;");
+    heard = !four.NothingArrives(1s) || !emulator_.OnLineAnswers(4).empty();
+  }
+  EXPECT_TRUE(heard) << "register 4's answer neither went out nor was refused";
 }
 
 }  // namespace
