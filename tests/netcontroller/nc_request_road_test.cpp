@@ -348,5 +348,36 @@ TEST_F(NcRequestRoadTest, AReportThatNeverComesDoesNotHoldBackAnotherRegisterFor
   EXPECT_TRUE(heard) << "register 4's answer neither went out nor was refused";
 }
 
+// A sale line goes to register 2; register 4's block overtakes its delivery report, and
+// register 2 asks for its next operation before the report has come. The sale line is not
+// sold a second time.
+TEST_F(NcRequestRoadTest, ASaleLineWhoseReportIsOvertakenIsSoldOnce) {
+  TcpClient five(server_.BoundPort());
+  TcpClient four(server_.BoundPort());
+  five.SendMessage(Request(13, 1, 2));
+  EXPECT_EQ(Describe(five.ReadMessage()), "13/1/2 err 0 []");
+  four.SendMessage(Request(1, 1, 4));
+  EXPECT_EQ(Describe(four.ReadMessage()), "1/1/4 err 0 []");
+  ASSERT_TRUE(emulator_.WaitFor([&] { return emulator_.Mask() == 0x000A; }, 10s));
+  ASSERT_TRUE(emulator_.WaitForCommands("RESET", 2, 10s));
+  five.SendMessage(Request(13, 4, 2, "1;ONE;1;1;1;1;1;"));
+  ASSERT_TRUE(PumpUntil([&] { return engine_.SessionSnapshot(2).Slot(13).State == nc::kSlotQueued; }));
+
+  emulator_.HoldDeliveries();
+  emulator_.SendEcrBlock(2, "77;9;5;X;");
+  ASSERT_TRUE(PumpUntil([&] { return emulator_.HeldDeliveries() == 1; }));
+  std::size_t resets = Resets(emulator_);
+  emulator_.SendEcrBlock(4, "66;8;0;X;");
+  EXPECT_EQ(Describe(four.ReadMessage()), "1/128/4 err 0 [66;8;X;1;2;]");
+  ASSERT_TRUE(emulator_.WaitForCommands("RESET", ++resets, 10s));
+  emulator_.SendEcrBlock(2, "77;10;5;X;");
+  ASSERT_TRUE(PumpUntil([&] { return Resets(emulator_) > resets || emulator_.OnLineAnswers(2).size() > 1; }));
+  EXPECT_EQ(emulator_.OnLineAnswers(2), std::vector<std::string>{"1;ONE;1.00;1.000;1;1;1;0;0;"});
+
+  emulator_.ReleaseDeliveries();
+  EXPECT_EQ(Describe(five.ReadMessage(5s)), "13/4/2 err 0 [1;ONE;1.00;1.000;1;1;1;77;9;1;1;]");
+  EXPECT_TRUE(five.NothingArrives(500ms));
+}
+
 }  // namespace
 }  // namespace ecr::test
