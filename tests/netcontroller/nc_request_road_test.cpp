@@ -379,5 +379,42 @@ TEST_F(NcRequestRoadTest, ASaleLineWhoseReportIsOvertakenIsSoldOnce) {
   EXPECT_TRUE(five.NothingArrives(500ms));
 }
 
+// Register 3's answer is on its way; register 4's block overtakes its delivery report, and
+// register 3 then offers its next exchange, whose answer the controller refuses. Each answer
+// is replied by its own report: the first with 0, the refused one with its failure.
+TEST_F(NcRequestRoadTest, AnAnswerToTheNextExchangeIsNotRepliedByTheReportOfTheOneBefore) {
+  TcpClient three(server_.BoundPort());
+  TcpClient four(server_.BoundPort());
+  three.SendMessage(Request(1, 1, 3));
+  EXPECT_EQ(Describe(three.ReadMessage()), "1/1/3 err 0 []");
+  four.SendMessage(Request(1, 1, 4));
+  EXPECT_EQ(Describe(four.ReadMessage()), "1/1/4 err 0 []");
+  ASSERT_TRUE(emulator_.WaitFor([&] { return emulator_.Mask() == 0x000C; }, 10s));
+  ASSERT_TRUE(emulator_.WaitForCommands("RESET", 2, 10s));
+
+  emulator_.HoldDeliveries();
+  emulator_.SendEcrBlock(3, "55;7;1;A;B;2;");
+  EXPECT_EQ(Describe(three.ReadMessage()), "1/129/3 err 0 [55;7;A;B;2;1;1;]");
+  ASSERT_TRUE(PumpUntil([&] { return engine_.PendingExchangeSnapshot() == nc::PendingExchange{3, 1}; }));
+  three.SendMessage(Request(1, 4, 3, "OK;"));
+  ASSERT_TRUE(PumpUntil([&] { return emulator_.HeldDeliveries() == 1; }));
+  std::size_t resets = Resets(emulator_);
+  emulator_.SendEcrBlock(4, "66;8;0;X;");
+  EXPECT_EQ(Describe(four.ReadMessage()), "1/128/4 err 0 [66;8;X;1;2;]");
+  ASSERT_TRUE(emulator_.WaitForCommands("RESET", ++resets, 10s));
+
+  emulator_.SendEcrBlock(3, "55;8;1;A;B;4;");
+  EXPECT_EQ(Describe(three.ReadMessage()), "1/129/3 err 0 [55;8;A;B;4;2;1;]");
+  ASSERT_TRUE(PumpUntil([&] { return engine_.PendingExchangeSnapshot() == nc::PendingExchange{3, 1}; }));
+  emulator_.NakNextDelivery(0x0D, 8);
+  three.SendMessage(Request(1, 4, 3, "OK2;"));
+  ASSERT_TRUE(PumpUntil([&] { return emulator_.HeldDeliveries() == 2; }, 3s) ||
+              engine_.SessionSnapshot(3).Slot(1).State == nc::kSlotQueued);
+
+  emulator_.ReleaseDeliveries();
+  EXPECT_EQ(Describe(three.ReadMessage(5s)), "1/4/3 err 0 [OK;2.000;;]");
+  EXPECT_EQ(Describe(three.ReadMessage(5s)), "1/4/3 err 17 [OK2;4.000;;]");
+}
+
 }  // namespace
 }  // namespace ecr::test
