@@ -4,8 +4,8 @@
 // replies and monitor copies, notifications, the deferred reply that waits for the
 // controller's delivery report (ReplyContext, one per register), the OnLine exchange that
 // waits for a client's answer (PendingExchange), the answer that waits for the link to be
-// free of another report (AnswerWaiting), the use counts that put registers into the controller's mask,
-// and the per-register numbering kept in the settings record.
+// free of another report (AnswerWaiting), the use counts that put registers into the
+// controller's mask, and the per-register numbering kept in the settings record.
 //
 // Not thread-safe by itself: NcRequestEngine holds its lock around every call.
 
@@ -52,7 +52,7 @@ class NcExchangeContext {
   PendingExchange Pending;
   // A client's answer (or hold) to the register's open offer that the link did not take
   // while another delivery report was due: it waits in its slot, the offer stays open at the
-  // link, and it goes out once that report is done (ServeWaitingAnswer). Ecr 0 = none.
+  // link, and it goes out once that report is done (ReportHandled). Ecr 0 = none.
   PendingExchange AnswerWaiting;
   bool ControllerStarted = false;
   bool QuitConfirmed = false;

@@ -97,6 +97,19 @@ class NcRequestRoadTest : public ::testing::Test {
     ASSERT_TRUE(emulator_.WaitForCommands("MASK 0000", 1, 5s));
   }
 
+  // Two clients open SET 1 of register 4 and `setNo` of register `ecr`; the controller has
+  // the mask of both, and the resets of its start, before a register speaks (a reset that
+  // came after a register's block would end its exchange).
+  void OpenBesideRegister4(TcpClient& client, int setNo, int ecr, TcpClient& four) {
+    client.SendMessage(Request(setNo, 1, ecr));
+    EXPECT_EQ(Describe(client.ReadMessage()), std::to_string(setNo) + "/1/" + std::to_string(ecr) + " err 0 []");
+    four.SendMessage(Request(1, 1, 4));
+    EXPECT_EQ(Describe(four.ReadMessage()), "1/1/4 err 0 []");
+    const auto mask = static_cast<std::uint16_t>((1u << (ecr - 1)) | 0x0008u);
+    ASSERT_TRUE(emulator_.WaitFor([&] { return emulator_.Mask() == mask; }, 10s));
+    ASSERT_TRUE(emulator_.WaitForCommands("RESET", 2, 10s));
+  }
+
   RegistryTestFolder folder_;
   SavedEnvironment environment_;
   ControllerEmulator emulator_;
@@ -200,12 +213,8 @@ TEST_P(NcRequestRoadInLineOvertaken, TheClientHearsOnceAndTheCommandGoesOnce) {
   const InLineOvertaken& row = GetParam();
   TcpClient five(server_.BoundPort());
   TcpClient four(server_.BoundPort());
-  five.SendMessage(Request(5, 1, 2));
-  EXPECT_EQ(Describe(five.ReadMessage()), "5/1/2 err 0 []");
-  four.SendMessage(Request(1, 1, 4));
-  EXPECT_EQ(Describe(four.ReadMessage()), "1/1/4 err 0 []");
-  ASSERT_TRUE(emulator_.WaitFor([&] { return emulator_.Mask() == 0x000A; }, 10s));
-  ASSERT_TRUE(emulator_.WaitForCommands("RESET", 2, 10s));
+  OpenBesideRegister4(five, 5, 2, four);
+  if (HasFatalFailure()) return;
   five.SendMessage(Request(5, 9, 2, "1;"));
   ASSERT_TRUE(PumpUntil([&] { return engine_.SessionSnapshot(2).Slot(5).State == nc::kSlotQueued; }));
 
@@ -293,13 +302,8 @@ TEST_P(NcRequestRoadOverlap, EachAnswerIsRepliedByItsOwnReport) {
   const Overlap& row = GetParam();
   TcpClient three(server_.BoundPort());
   TcpClient four(server_.BoundPort());
-  three.SendMessage(Request(1, 1, 3));
-  EXPECT_EQ(Describe(three.ReadMessage()), "1/1/3 err 0 []");
-  four.SendMessage(Request(1, 1, 4));
-  EXPECT_EQ(Describe(four.ReadMessage()), "1/1/4 err 0 []");
-  // The mask of both registers comes after the start and its resets.
-  ASSERT_TRUE(emulator_.WaitFor([&] { return emulator_.Mask() == 0x000C; }, 10s));
-  ASSERT_TRUE(emulator_.WaitForCommands("RESET", 2, 10s));
+  OpenBesideRegister4(three, 1, 3, four);
+  if (HasFatalFailure()) return;
 
   emulator_.HoldDeliveries();
   emulator_.SendEcrBlock(3, "55;7;1;A;B;2;");
@@ -397,12 +401,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(NcRequestRoadTest, ASaleLineWhoseReportIsOvertakenIsSoldOnce) {
   TcpClient five(server_.BoundPort());
   TcpClient four(server_.BoundPort());
-  five.SendMessage(Request(13, 1, 2));
-  EXPECT_EQ(Describe(five.ReadMessage()), "13/1/2 err 0 []");
-  four.SendMessage(Request(1, 1, 4));
-  EXPECT_EQ(Describe(four.ReadMessage()), "1/1/4 err 0 []");
-  ASSERT_TRUE(emulator_.WaitFor([&] { return emulator_.Mask() == 0x000A; }, 10s));
-  ASSERT_TRUE(emulator_.WaitForCommands("RESET", 2, 10s));
+  OpenBesideRegister4(five, 13, 2, four);
+  if (HasFatalFailure()) return;
   five.SendMessage(Request(13, 4, 2, "1;ONE;1;1;1;1;1;"));
   ASSERT_TRUE(PumpUntil([&] { return engine_.SessionSnapshot(2).Slot(13).State == nc::kSlotQueued; }));
 
