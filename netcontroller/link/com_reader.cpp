@@ -107,6 +107,8 @@ void TComReader::Pass() {
         silence_base_ = TickCount();
         controller_.KeepAlive();
     }
+    // Before the frames that came after it: a report given up meanwhile.
+    controller_.RaiseGivenUpReport();
     if (rx_count_ == 0) return;
 
     const std::size_t length = ReadyFrameLength(identifyRestMs);

@@ -15,8 +15,11 @@ inline constexpr std::uint8_t kNcAck = 0x06;
 // Error numbers that do not come from the refusal tables below.
 inline constexpr std::uint8_t kNcErrorUnknownCode = 166;     // a frame with a code of no meaning
 inline constexpr std::uint8_t kNcErrorUnknownStatus = 167;   // a refusal with a status of no meaning
-inline constexpr std::uint8_t kNcErrorUnexpectedReport = 20;  // InLine delivery nobody waited for
+// A delivery report out of step with the link: ExtErr 1, an InLine delivery nobody waited
+// for; ExtErr 2, the report of an answer or data that never came and was given up.
+inline constexpr std::uint8_t kNcErrorUnexpectedReport = 20;
 inline constexpr int kNcExtErrUnexpectedReport = 1;
+inline constexpr int kNcExtErrReportGivenUp = 2;
 
 struct NcErrorCode {
     std::uint8_t ErrC = 0;

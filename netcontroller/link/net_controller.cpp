@@ -132,18 +132,65 @@ void TNetController::WriteLocked(std::string_view bytes) {
 void TNetController::ResetLocked() {
     nc_state_ = 0;
     current_ecr_ = 0;
-    report_due_ = 0;
+    if (report_due_ != 0 && report_phase_ == ReportPhase::Awaited) report_phase_ = ReportPhase::GivenUp;
     WriteLocked(OneByte(ncReset));
 }
 
-void TNetController::GiveUpReportOfLocked(int ecr) {
-    if (report_due_ != 0 && report_due_ecr_ == ecr) report_due_ = 0;
+void TNetController::MarkReportDueLocked(std::uint8_t code, int ecr) {
+    report_due_ = code;
+    report_due_ecr_ = ecr;
+    report_due_since_ = TickCount();
+    report_phase_ = ReportPhase::Awaited;
+    if (++report_no_ == 0) ++report_no_;  // 0 stands for no report
 }
 
-int TNetController::ReportedEcrLocked(std::uint8_t code) {
-    if (report_due_ != code) return current_ecr_;
-    report_due_ = 0;
+int TNetController::ReportedEcrLocked(std::uint8_t code, std::uint32_t& raised) {
+    // A report read before its giving up was raised is the report after all.
+    if (report_due_ != code || report_phase_ == ReportPhase::Raised) return current_ecr_;
+    report_phase_ = ReportPhase::Raised;
+    raised = report_no_;
     return report_due_ecr_;
+}
+
+bool TNetController::InLineAnswerDueLocked(int ecr) const {
+    return ecr >= 1 && ecr <= kMaxEcr && (inline_answers_due_ & (1u << (ecr - 1))) != 0;
+}
+
+void TNetController::SetInLineAnswerDueLocked(int ecr, bool due) {
+    if (ecr < 1 || ecr > kMaxEcr) return;
+    if (due) {
+        inline_answers_due_ |= 1u << (ecr - 1);
+    } else {
+        inline_answers_due_ &= ~(1u << (ecr - 1));
+    }
+}
+
+void TNetController::ReportHandled() {
+    const std::lock_guard lock(lock_);
+    if (report_due_ != 0 && report_phase_ == ReportPhase::Raised) report_due_ = 0;
+}
+
+void TNetController::EndRaisedReport(std::uint32_t number) {
+    const std::lock_guard lock(lock_);
+    if (report_due_ != 0 && report_phase_ == ReportPhase::Raised && report_no_ == number) report_due_ = 0;
+}
+
+void TNetController::RaiseGivenUpReport() {
+    int ecr = 0;
+    std::uint32_t number = 0;
+    {
+        const std::lock_guard lock(lock_);
+        if (report_due_ == 0) return;
+        if (report_phase_ == ReportPhase::Awaited && TicksSince(report_due_since_) >= kReportWaitMs) {
+            report_phase_ = ReportPhase::GivenUp;
+        }
+        if (report_phase_ != ReportPhase::GivenUp) return;
+        report_phase_ = ReportPhase::Raised;
+        ecr = report_due_ecr_;
+        number = report_no_;
+    }
+    if (OnError) OnError(*this, ecr, kNcErrorUnexpectedReport, kNcExtErrReportGivenUp);
+    EndRaisedReport(number);
 }
 
 int TNetController::SetSpeed(int speed) {
@@ -183,6 +230,8 @@ bool TNetController::RemoveEcr(int ecr) {
     const std::lock_guard lock(lock_);
     if (mask_ == 0) return true;
     ClearMaskBit(mask_, ecr - 1);
+    // The controller no longer passes the register's blocks on.
+    SetInLineAnswerDueLocked(ecr, false);
     WriteLocked(SetMaskCommand(static_cast<std::uint16_t>(mask_)));
     return true;
 }
@@ -215,7 +264,7 @@ int TNetController::SendReset() {
 bool TNetController::ResetExchangeOf(int ecr) {
     const std::lock_guard lock(lock_);
     if (current_ecr_ != 0 && current_ecr_ != ecr) return false;
-    GiveUpReportOfLocked(current_ecr_);
+    // The report due, whosever it is, still comes: it stays due.
     nc_state_ = 0;
     current_ecr_ = 0;
     WriteLocked(OneByte(ncReset));
@@ -225,11 +274,11 @@ bool TNetController::ResetExchangeOf(int ecr) {
 int TNetController::SendOnlAnswer(int ecr, std::string_view text) {
     const std::lock_guard lock(lock_);
     if (!port_.IsOpen()) return kDone;
-    if (nc_state_ != 4 || current_ecr_ != ecr || report_due_ != 0) return kWrongState;
+    if (nc_state_ != 4 || current_ecr_ != ecr) return kWrongState;
+    if (report_due_ != 0) return kReportDue;
     WriteLocked(OnlAnswerCommand(ConvertToEcr(code_table_, text)));
     nc_state_ = 5;
-    report_due_ = ncOnlAnswer;
-    report_due_ecr_ = ecr;
+    MarkReportDueLocked(ncOnlAnswer, ecr);
     return kDone;
 }
 
@@ -237,11 +286,11 @@ int TNetController::SendInlData(int ecr, std::string_view text) {
     if (text.size() > kInlDataMaxLength) return kTooLong;
     const std::lock_guard lock(lock_);
     if (!port_.IsOpen()) return kDone;
-    if (nc_state_ != 1 || current_ecr_ != ecr || report_due_ != 0) return kWrongState;
+    if (nc_state_ != 1 || current_ecr_ != ecr) return kWrongState;
+    if (report_due_ != 0) return kReportDue;
     WriteLocked(InlDataCommand(ConvertToEcr(code_table_, text)));
     nc_state_ = 2;
-    report_due_ = ncInlData;
-    report_due_ecr_ = ecr;
+    MarkReportDueLocked(ncInlData, ecr);
     return kDone;
 }
 
@@ -291,8 +340,10 @@ void TNetController::RouteEcrBlockLocked(int ecr, const std::string& block, std:
     if (ecr != current_ecr_) {
         current_ecr_ = ecr;
         nc_state_ = 0;
-        GiveUpReportOfLocked(ecr);
     }
+    // Whatever other blocks came between, the register's next block after its delivered
+    // InLine data is its answer.
+    if (nc_state_ == 0 && InLineAnswerDueLocked(ecr)) nc_state_ = 3;
     switch (nc_state_) {
         case 0:
             if (block.size() == 7) {
@@ -305,6 +356,7 @@ void TNetController::RouteEcrBlockLocked(int ecr, const std::string& block, std:
             break;
         case 3:
             nc_state_ = 1;
+            SetInLineAnswerDueLocked(ecr, false);
             notice.kind = Notice::Kind::InlReceived;
             break;
         default:
@@ -317,6 +369,7 @@ void TNetController::RouteEcrBlockLocked(int ecr, const std::string& block, std:
 
 void TNetController::HandleReply(std::string_view frame) {
     Notice notice;
+    std::uint32_t raisedReport = 0;  // the number of the due report this frame is, if it is
     {
         const std::lock_guard lock(lock_);
         const std::size_t p = frame.size() - 1;  // the end byte
@@ -348,10 +401,10 @@ void TNetController::HandleReply(std::string_view frame) {
                 return;
             }
             case ncOnlAnswer: {
-                notice.ecr = ReportedEcrLocked(ncOnlAnswer);
+                notice.ecr = ReportedEcrLocked(ncOnlAnswer, raisedReport);
                 if (ack) {
-                    // Another register's exchange, begun since the answer was written, goes on.
-                    if (notice.ecr == current_ecr_) nc_state_ = 0;
+                    // Only the exchange the answer was written in ends; one begun since goes on.
+                    if (notice.ecr == current_ecr_ && (raisedReport == 0 || nc_state_ == 5)) nc_state_ = 0;
                     notice.kind = Notice::Kind::OnlSended;
                     notice.errC = static_cast<std::uint8_t>(status - 1);
                 } else {
@@ -363,10 +416,15 @@ void TNetController::HandleReply(std::string_view frame) {
                 break;
             }
             case ncInlData: {
-                notice.ecr = ReportedEcrLocked(ncInlData);
+                notice.ecr = ReportedEcrLocked(ncInlData, raisedReport);
                 const bool ownExchange = notice.ecr == current_ecr_;
-                if (ack && nc_state_ == 2 && ownExchange) {
-                    nc_state_ = 3;
+                // The data of a register that has left its exchange for another register's
+                // block was delivered all the same; of one that began an exchange of its own
+                // since, it comes out of step.
+                const bool delivered = ack && (ownExchange ? nc_state_ == 2 : raisedReport != 0);
+                if (delivered) {
+                    if (ownExchange) nc_state_ = 3;
+                    SetInLineAnswerDueLocked(notice.ecr, true);
                     notice.kind = Notice::Kind::InlSended;
                     notice.errC = static_cast<std::uint8_t>(status - 1);
                 } else {
@@ -394,7 +452,9 @@ void TNetController::HandleReply(std::string_view frame) {
                     if (ack) {
                         RouteEcrBlockLocked(ecr, block, status, notice);
                     } else {
-                        if (ecr != current_ecr_) GiveUpReportOfLocked(ecr);
+                        // A refused block ends the register's exchange, an awaited InLine
+                        // answer included.
+                        SetInLineAnswerDueLocked(ecr, false);
                         current_ecr_ = ecr;
                         nc_state_ = 0;
                         notice.kind = Notice::Kind::Error;
@@ -410,6 +470,11 @@ void TNetController::HandleReply(std::string_view frame) {
                 break;
         }
     }
+    RaiseNotice(notice);
+    if (raisedReport != 0) EndRaisedReport(raisedReport);
+}
+
+void TNetController::RaiseNotice(const Notice& notice) {
     // Reports whose status is 0 carry no result for the register and raise nothing (their
     // ErrC, status - 1, would be 255).
     const bool statusReport = notice.kind != Notice::Kind::Error && notice.kind != Notice::Kind::None;

@@ -17,14 +17,27 @@
 //
 // Delivery reports: the controller's report of an OnLine answer (0D) or of InLine data (14)
 // names no register. The link therefore keeps at most one of them due: while an answer or
-// InLine data awaits its report, no other is written (the command returns 101 and the
+// InLine data awaits its report, no other is written (the command returns 102 and the
 // caller keeps the text queued). A report is the report of that one answer or data and is
-// raised for its register, also when another register's block has begun an exchange
-// meanwhile; it then changes the state of its own exchange only, never that of the other
-// register. With nothing due a report belongs to the current register, as it always did.
-// A due report is given up when the link resets the exchange it belongs to (or resets
-// whatever exchange runs), and when its register begins a new exchange: a register that
-// sends its next block has finished with the earlier one.
+// raised for its register, also when other blocks, of other registers or of the register
+// itself, have begun exchanges meanwhile; it then changes the state of its own exchange
+// only, never that of an exchange begun since. With nothing due a report belongs to the
+// current register, as it always did.
+// The report stays due until it comes, until a reset of the whole link (SendReset, a speed
+// change with registers in the mask, the first register of an empty mask, the controller's
+// reset flag, a frame too short to read) or until kReportWaitMs have passed without it. A
+// report given up so is raised as OnError(register, 20, 2) on the reader thread: nobody
+// knows whether the register got the text.
+// A report is done only once the event it raised has been handled: the handler calls
+// ReportHandled (the request processing does, under its own lock, together with the reply it
+// makes of the report), or the reader ends it when the handler returns. Until then nothing
+// else is written, so no answer can slip between the report and the reply it makes.
+//
+// InLine answers: a register whose InLine data was delivered (14 with ACK) answers with its
+// next block. The link remembers that per register, so that the answer is raised as
+// OnInlReceived also when another register's block came between (the controller interleaves
+// the traffic of its registers); the register's block refused by the controller, or
+// its removal from the mask, forgets it.
 //
 // Threads:
 // - Assign the six events and the log before FindController; the reader thread reads them
@@ -70,12 +83,17 @@ class TNetController {
     static constexpr std::size_t kIdentifyReplyLength = 12;
     static constexpr std::size_t kInlDataMaxLength = 120;
     static constexpr int kMaxEcr = 16;
+    // A delivery report not here this long after its answer or data was written is given up
+    // (a report comes within a few hundred ms: the text crosses the register's line in about
+    // a quarter of a second at 4800 baud).
+    static constexpr std::uint32_t kReportWaitMs = 5000;
 
     // Results of the commands.
     static constexpr int kDone = 0;
     static constexpr int kBadSpeed = 100;
     static constexpr int kWrongState = 101;
     static constexpr int kTooLong = 18;
+    static constexpr int kReportDue = 102;
 
     TNetController();
     ~TNetController();
@@ -129,12 +147,16 @@ class TNetController {
     bool ResetExchangeOf(int ecr);
     // The OnLine answer for register `ecr`; 0 when written (or without a port). 101, nothing
     // written, unless the link holds an unanswered OnLine block of that very register
-    // (NcState 4 with CurrentEcr `ecr`) and no delivery report is due.
+    // (NcState 4 with CurrentEcr `ecr`); else 102, nothing written, while a delivery report is
+    // due (the block stays unanswered, so the answer may follow once the report is done).
     int SendOnlAnswer(int ecr, std::string_view text);
     // InLine data for register `ecr`; 18 for more than 120 bytes, 0 when written (or without
     // a port). 101, nothing written, unless that register's InLine announcement is current
-    // (NcState 1 with CurrentEcr `ecr`) and no delivery report is due.
+    // (NcState 1 with CurrentEcr `ecr`); else 102 while a delivery report is due.
     int SendInlData(int ecr, std::string_view text);
+    // Called by the handler of an event that a delivery report (or its giving up) raised:
+    // the report is done, and the next answer or data may be written. Nothing otherwise.
+    void ReportHandled();
 
     void SetCodeTable(const CodeTable& table);
     std::string StrFromEcr(std::string_view text) const;
@@ -148,13 +170,21 @@ class TNetController {
 
     // Under lock_.
     void WriteLocked(std::string_view bytes);
+    // The reset of the whole link: NcState 0, no current register, the due report given up.
     void ResetLocked();
-    // The report due for register `ecr`, if any, will not come.
-    void GiveUpReportOfLocked(int ecr);
-    // The register a delivery report with end byte `code` belongs to: that of the report due
-    // (which then is due no more), else the current one.
-    int ReportedEcrLocked(std::uint8_t code);
+    void MarkReportDueLocked(std::uint8_t code, int ecr);
+    // The register a delivery report with end byte `code` belongs to: that of the report due,
+    // which is then raised (its number goes to `raised`), else the current one.
+    int ReportedEcrLocked(std::uint8_t code, std::uint32_t& raised);
+    bool InLineAnswerDueLocked(int ecr) const;
+    void SetInLineAnswerDueLocked(int ecr, bool due);
     void RouteEcrBlockLocked(int ecr, const std::string& block, std::uint8_t status, Notice& notice);
+
+    // The raised report with this number, if its handler did not end it, is done.
+    void EndRaisedReport(std::uint32_t number);
+    // For the reader: gives up a report due longer than kReportWaitMs, and raises the one
+    // given up, if any.
+    void RaiseGivenUpReport();
 
     // For the reader.
     bool WaitForInput(int timeoutMs) const;
@@ -167,6 +197,7 @@ class TNetController {
     // whole, see TComReader).
     bool IdentifyReplyDue() const { return identify_replies_due_.load() > 0; }
     void HandleReply(std::string_view frame);
+    void RaiseNotice(const Notice& notice);
     void Log(const std::string& text);
 
     void StopReader();
@@ -185,9 +216,17 @@ class TNetController {
     std::uint8_t nc_state_ = 0;
     int current_ecr_ = 0;
     // The one delivery report due: the end byte of what was written (ncOnlAnswer or
-    // ncInlData; 0 = none) and the register it was written for.
+    // ncInlData; 0 = none), the register it was written for, when, and its number (one per
+    // write). Awaited, given up (to be raised as not confirmed), or raised (its event is
+    // being handled).
+    enum class ReportPhase : std::uint8_t { Awaited, GivenUp, Raised };
     std::uint8_t report_due_ = 0;
     int report_due_ecr_ = 0;
+    std::uint32_t report_due_since_ = 0;
+    std::uint32_t report_no_ = 0;
+    ReportPhase report_phase_ = ReportPhase::Awaited;
+    // Bit n-1: register n's InLine data was delivered and its answer is awaited.
+    std::uint32_t inline_answers_due_ = 0;
 
     std::unique_ptr<TComReader> reader_;
 };

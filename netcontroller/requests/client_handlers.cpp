@@ -138,10 +138,10 @@ class Handlers {
     slot.Command = kSlotHeld;
     session_.ExchangeState = esWaitTx;
     context_.ClearPendingExchange();
-    // The hold's delivery report owes nobody a reply, and must not answer a context left
-    // over from an earlier answer. Should the link not take the hold now, the register
-    // hears it when it asks again.
-    if (context_.SendOnlineAnswer(request_.LogNo, kHoldAnswer)) context_.SetReplyContext(0, 0, request_.LogNo, {}, 0);
+    // The hold's delivery report owes nobody a reply, and must not answer a reply left over
+    // from an earlier answer. Should the link not take the hold now, the register hears it
+    // once the link is free, or when it asks again.
+    context_.ServeQueuedAnswer(request_.LogNo, request_.SetNo);
     Answer(erNoError);
   }
 
@@ -149,16 +149,14 @@ class Handlers {
     SetSlot& slot = OwnSlot();
     if (!Owns(slot)) return Answer(erSetNotYours);
     if (request_.Payload.size() > kMaxAnswerLength) return Answer(erBufferOverflow, request_.Payload);
-    if (Waiting()) {
-      context_.ClearPendingExchange();
-      if (context_.SendOnlineAnswer(request_.LogNo, request_.Payload)) {
-        context_.SetReplyContext(request_.SetNo, request_.Command, request_.LogNo, request_.Payload, 0);
-        return;
-      }
-      // Queued: the register's repeat takes it.
-    }
     if (BusyForAnswer(slot)) return Answer(erEcrBusy);
     Queue(slot);
+    // The register waits for exactly this answer: it goes out now, or as soon as the link can
+    // take it, or at the register's repeat.
+    if (Waiting()) {
+      context_.ClearPendingExchange();
+      context_.ServeQueuedAnswer(request_.LogNo, request_.SetNo);
+    }
   }
 
   void FinishExchange() {

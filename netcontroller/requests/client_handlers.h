@@ -24,8 +24,6 @@ struct ClientRequest {
   std::uint8_t SetNo = 0;
 };
 
-// The OnLine answer that tells a register to wait: the byte 0x1F, then ";;;;".
-inline const std::string kHoldAnswer = std::string("\x1F") + ";;;;";
 // The longest Payload that a client may queue or send as an answer.
 inline constexpr std::size_t kMaxAnswerLength = 120;
 

@@ -4,7 +4,9 @@
 //
 // The exchange commands name the register they are for: the link carries one exchange at a
 // time and keeps at most one delivery report due, so an answer, InLine data or reset meant
-// for one register never lands in another register's exchange (see TNetController).
+// for one register never lands in another register's exchange (see TNetController). The
+// report stays due until the request processing has handled it (ReportHandled), so that no
+// answer is written between the report and the reply it makes.
 //
 // Threads: the request processing calls these from the main thread and from the controller
 // link's reader thread, always inside its own lock.
@@ -26,12 +28,16 @@ class ControllerCommands {
   // Ends register ecr's exchange; false, nothing sent, while another register's exchange
   // runs at the link.
   virtual bool ResetExchangeOf(int ecr) = 0;
-  // 0 when written; 101 when the link holds no unanswered OnLine block of register ecr, or
-  // an earlier answer or InLine data still awaits its delivery report.
+  // 0 when written; 101 when the link holds no unanswered OnLine block of register ecr; 102
+  // while an earlier answer or InLine data still awaits its delivery report (the block stays
+  // unanswered).
   virtual int SendOnlAnswer(int ecr, std::string_view text) = 0;
-  // 0 when written; 18 for more than 120 bytes; 101 as SendOnlAnswer, for the register's
-  // InLine announcement.
+  // 0 when written; 18 for more than 120 bytes; 101 and 102 as SendOnlAnswer, for the
+  // register's InLine announcement.
   virtual int SendInlData(int ecr, std::string_view text) = 0;
+  // The delivery report the link raised last (or gave up) has been handled: the link may
+  // write the next answer or InLine data. Called while the event is handled.
+  virtual void ReportHandled() = 0;
 };
 
 }  // namespace ecr::nc

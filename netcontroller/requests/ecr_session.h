@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "netcontroller/requests/reply_context.h"
+
 namespace ecr::nc {
 
 inline constexpr int kSessionEcrCount = 16;
@@ -69,6 +71,8 @@ struct EcrSession {
   std::string LastBlock;
   std::uint32_t LastBlockTick = 0;
   double Quantity = 0;
+  // The reply owed for what was last written to the register; Ecr 0 = none.
+  ReplyContext Owed;
 
   // setNo 1..14; callers check the range first.
   SetSlot& Slot(int setNo) { return Slots[static_cast<std::size_t>(setNo - 1)]; }

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "foundation/log_file.h"
+#include "netcontroller/link/net_controller.h"
 #include "netcontroller/nc_message_header.h"
 
 namespace ecr::nc {
@@ -58,8 +59,10 @@ void NcExchangeContext::ClearPendingExchangeOf(int ecr) {
   if (Pending.Ecr == ecr) ClearPendingExchange();
 }
 
-void NcExchangeContext::EndOfferOfOtherRegister(int ecr) {
+void NcExchangeContext::NewExchangeOf(int ecr) {
   if (Pending.Ecr != 0 && Pending.Ecr != ecr) ClearPendingExchange();
+  AnswerWaiting = {};
+  if (OwesReplyFor(ecr)) OwedReply(ecr).ExchangeOver = true;
 }
 
 ReplyContext NcExchangeContext::MakeReplyContext(std::uint8_t setNo, std::uint8_t command, int ecr,
@@ -76,14 +79,14 @@ ReplyContext NcExchangeContext::MakeReplyContext(std::uint8_t setNo, std::uint8_
 
 void NcExchangeContext::SetReplyContext(std::uint8_t setNo, std::uint8_t command, int ecr, std::string payload,
                                         std::uint32_t requestNo) {
-  Deferred = MakeReplyContext(setNo, command, ecr, std::move(payload), requestNo);
+  OwedReply(ecr) = MakeReplyContext(setNo, command, ecr, std::move(payload), requestNo);
 }
 
 std::uint8_t NcExchangeContext::CopReplySet(int ecr) const { return Session(ecr).Slot(3).ClientId != 0 ? 3 : 13; }
 
-void NcExchangeContext::SendPendingReply(std::uint8_t errorCode) {
-  if (!Deferred.Owed()) return;
-  AnswerReply(std::exchange(Deferred, ReplyContext{}), errorCode);
+void NcExchangeContext::AnswerOwedReply(int ecr, std::uint8_t errorCode) {
+  if (!OwesReplyFor(ecr)) return;
+  AnswerReply(std::exchange(OwedReply(ecr), ReplyContext{}), errorCode);
 }
 
 void NcExchangeContext::AnswerReply(const ReplyContext& owed, std::uint8_t errorCode) {
@@ -102,17 +105,49 @@ void NcExchangeContext::AnswerReply(const ReplyContext& owed, std::uint8_t error
 }
 
 void NcExchangeContext::DropInLineReplyOf(int ecr) {
-  if (OwesInLineReplyFor(ecr)) Deferred = ReplyContext{};
+  if (OwesInLineReplyFor(ecr)) OwedReply(ecr) = ReplyContext{};
 }
 
 void NcExchangeContext::ForgetReplyOwner(std::int16_t clientId) {
-  if (Deferred.Owed() && Deferred.ClientId == clientId) Deferred.OwnerLeft = true;
+  for (int ecr = 1; ecr <= kSessionEcrCount; ++ecr) {
+    ReplyContext& owed = OwedReply(ecr);
+    if (owed.Owed() && owed.ClientId == clientId) owed.OwnerLeft = true;
+  }
+}
+
+void NcExchangeContext::EndExchange(int ecr) {
+  if (AnswerWaiting.Ecr == ecr) AnswerWaiting = {};
+  controller_.ResetExchangeOf(ecr);
 }
 
 bool NcExchangeContext::SendOnlineAnswer(int ecr, std::string_view answer) {
-  if (controller_.SendOnlAnswer(ecr, answer) == 0) return true;
+  if (controller_.SendOnlAnswer(ecr, answer) == TNetController::kDone) return true;
   EndExchange(ecr);
   return false;
+}
+
+void NcExchangeContext::ServeQueuedAnswer(int ecr, int setNo) {
+  SetSlot& slot = Slot(ecr, setNo);
+  // Cancelled, or its client gone: nobody answers the offer, and the register asks again.
+  if (slot.Command == 0) return EndExchange(ecr);
+  const bool hold = slot.Command == kSlotHeld;
+  switch (controller_.SendOnlAnswer(ecr, hold ? kHoldAnswer : slot.Payload)) {
+    case TNetController::kDone:
+      if (hold) return SetReplyContext(0, 0, ecr, slot.Payload, 0);
+      SetReplyContext(static_cast<std::uint8_t>(setNo), slot.Command, ecr, slot.Payload, 0);
+      return slot.Dequeue();
+    case TNetController::kReportDue:
+      AnswerWaiting.Ecr = static_cast<std::uint8_t>(ecr);
+      AnswerWaiting.Set = static_cast<std::uint8_t>(setNo);
+      return;
+    default: return EndExchange(ecr);
+  }
+}
+
+void NcExchangeContext::ReportHandled() {
+  controller_.ReportHandled();
+  const PendingExchange waiting = std::exchange(AnswerWaiting, PendingExchange{});
+  if (waiting.Ecr != 0) ServeQueuedAnswer(waiting.Ecr, waiting.Set);
 }
 
 std::uint32_t NcExchangeContext::NewRequestNo() {

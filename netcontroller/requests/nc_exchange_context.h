@@ -2,9 +2,10 @@
 // The memory of the network-controller server's request processing and the operations that
 // the client handlers, the controller events and the sale, print and receipt exchanges share:
 // replies and monitor copies, notifications, the deferred reply that waits for the
-// controller's delivery report (ReplyContext), the OnLine exchange that waits for a client's
-// answer (PendingExchange), the use counts that put registers into the controller's mask,
-// and the per-register numbering kept in the settings record.
+// controller's delivery report (ReplyContext, one per register), the OnLine exchange that
+// waits for a client's answer (PendingExchange), the answer that waits for the link to be
+// free of another report (AnswerWaiting), the use counts that put registers into the
+// controller's mask, and the per-register numbering kept in the settings record.
 //
 // Not thread-safe by itself: NcRequestEngine holds its lock around every call.
 
@@ -15,6 +16,7 @@
 
 #include "netcontroller/requests/controller_commands.h"
 #include "netcontroller/requests/ecr_session.h"
+#include "netcontroller/requests/reply_context.h"
 #include "netcontroller/server/nc_server_settings.h"
 #include "server/client_sender.h"
 
@@ -31,30 +33,8 @@ struct PendingExchange {
   bool operator==(const PendingExchange&) const = default;
 };
 
-// The reply a client receives once the controller reports the delivery (or failure) of what
-// was sent to the register; Ecr 0 = nothing owed. It belongs to one register, one SET, one
-// client and one request, and only that register's report answers it.
-struct ReplyContext {
-  // 0 for what owes no reply (the hold answer), which the report still belongs to.
-  std::uint8_t Set = 0;
-  std::uint8_t Command = 0;
-  std::uint8_t Ecr = 0;
-  std::string Payload;
-  // The owner of slot Set when the context was made: a reply is owed to that client only,
-  // never to a later owner of the same SET (client ids are reused after a disconnect).
-  std::int16_t ClientId = 0;
-  // That client went away: its id may already name a new connection.
-  bool OwnerLeft = false;
-  // The queued request that went out and stays in its slot until its reply (SET 5 commands,
-  // sale, print and receipt operations); the reply empties the slot only while it holds this
-  // request. 0 where the request left its slot when it went out (answers to an offer).
-  std::uint32_t RequestNo = 0;
-
-  bool Owed() const { return Ecr != 0; }
-  // SET 5's requests go out as InLine data; everything else as an OnLine answer.
-  bool InLine() const { return Set == kInLineSet; }
-  static constexpr std::uint8_t kInLineSet = 5;
-};
+// The OnLine answer that tells a register to wait: the byte 0x1F, then ";;;;".
+inline const std::string kHoldAnswer = std::string("\x1F") + ";;;;";
 
 class NcExchangeContext {
  public:
@@ -70,7 +50,10 @@ class NcExchangeContext {
 
   EcrSessionTable Sessions;
   PendingExchange Pending;
-  ReplyContext Deferred;
+  // A client's answer (or hold) to the register's open offer that the link did not take
+  // while another delivery report was due: it waits in its slot, the offer stays open at the
+  // link, and it goes out once that report is done (ReportHandled). Ecr 0 = none.
+  PendingExchange AnswerWaiting;
   bool ControllerStarted = false;
   bool QuitConfirmed = false;
 
@@ -93,25 +76,27 @@ class NcExchangeContext {
   void ClearPendingExchange() { Pending = {}; }
   // Only an offer of register ecr.
   void ClearPendingExchangeOf(int ecr);
-  // A block of register ecr began an exchange at the link, which left every other
-  // register's exchange: an offer of another register waits no more.
-  void EndOfferOfOtherRegister(int ecr);
+  // A block of register ecr began an exchange at the link, which left every other exchange:
+  // an offer of another register waits no more, an answer waiting for the link goes with its
+  // register's repeat instead, and a reply still owed to ecr belongs to its exchange before.
+  void NewExchangeOf(int ecr);
   bool IsPendingExchange(int ecr, int setNo) const { return Pending.Ecr == ecr && Pending.Set == setNo; }
   // A context for what goes to register ecr now, with the owner of slot setNo (none for
   // setNo 0) and the queued request it carries (0: none).
   ReplyContext MakeReplyContext(std::uint8_t setNo, std::uint8_t command, int ecr, std::string payload,
                                 std::uint32_t requestNo) const;
-  // Replaces the context whole; what befell an earlier context's owner does not carry over.
+  // Replaces register ecr's owed reply whole; what befell an earlier one does not carry over.
   void SetReplyContext(std::uint8_t setNo, std::uint8_t command, int ecr, std::string payload,
                        std::uint32_t requestNo);
+  ReplyContext& OwedReply(int ecr) { return Session(ecr).Owed; }
   // Register ecr's report answers the owed reply: of an OnLine answer (or the hold), of
   // InLine data, or of either.
-  bool OwesOnLineReplyFor(int ecr) const { return Deferred.Ecr == ecr && ecr != 0 && !Deferred.InLine(); }
-  bool OwesInLineReplyFor(int ecr) const { return Deferred.Ecr == ecr && ecr != 0 && Deferred.InLine(); }
-  bool OwesReplyFor(int ecr) const { return Deferred.Ecr == ecr && ecr != 0; }
-  // The reply owed in the ReplyContext, with errorCode, and the context is used up; nothing
-  // when none is owed.
-  void SendPendingReply(std::uint8_t errorCode);
+  bool OwesOnLineReplyFor(int ecr) const { return OwesReplyFor(ecr) && !Session(ecr).Owed.InLine(); }
+  bool OwesInLineReplyFor(int ecr) const { return OwesReplyFor(ecr) && Session(ecr).Owed.InLine(); }
+  bool OwesReplyFor(int ecr) const { return IsSessionEcr(ecr) && Session(ecr).Owed.Owed(); }
+  // The reply owed for register ecr, with errorCode, and it is used up; nothing when none is
+  // owed.
+  void AnswerOwedReply(int ecr, std::uint8_t errorCode);
   // Answers `owed` with errorCode: to its client while that client still holds the SET,
   // then to the SET's monitor. SET 13's reply carries SetNo 3 while slot 3 has an owner, and
   // its copy goes to slot 14's owner. The slot is emptied while it holds the request.
@@ -119,19 +104,29 @@ class NcExchangeContext {
   // The owed reply of register ecr's InLine data will not come: the request stays queued
   // and gets a context of its own when it goes out again.
   void DropInLineReplyOf(int ecr);
-  // The client of the owed reply, if it was clientId, is gone.
+  // The client of every owed reply that was clientId's is gone.
   void ForgetReplyOwner(std::int16_t clientId);
   // SetNo 3 while slot 3 of ecr has an owner (it shares slot 13), else 13.
   std::uint8_t CopReplySet(int ecr) const;
 
   // Ends register ecr's exchange at the link; another register's exchange, begun since,
-  // is left alone.
-  void EndExchange(int ecr) { controller_.ResetExchangeOf(ecr); }
+  // is left alone. An answer waiting for the link to answer that exchange goes with the
+  // register's repeat instead.
+  void EndExchange(int ecr);
   // Writes register ecr's OnLine answer; true when the link took it. The link refuses it
   // while its exchange is no longer that register's, or while an earlier answer still
   // awaits its delivery report; the register's exchange then ends (where it still runs), so
   // that the register asks again instead of waiting for an answer that cannot come now.
   bool SendOnlineAnswer(int ecr, std::string_view answer);
+  // Gives the register's open offer what slot setNo holds: the queued answer (the slot
+  // empties) or the hold answer (the slot stays held), and owes its client the report. While
+  // another delivery report is due the offer stays open and the slot waits (AnswerWaiting);
+  // when the link has left the offer, the register's exchange ends and the slot waits for
+  // its repeat. A slot emptied meanwhile only ends the exchange.
+  void ServeQueuedAnswer(int ecr, int setNo);
+  // A delivery report (or its refusal, or its giving up) has been handled: the link may
+  // write again, and the answer waiting for it goes out.
+  void ReportHandled();
 
   // A number for a request queued now, never 0.
   std::uint32_t NewRequestNo();

@@ -152,9 +152,10 @@ PendingExchange NcRequestEngine::PendingExchangeSnapshot() const {
   return state_->context.Pending;
 }
 
-ReplyContext NcRequestEngine::ReplyContextSnapshot() const {
+ReplyContext NcRequestEngine::ReplyContextSnapshot(int ecr) const {
   const std::lock_guard guard(state_->lock);
-  return state_->context.Deferred;
+  if (!IsSessionEcr(ecr)) return {};
+  return state_->context.Session(ecr).Owed;
 }
 
 std::string NcRequestEngine::ExchangeStateName(int ecr) const {

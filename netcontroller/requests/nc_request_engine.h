@@ -90,7 +90,8 @@ class NcRequestEngine {
   // gives an empty session and "Other state").
   EcrSession SessionSnapshot(int ecr) const;
   PendingExchange PendingExchangeSnapshot() const;
-  ReplyContext ReplyContextSnapshot() const;
+  // The reply owed for what was last written to register ecr.
+  ReplyContext ReplyContextSnapshot(int ecr) const;
   std::string ExchangeStateName(int ecr) const;
 
  private:

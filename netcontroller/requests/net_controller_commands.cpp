@@ -14,5 +14,6 @@ int NetControllerCommands::SendOnlAnswer(int ecr, std::string_view text) {
   return controller_.SendOnlAnswer(ecr, text);
 }
 int NetControllerCommands::SendInlData(int ecr, std::string_view text) { return controller_.SendInlData(ecr, text); }
+void NetControllerCommands::ReportHandled() { controller_.ReportHandled(); }
 
 }  // namespace ecr::nc

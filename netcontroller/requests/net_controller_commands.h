@@ -23,6 +23,7 @@ class NetControllerCommands : public ControllerCommands {
   bool ResetExchangeOf(int ecr) override;
   int SendOnlAnswer(int ecr, std::string_view text) override;
   int SendInlData(int ecr, std::string_view text) override;
+  void ReportHandled() override;
 
  private:
   TNetController& controller_;

@@ -27,7 +27,7 @@ class OnlineBlock {
       : context_(context), ecr_(ecr), session_(context.Session(ecr)), block_(std::move(block)) {}
 
   void Handle() {
-    context_.EndOfferOfOtherRegister(ecr_);
+    context_.NewExchangeOf(ecr_);
     context_.Settings().Ecr(ecr_).SerialNumber = static_cast<std::int32_t>(FieldInteger(block_, 1));
     ZeroIfEmpty(block_, 2);
     const std::string typeField = CutField(block_, 3);
@@ -201,25 +201,15 @@ class OnlineBlock {
       return EndExchange();
     }
     context_.ClearPendingExchange();
-    switch (slot.Command) {
-      case 5:
-      case 9:  // a queued finish
-        context_.ReplyWithMonitorCopy(slot.ClientId, setNo, slot.Command, static_cast<std::uint8_t>(ecr_), erNoError,
-                                      slot.Payload);
-        EndExchange();
-        slot.Dequeue();
-        return;
-      case kSlotHeld:
-        // What the link does not take now stays for the register's repeat.
-        if (!context_.SendOnlineAnswer(ecr_, kHoldAnswer)) return;
-        context_.SetReplyContext(0, 0, ecr_, slot.Payload, 0);
-        return;
-      default:  // a queued answer
-        if (!context_.SendOnlineAnswer(ecr_, slot.Payload)) return;
-        context_.SetReplyContext(setNo, slot.Command, ecr_, slot.Payload, 0);
-        slot.Dequeue();
-        return;
+    if (slot.Command == 5 || slot.Command == 9) {  // a queued finish
+      context_.ReplyWithMonitorCopy(slot.ClientId, setNo, slot.Command, static_cast<std::uint8_t>(ecr_), erNoError,
+                                    slot.Payload);
+      EndExchange();
+      return slot.Dequeue();
     }
+    // A queued answer, or the hold; what the link does not take now stays for the
+    // register's repeat, or for the link to be free.
+    context_.ServeQueuedAnswer(ecr_, setNo);
   }
 
   void EndExchange() { context_.EndExchange(ecr_); }

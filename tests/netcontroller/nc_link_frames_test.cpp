@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
@@ -132,17 +133,18 @@ TEST_F(NcLinkFrames, EveryFrameRaisesItsEventAndLeavesItsState) {
       {"a code of no meaning", {Bytes(Block(3, "12;7;0;;")), Bytes(Frame(0x55, 1))}, {"OnlReceived 3 12;7;0;; 0", "Error 3 166 0"}, 0, 3},
       // A report whose Status is 0 raises none of the five events: its Status byte is the
       // first 0x00, so the frame ends there and is read as the bytes before it; the Ack and end
-      // byte that follow are a frame too short to read, which resets the exchange.
+      // byte that follow are a frame too short to read, which resets the link. The report due
+      // is then given up: nobody knows whether the register got the text.
       {"a block with Status 0", {Bytes(Block(3, "12;7;0;;", 0))}, {"Error 0 166 0"}, 0, 0},
       {"an announcement with Status 0", {Bytes(Block(3, "1234567", 0))}, {"Error 0 166 0"}, 0, 0},
       {"an OnLine delivery report with Status 0",
        {Bytes(Block(3, "12;7;0;;")), Call(onlAnswer), Bytes(Frame(0x0D, 0))},
-       {"OnlReceived 3 12;7;0;; 0"},
+       {"OnlReceived 3 12;7;0;; 0", "Error 3 20 2"},
        0,
        0},
       {"an InLine delivery report with Status 0",
        {Bytes(Block(3, "1234567")), Call(inlData), Bytes(Frame(0x14, 0))},
-       {"EcrInLine 3 1234567 0"},
+       {"EcrInLine 3 1234567 0", "Error 3 20 2"},
        0,
        0},
       {"answers to commands raise nothing",
@@ -194,13 +196,13 @@ TEST_F(NcLinkFrames, WhatIsWrittenForARegisterStaysInItsExchange) {
        4,
        4},
       {"a second answer waits for the first one's report",
-       {Bytes(Block(3, "12;7;0;;")), answer(3, "7;", 0), Bytes(Block(4, "13;8;0;;")), answer(4, "8;", 101),
+       {Bytes(Block(3, "12;7;0;;")), answer(3, "7;", 0), Bytes(Block(4, "13;8;0;;")), answer(4, "8;", 102),
         Bytes(Frame(0x0D, 1)), answer(4, "8;", 0), Bytes(Frame(0x0D, 8, 0x15))},
        {"OnlReceived 3 12;7;0;; 0", "OnlReceived 4 13;8;0;; 0", "OnlSended 3 0", "Error 4 150 0"},
        5,
        4},
       {"InLine data waits for an answer's report",
-       {Bytes(Block(3, "12;7;0;;")), answer(3, "7;", 0), Bytes(Block(4, "1234567")), data(4, 101),
+       {Bytes(Block(3, "12;7;0;;")), answer(3, "7;", 0), Bytes(Block(4, "1234567")), data(4, 102),
         Bytes(Frame(0x0D, 1)), data(4, 0)},
        {"OnlReceived 3 12;7;0;; 0", "EcrInLine 4 1234567 0", "OnlSended 3 0"},
        2,
@@ -210,14 +212,91 @@ TEST_F(NcLinkFrames, WhatIsWrittenForARegisterStaysInItsExchange) {
        {"EcrInLine 3 1234567 0", "OnlReceived 4 13;8;0;; 0", "Error 3 155 0"},
        4,
        4},
-      {"a register that begins a new exchange no longer awaits its report",
+      {"a register that begins a new exchange still awaits its report, which leaves that exchange",
        {Bytes(Block(3, "12;7;0;;")), answer(3, "7;", 0), Bytes(Block(4, "13;8;0;;")), Bytes(Block(3, "12;8;0;;")),
-        answer(3, "9;", 0)},
-       {"OnlReceived 3 12;7;0;; 0", "OnlReceived 4 13;8;0;; 0", "OnlReceived 3 12;8;0;; 0"},
+        answer(3, "9;", 102), Bytes(Frame(0x0D, 1)), answer(3, "9;", 0)},
+       {"OnlReceived 3 12;7;0;; 0", "OnlReceived 4 13;8;0;; 0", "OnlReceived 3 12;8;0;; 0", "OnlSended 3 0"},
        5,
        3},
+      {"a reset of another register's exchange keeps the report",
+       {Bytes(Block(3, "12;7;0;;")), answer(3, "7;", 0), Bytes(Block(4, "13;8;0;;")), reset(4, true),
+        Bytes(Frame(0x0D, 1))},
+       {"OnlReceived 3 12;7;0;; 0", "OnlReceived 4 13;8;0;; 0", "OnlSended 3 0"},
+       0,
+       0},
+      {"an InLine answer after another register's block",
+       {Bytes(Block(3, "1234567")), data(3, 0), Bytes(Frame(0x14, 1)), Bytes(Block(4, "13;8;0;;")),
+        Bytes(Block(3, "OK;"))},
+       {"EcrInLine 3 1234567 0", "InlSended 3 0", "OnlReceived 4 13;8;0;; 0", "InlReceived 3 OK; 0"},
+       1,
+       3},
+      {"an InLine report and answer after another register's block",
+       {Bytes(Block(3, "1234567")), data(3, 0), Bytes(Block(4, "13;8;0;;")), Bytes(Frame(0x14, 1)),
+        Bytes(Block(3, "1234567"))},
+       {"EcrInLine 3 1234567 0", "OnlReceived 4 13;8;0;; 0", "InlSended 3 0", "InlReceived 3 1234567 0"},
+       1,
+       3},
+      {"a refused block ends the awaited InLine answer",
+       {Bytes(Block(3, "1234567")), data(3, 0), Bytes(Frame(0x14, 1)), Bytes(Block(4, "13;8;0;;")),
+        Bytes(Block(3, "OK;", 252, 0x15)), Bytes(Block(3, "1234567"))},
+       {"EcrInLine 3 1234567 0", "InlSended 3 0", "OnlReceived 4 13;8;0;; 0", "Error 3 165 0",
+        "EcrInLine 3 1234567 0"},
+       1,
+       3},
+      {"a reset of the whole link gives the report up",
+       {Bytes(Block(3, "12;7;0;;")), answer(3, "7;", 0), Call([](TNetController& c) { c.SendReset(); }),
+        Bytes(Block(4, "13;8;0;;")), answer(4, "8;", 0)},
+       {"OnlReceived 3 12;7;0;; 0", "Error 3 20 2", "OnlReceived 4 13;8;0;; 0"},
+       5,
+       4},
   };
   for (const FrameCase& c : cases) Run(c);
+}
+
+// A report that never comes is given up after its time, and its register is told so; the
+// link then writes again.
+TEST_F(NcLinkFrames, AReportThatNeverComesIsGivenUpAfterItsTime) {
+  nc_.SetSilent(true);
+  nc_.SendRaw(Block(3, "12;7;0;;"));
+  Sync();
+  const auto written = std::chrono::steady_clock::now();
+  ASSERT_EQ(controller_.SendOnlAnswer(3, "7;"), 0);
+  nc_.SendRaw(Block(4, "13;8;0;;"));
+  ASSERT_TRUE(events_.WaitForCount(2, 5s));
+  EXPECT_EQ(controller_.SendOnlAnswer(4, "8;"), TNetController::kReportDue);
+  ASSERT_TRUE(events_.WaitForCount(3, 20s));
+  EXPECT_GE(std::chrono::steady_clock::now() - written, std::chrono::milliseconds(TNetController::kReportWaitMs - 100));
+  EXPECT_EQ(events_.Lines(),
+            (std::vector<std::string>{"OnlReceived 3 12;7;0;; 0", "OnlReceived 4 13;8;0;; 0", "Error 3 20 2"}));
+  EXPECT_EQ(controller_.SendOnlAnswer(4, "8;"), 0);
+}
+
+// A report is done once the handler of its event says so: an answer written while the
+// handler still works waits, so that it cannot slip between the report and what the handler
+// makes of it.
+class NcLinkReportHandled : public NcLinkFrames {
+ protected:
+  void AssignEvents() override {
+    RecordEvents(controller_, events_);
+    controller_.OnOnlSended = [this](TNetController& link, int ecr, std::uint8_t) {
+      const int during = link.SendOnlAnswer(4, "8;");
+      link.ReportHandled();
+      const int after = link.SendOnlAnswer(4, "8;");
+      events_.Add("OnlSended " + std::to_string(ecr) + ": " + std::to_string(during) + " then " + std::to_string(after));
+    };
+  }
+};
+
+TEST_F(NcLinkReportHandled, AnAnswerWaitsUntilTheReportIsHandled) {
+  nc_.SetSilent(true);
+  nc_.SendRaw(Block(3, "12;7;0;;"));
+  Sync();
+  ASSERT_EQ(controller_.SendOnlAnswer(3, "7;"), 0);
+  nc_.SendRaw(Block(4, "13;8;0;;") + Frame(0x0D, 1));
+  ASSERT_TRUE(events_.WaitForCount(3, 5s));
+  EXPECT_EQ(events_.Lines(), (std::vector<std::string>{"OnlReceived 3 12;7;0;; 0", "OnlReceived 4 13;8;0;; 0",
+                                                        "OnlSended 3: 102 then 0"}));
+  EXPECT_TRUE(nc_.WaitForCommands("ONL 8;", 1, 5s));
 }
 
 TEST_F(NcLinkFrames, ShortFramesAndAResetFlagMakeTheLinkReset) {

@@ -294,7 +294,7 @@ TEST_P(NcControllerErrorTest, AnswersTheClientWhoseAnswerWasUnderWay) {
   } else {
     const std::string reply = "1/4/3 err " + std::to_string(c.errorCode) + " [ok;2.000;;]";
     EXPECT_EQ(Replies(), (Lines{"to 5: " + reply, "to 6: " + reply}));
-    EXPECT_EQ(engine.ReplyContextSnapshot().Set, 0);
+    EXPECT_EQ(engine.ReplyContextSnapshot(3).Set, 0);
   }
   EXPECT_EQ(Commands(), Lines{"RESET"});
   if (!c.logLine.empty()) {

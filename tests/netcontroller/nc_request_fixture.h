@@ -66,6 +66,7 @@ class RecordingCommands : public nc::ControllerCommands {
     Record("INL " + std::string(text));
     return inlResult;
   }
+  void ReportHandled() override {}
 
   Lines Take() {
     const std::lock_guard guard(lock_);
@@ -73,7 +74,7 @@ class RecordingCommands : public nc::ControllerCommands {
   }
 
   // What SendOnlAnswer and SendInlData return (101: the link holds no block of the register
-  // to answer, or awaits another report).
+  // to answer; 102: it awaits another report).
   int onlResult = 0;
   int inlResult = 0;
   // Runs inside every reset, still within the engine's lock.

@@ -57,11 +57,11 @@ TEST_F(NcHandlersTest, AnAnswerToAWaitingRegisterGoesOutAtOnceAndIsRepliedOnDeli
   EXPECT_EQ(Commands(), Lines{"ONL ok;1;"});
   EXPECT_EQ(Replies(), Lines{});
   EXPECT_EQ(engine.PendingExchangeSnapshot(), nc::PendingExchange{});
-  EXPECT_EQ(engine.ReplyContextSnapshot().Set, 11);
+  EXPECT_EQ(engine.ReplyContextSnapshot(2).Set, 11);
   engine.HandleOnlSended(2, 0);
   EXPECT_EQ(Replies(), (Lines{"to 5: 11/4/2 err 0 [ok;1;]", "to 7: 11/4/2 err 0 [ok;1;]"}));
   EXPECT_EQ(Commands(), Lines{"RESET"});
-  EXPECT_EQ(engine.ReplyContextSnapshot().Set, 0);
+  EXPECT_EQ(engine.ReplyContextSnapshot(2).Set, 0);
 }
 
 TEST_F(NcHandlersTest, AnAnswerTheLinkCannotSendWaitsForTheRegistersRepeat) {
@@ -284,7 +284,7 @@ class NcDepartedOwnerTest : public NcHandlersTest {
     Send(5, 11, 4, 2, "ok;");
     engine.ClientDisconnected(5);
     engine.HandleControllerError(2, 169, 0);
-    EXPECT_EQ(engine.ReplyContextSnapshot().Set, 11);
+    EXPECT_EQ(engine.ReplyContextSnapshot(2).Set, 11);
     Clear();
   }
 };

@@ -45,6 +45,17 @@ Event Error(int ecr, int code) {
   return {"error " + std::to_string(code) + " of " + std::to_string(ecr),
           [=](NcRequestRig& rig) { rig.engine.HandleControllerError(ecr, static_cast<std::uint8_t>(code), 0); }};
 }
+Event GivenUp(int ecr) {
+  return {"report of " + std::to_string(ecr) + " given up",
+          [=](NcRequestRig& rig) { rig.engine.HandleControllerError(ecr, 20, 2); }};
+}
+// While busy the link takes no answer and no InLine data: another report is due.
+Event LinkBusy(bool busy) {
+  return {busy ? "link busy" : "link free", [=](NcRequestRig& rig) {
+            rig.commands.onlResult = busy ? 102 : 0;
+            rig.commands.inlResult = busy ? 102 : 0;
+          }};
+}
 Event Numbering(int ecr, int sequence, int notifyId) {
   return {"numbering", [=](NcRequestRig& rig) { rig.SetCounters(ecr, sequence, notifyId); }};
 }
@@ -96,6 +107,15 @@ Lines Then(Lines first, const Lines& more) {
 const std::vector<Event> kNextCommandGoesOnce = {Announce(2), InlDelivered(2), InlAnswer(2, "A;"), Announce(2)};
 const Lines kNextCommandReplies = {"to 5: 5/4/2 err 0 [A;]", "to 8: 5/4/2 err 0 [A;]"};
 const Lines kNextCommandCommands = {"INL Rq;", "RESET", "RESET"};
+
+// Register 3: client 5 works on SET 1, client 8 watches it; register 4: client 6 on SET 1.
+// Register 3's answer is out, its delivery report due.
+const std::vector<Event> kThreeAnswerOut = {Client(5, 1, 1, 3),         Client(8, 2, 1, 3),
+                                            Client(6, 1, 1, 4),         Numbering(3, 5, 40),
+                                            Numbering(4, 7, 50),        Block(3, "55;7;1;a;b;2;"),
+                                            Client(5, 1, 4, 3, "ok;")};
+const std::string kFourOffer = "to 6: 1/129/4 err 0 [66;8;c;d;3;7;50;]";
+const Lines kThreeDelivered = {"to 5: 1/4/3 err 0 [ok;2.000;;]", "to 8: 1/4/3 err 0 [ok;2.000;;]"};
 
 const std::string kOne = "1;One;1.00;1.000;1;1;1;";
 const std::string kTwo = "2;Two;2.00;1.000;1;1;1;";
@@ -205,6 +225,58 @@ std::vector<Sequence> Sequences() {
        {OnlDelivered(4), Error(3, 150)},
        {"to 5: 1/4/3 err 17 [ok;2.000;;]"},
        {"RESET", "RESET"}},
+      {"EachReportAnswersItsOwnRegister", "SET 1: another register's answer goes out before this one's report",
+       kThreeAnswerOut,
+       {Block(4, "66;8;1;c;d;3;"), Client(6, 1, 4, 4, "no;"), OnlDelivered(3), OnlDelivered(4)},
+       Then({kFourOffer}, Then(kThreeDelivered, {"to 6: 1/4/4 err 0 [no;3.000;;]"})),
+       {"ONL no;3.000;;", "RESET", "RESET"}},
+      {"InLineAnswerAfterAnotherRegistersAnswer",
+       "SET 5: the command delivered, another register's answer delivered, then the register's answer",
+       Then(kSet5, {Client(5, 5, 9, 2, "x;"), Client(6, 1, 1, 4), Numbering(4, 7, 50), Announce(2)}),
+       {InlDelivered(2), Block(4, "66;8;1;c;d;3;"), Client(6, 1, 4, 4, "no;"), OnlDelivered(4), InlAnswer(2, "OK;"),
+        Announce(2)},
+       {kFourOffer, "to 6: 1/4/4 err 0 [no;3.000;;]", "to 5: 5/9/2 err 0 [OK;]", "to 8: 5/9/2 err 0 [OK;]"},
+       {"ONL no;3.000;;", "RESET", "RESET", "RESET"}},
+
+      // 6. An answer or hold that the link cannot take while another report is due waits with
+      //    the register's offer open, and goes out once that report is done; a report that
+      //    never comes is given up and its client told so.
+      {"AnswerWaitsForAnotherRegistersReport", "SET 1: an answer while another register's report is due",
+       kThreeAnswerOut,
+       {Block(4, "66;8;1;c;d;3;"), LinkBusy(true), Client(6, 1, 4, 4, "no;"), LinkBusy(false), OnlDelivered(3),
+        OnlDelivered(4)},
+       Then({kFourOffer}, Then(kThreeDelivered, {"to 6: 1/4/4 err 0 [no;3.000;;]"})),
+       {"ONL no;3.000;;", "RESET", "ONL no;3.000;;", "RESET"}},
+      {"HoldWaitsForAnotherRegistersReport", "SET 1: a hold while another register's report is due",
+       kThreeAnswerOut,
+       {Block(4, "66;8;1;c;d;3;"), LinkBusy(true), Client(6, 1, 6, 4), LinkBusy(false), OnlDelivered(3),
+        OnlDelivered(4)},
+       Then({kFourOffer, "to 6: 1/6/4 err 0 []"}, kThreeDelivered),
+       {"ONL \x1F;;;;", "RESET", "ONL \x1F;;;;", "RESET"}},
+      {"NextExchangeAnswerWaitsForTheReportBefore",
+       "SET 1: the register's next offer is answered before the report of its answer before, and refused",
+       kThreeAnswerOut,
+       {Block(4, "66;8;0;x;"), Block(3, "55;8;1;a;b;4;"), LinkBusy(true), Client(5, 1, 4, 3, "ok2;"),
+        LinkBusy(false), OnlDelivered(3), Error(3, 150)},
+       Then({"to 6: 1/128/4 err 0 [66;8;x;7;50;]", "to 5: 1/129/3 err 0 [55;8;a;b;4;6;40;]",
+             "to 8: 1/129/3 err 0 [55;8;a;b;4;6;40;]"},
+            Then(kThreeDelivered, {"to 5: 1/4/3 err 17 [ok2;4.000;;]", "to 8: 1/4/3 err 17 [ok2;4.000;;]"})),
+       {"RESET", "ONL ok2;4.000;;", "ONL ok2;4.000;;", "RESET"}},
+      {"GivenUpWhileAnotherAnswerWaits", "SET 1: a report never comes while another register's answer waits",
+       kThreeAnswerOut,
+       {Block(4, "66;8;1;c;d;3;"), LinkBusy(true), Client(6, 1, 4, 4, "no;"), LinkBusy(false), GivenUp(3)},
+       {kFourOffer, "to 5: 1/4/3 err 15 [ok;2.000;;]", "to 8: 1/4/3 err 15 [ok;2.000;;]"},
+       {"ONL no;3.000;;", "RESET", "ONL no;3.000;;"}},
+      {"GivenUpInLineData", "SET 5: the report of the command never comes",
+       Then(kSet5, {Client(5, 5, 9, 2, "x;"), Announce(2)}),
+       {GivenUp(2), Announce(2)},
+       {"to 5: 5/9/2 err 15 [x;]", "to 8: 5/9/2 err 15 [x;]"},
+       {"RESET", "RESET"}},
+      {"RefusedBlockEndsTheOffer", "SET 1: the register's block refused while its offer waits, then a hold",
+       {Client(5, 1, 1, 3), Block(3, "77;9;1;a;b;2;")},
+       {Error(3, 161), Client(5, 1, 6, 3)},
+       {"to 5: 1/6/3 err 12 []"},
+       {"RESET"}},
   };
 }
 

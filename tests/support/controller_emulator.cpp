@@ -127,6 +127,13 @@ void ControllerEmulator::ReleaseDeliveries() {
   Write(held);
 }
 
+void ControllerEmulator::DropHeldDeliveries() {
+  const std::lock_guard lock(lock_);
+  hold_deliveries_ = false;
+  held_deliveries_.clear();
+  Changed();
+}
+
 std::size_t ControllerEmulator::HeldDeliveries() const {
   const std::lock_guard lock(lock_);
   return held_deliveries_.size();

@@ -14,7 +14,7 @@
 //
 // Misbehaviours: silence (no reply at all), a refused (NAK) next delivery report with a
 // chosen status, delivery reports held back until the test lets them go (so that another
-// register's block overtakes them), noise before every frame it sends, a wrong
+// register's block overtakes them) or loses them, noise before every frame it sends, a wrong
 // identification, and any raw bytes the test writes itself (bad frames, split frames).
 //
 // Commands as read back: "SPEED4800", "SPEED9600", "MASK hhhh" (hex), "START", "STOP",
@@ -73,6 +73,9 @@ class ControllerEmulator {
   void HoldDeliveries();
   // Sends what was kept back, in order, and holds nothing more.
   void ReleaseDeliveries();
+  // What was kept back is lost, never sent (the reports garbled on the wire); nothing more
+  // is held.
+  void DropHeldDeliveries();
   // Delivery reports kept back so far.
   std::size_t HeldDeliveries() const;
   // Bytes sent before every frame (noise the PC must skip; must not hold 0x00).
