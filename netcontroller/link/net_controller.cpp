@@ -141,6 +141,7 @@ void TNetController::MarkReportDueLocked(std::uint8_t code, int ecr) {
     report_due_ecr_ = ecr;
     report_due_since_ = TickCount();
     report_phase_ = ReportPhase::Awaited;
+    report_due_ecr_left_mask_ = false;
     if (++report_no_ == 0) ++report_no_;  // 0 stands for no report
 }
 
@@ -232,6 +233,7 @@ bool TNetController::RemoveEcr(int ecr) {
     ClearMaskBit(mask_, ecr - 1);
     // The controller no longer passes the register's blocks on.
     SetInLineAnswerDueLocked(ecr, false);
+    if (report_due_ == ncInlData && report_due_ecr_ == ecr) report_due_ecr_left_mask_ = true;
     WriteLocked(SetMaskCommand(static_cast<std::uint16_t>(mask_)));
     return true;
 }
@@ -424,7 +426,10 @@ void TNetController::HandleReply(std::string_view frame) {
                 const bool delivered = ack && (ownExchange ? nc_state_ == 2 : raisedReport != 0);
                 if (delivered) {
                     if (ownExchange) nc_state_ = 3;
-                    SetInLineAnswerDueLocked(notice.ecr, true);
+                    // A register that left the mask since has ended that exchange: its next
+                    // block, once it is served again, begins an exchange of its own.
+                    const bool leftMask = raisedReport != 0 && report_due_ecr_left_mask_;
+                    if (!leftMask) SetInLineAnswerDueLocked(notice.ecr, true);
                     notice.kind = Notice::Kind::InlSended;
                     notice.errC = static_cast<std::uint8_t>(status - 1);
                 } else {

@@ -225,6 +225,9 @@ class TNetController {
     std::uint32_t report_due_since_ = 0;
     std::uint32_t report_no_ = 0;
     ReportPhase report_phase_ = ReportPhase::Awaited;
+    // The register of the due InLine data left the mask after it was written: its delivery
+    // is still reported, but no answer of that exchange can come any more.
+    bool report_due_ecr_left_mask_ = false;
     // Bit n-1: register n's InLine data was delivered and its answer is awaited.
     std::uint32_t inline_answers_due_ = 0;
 

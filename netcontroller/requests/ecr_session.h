@@ -49,6 +49,9 @@ struct SetSlot {
   // request, never one queued after a cancel or a close. 0 = none.
   std::uint32_t RequestNo = 0;
 
+  // A finish queued for the register's offer (Command 5, or 9 on SET 9).
+  bool HoldsFinish() const { return Command == 5 || Command == 9; }
+
   // Nothing queued any more; the owner stays.
   void Dequeue() {
     Command = 0;

@@ -6,6 +6,7 @@
 #include "foundation/log_file.h"
 #include "netcontroller/link/net_controller.h"
 #include "netcontroller/nc_message_header.h"
+#include "server/client_message.h"
 
 namespace ecr::nc {
 
@@ -130,6 +131,12 @@ void NcExchangeContext::ServeQueuedAnswer(int ecr, int setNo) {
   SetSlot& slot = Slot(ecr, setNo);
   // Cancelled, or its client gone: nobody answers the offer, and the register asks again.
   if (slot.Command == 0) return EndExchange(ecr);
+  if (slot.HoldsFinish()) {
+    ReplyWithMonitorCopy(slot.ClientId, static_cast<std::uint8_t>(setNo), slot.Command, static_cast<std::uint8_t>(ecr),
+                         erNoError, slot.Payload);
+    EndExchange(ecr);
+    return slot.Dequeue();
+  }
   const bool hold = slot.Command == kSlotHeld;
   switch (controller_.SendOnlAnswer(ecr, hold ? kHoldAnswer : slot.Payload)) {
     case TNetController::kDone:

@@ -118,8 +118,9 @@ class NcExchangeContext {
   // awaits its delivery report; the register's exchange then ends (where it still runs), so
   // that the register asks again instead of waiting for an answer that cannot come now.
   bool SendOnlineAnswer(int ecr, std::string_view answer);
-  // Gives the register's open offer what slot setNo holds: the queued answer (the slot
-  // empties) or the hold answer (the slot stays held), and owes its client the report. While
+  // Gives the register's open offer what slot setNo holds: a queued finish ends the
+  // exchange and is answered at once; the queued answer (the slot empties) or the hold
+  // answer (the slot stays held) goes out and owes its client the report. While
   // another delivery report is due the offer stays open and the slot waits (AnswerWaiting);
   // when the link has left the offer, the register's exchange ends and the slot waits for
   // its repeat. A slot emptied meanwhile only ends the exchange.

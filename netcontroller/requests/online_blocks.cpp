@@ -201,13 +201,7 @@ class OnlineBlock {
       return EndExchange();
     }
     context_.ClearPendingExchange();
-    if (slot.Command == 5 || slot.Command == 9) {  // a queued finish
-      context_.ReplyWithMonitorCopy(slot.ClientId, setNo, slot.Command, static_cast<std::uint8_t>(ecr_), erNoError,
-                                    slot.Payload);
-      EndExchange();
-      return slot.Dequeue();
-    }
-    // A queued answer, or the hold; what the link does not take now stays for the
+    // A queued finish, answer or hold; an answer the link does not take now stays for the
     // register's repeat, or for the link to be free.
     context_.ServeQueuedAnswer(ecr_, setNo);
   }

@@ -422,5 +422,38 @@ TEST_F(NcRequestRoadTest, ASaleLineWhoseReportIsOvertakenIsSoldOnce) {
   EXPECT_TRUE(five.NothingArrives(500ms));
 }
 
+// Register 2's SET 5 command is on its way when its client closes the SET, which takes the
+// register out of the controller's mask; register 4's block comes, then the delivery report.
+// Once a client opens SET 1 of register 2 again, its next block is an OnLine offer like any
+// other, not the answer to data it was sent before it left the mask.
+TEST_F(NcRequestRoadTest, AReportAfterTheRegisterLeftTheMaskLeavesItsNextBlockAnOffer) {
+  TcpClient five(server_.BoundPort());
+  TcpClient four(server_.BoundPort());
+  OpenBesideRegister4(five, 5, 2, four);
+  if (HasFatalFailure()) return;
+  five.SendMessage(Request(5, 9, 2, "1;"));
+  ASSERT_TRUE(PumpUntil([&] { return engine_.SessionSnapshot(2).Slot(5).State == nc::kSlotQueued; }));
+
+  emulator_.HoldDeliveries();
+  emulator_.SendEcrBlock(2, "1234567");
+  ASSERT_TRUE(PumpUntil([&] { return emulator_.HeldDeliveries() == 1; }));
+  five.SendMessage(Request(5, 2, 2));
+  EXPECT_EQ(Describe(five.ReadMessage()), "5/2/2 err 0 []");
+  ASSERT_TRUE(emulator_.WaitFor([&] { return emulator_.Mask() == 0x0008; }, 10s));
+  std::size_t resets = Resets(emulator_);
+  emulator_.SendEcrBlock(4, "66;8;0;X;");
+  EXPECT_EQ(Describe(four.ReadMessage()), "1/128/4 err 0 [66;8;X;1;1;]");
+  ASSERT_TRUE(emulator_.WaitForCommands("RESET", ++resets, 10s));
+  emulator_.ReleaseDeliveries();
+  ASSERT_TRUE(PumpUntil([&] { return engine_.SessionSnapshot(2).ExchangeState == nc::esInlDelivered; }));
+
+  five.SendMessage(Request(1, 1, 2));
+  EXPECT_EQ(Describe(five.ReadMessage()), "1/1/2 err 0 []");
+  ASSERT_TRUE(emulator_.WaitFor([&] { return emulator_.Mask() == 0x000A; }, 10s));
+  PumpFor(300ms);
+  emulator_.SendEcrBlock(2, "77;9;1;A;B;2;");
+  EXPECT_EQ(Describe(five.ReadMessage(5s)).substr(0, 26), "1/129/2 err 0 [77;9;A;B;2;");
+}
+
 }  // namespace
 }  // namespace ecr::test
