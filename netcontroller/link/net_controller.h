@@ -37,7 +37,7 @@
 // next block. The link remembers that per register, so that the answer is raised as
 // OnInlReceived also when another register's block came between (the controller interleaves
 // the traffic of its registers); the register's block refused by the controller, or
-// its removal from the mask, forgets it.
+// its removal from the mask (also before its data's delivery is reported), forgets it.
 //
 // Threads:
 // - Assign the six events and the log before FindController; the reader thread reads them
