@@ -100,14 +100,18 @@ void RequestEngine::AcceptEcrMessage(TBasicCommunicationObject& /*sender*/, std:
     return;
   }
   const char code = block[third - 1];
-  if (code == 'A') return;
   const std::uint8_t set = EcrCodeChannelMap[static_cast<unsigned char>(code)];
-  if (set == 0 || !IsLogNo(logNo)) {
+  if (code != 'A' && (set == 0 || !IsLogNo(logNo))) {
     accept = false;
     return;
   }
   std::lock_guard<std::mutex> guard(mutex_);
-  accept = context_.EcrTable.At(logNo).Set(set).ClientId != 0;
+  if (code != 'A') accept = context_.EcrTable.At(logNo).Set(set).ClientId != 0;
+  // A message taken starts a new exchange, and the polling thread takes an answer for it
+  // before OnEcrMessage has offered it to anyone: an answer or finish meant for an earlier
+  // exchange must find none open by then (one whose wait was cancelled before its offer
+  // went out is open still).
+  if (accept) context_.ClearCurrentExchange();
 }
 
 void RequestEngine::OnEcrMessage(ClientSender& server, PollingControl* poller, int logNo,

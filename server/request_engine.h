@@ -89,7 +89,7 @@ class RequestEngine {
   void OnOnlineAnswerSent(ClientSender& server, PollingControl* poller, int logNo, std::uint8_t result);
   // The line's OnTakeBlock, on the thread that takes the register: clears accept for an
   // OnLine message that no SET of the register can receive now (the register offers it
-  // again later).
+  // again later). A message taken ends the OnLine exchange that was open.
   void AcceptEcrMessage(TBasicCommunicationObject& sender, std::uint8_t logNo, const std::string& block,
                         bool& accept);
 

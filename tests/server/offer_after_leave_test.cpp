@@ -3,11 +3,14 @@
 // message: its answer or finish comes too late, whether or not another register keeps the
 // line polled meanwhile, and the register's wait runs on undisturbed. And an answer that the
 // polling thread no longer takes (its wait ended an instant before) is refused at once,
-// whoever gave it, never kept as a reply that no send will ever bring.
+// whoever gave it, never kept as a reply that no send will ever bring. Nor does an answer
+// to an offer whose wait was over before the offer went out reach the register's next
+// message.
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "line/simple_com_object.h"
 #include "server/commands.h"
 #include "tests/server/register_road_fixture.h"
 
@@ -112,6 +115,51 @@ TEST(OfferAfterLeave, AnAnswerTheThreadNoLongerTakesIsRefusedAtOnce) {
     road.engine.ClearCurrentExchange();
     road.engine.OnEcrStatus(road.sender, &road.poller, EngineOnItsOwn::kEcr, "123456;", 0);
     EXPECT_TRUE(road.Sent().empty());
+  }
+}
+
+// The holder leaves just after the line took the register's message, and the next open
+// restarts polling, which cancels the wait before the engine has offered the message: the
+// new holder gets the offer, but the register waits for no answer any more. The line takes
+// the next message (of this register or of another one) and waits for its answer before
+// the engine has offered that one: an answer or finish to the first offer must not reach
+// the second message.
+TEST(OfferAfterLeave, AnOfferWhoseWaitWasCancelledTakesNoAnswerForTheNextMessage) {
+  for (const Leave leave : {Leave::Disconnect, Leave::Close}) {
+    for (const Reply& reply : kReplies) {
+      for (const int nextEcr : {EngineOnItsOwn::kEcr, kOtherEcr}) {
+        SCOPED_TRACE(testing::Message()
+                     << (leave == Leave::Disconnect ? "the holder disconnects" : "the holder closes")
+                     << ", command " << reply.command << ", the next message from register " << nextEcr);
+        EngineOnItsOwn road;
+        TSimpleComObject line;
+        const auto take = [&](int logNo, const std::string& block) {
+          bool accept = true;
+          road.engine.AcceptEcrMessage(line, static_cast<std::uint8_t>(logNo), block, accept);
+          return accept;
+        };
+        road.OpenSets({{kHolder, 1}});
+        ASSERT_TRUE(take(EngineOnItsOwn::kEcr, "123456;4;1;Q;"));
+        if (leave == Leave::Disconnect) {
+          road.engine.ClientDisconnected(road.sender, &road.poller, kHolder);
+        } else {
+          road.Request(kHolder, 1, cmdClose);
+        }
+        road.Request(kAnother, 1, cmdOpen);
+        if (nextEcr == kOtherEcr) road.Request(kElsewhere, 1, cmdOpen, "", kOtherEcr);
+        road.Sent();
+        Lines restart{"RemoveEcr 7", "StopNoise", "AddEcr 7", "StartNoise", "CancelExchange"};
+        if (nextEcr == kOtherEcr) restart.push_back("AddEcr 8");
+        EXPECT_EQ(road.Calls(), restart);
+        EXPECT_EQ(road.Message("123456;4;1;Q;"), Lines{"to 10: 1/129/7 err 0 [123456;4;Q;1;1;]"});
+
+        ASSERT_TRUE(take(nextEcr, "123456;5;1;R;"));
+        road.Request(kAnother, 1, reply.command, reply.payload);
+        EXPECT_EQ(road.Sent(), Lines{"to 10: 1/" + std::to_string(reply.command) + "/7 err 6 []"});
+        EXPECT_TRUE(road.Calls().empty());
+        EXPECT_EQ(road.engine.WaitResSnapshot().SetNo, 0);
+      }
+    }
   }
 }
 
