@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <tuple>
 #include <vector>
 
 #include "server/client_message.h"
@@ -632,6 +633,17 @@ public:
         Reply(cmdAnswerSentReply, static_cast<std::uint8_t>(logNo), 17, ref);
         Reply(copSell, static_cast<std::uint8_t>(logNo), 22, ref);
     }
+    // The next request goes to register `logNo` with `command`.
+    void ExpectCommand(int logNo, std::uint8_t command) {
+        const ClientMessage request = Next();
+        EXPECT_EQ(request.Command, command);
+        EXPECT_EQ(request.LogNo, logNo);
+    }
+    // A reply that no early reply went before: a totals line's, or a refusal.
+    void FinalWithoutEarly(std::uint8_t command, int logNo, std::uint8_t code, const std::string& ref,
+                const std::string& payload = "") {
+        Reply(command, static_cast<std::uint8_t>(logNo), code, ref, payload);
+    }
     void Early(int logNo, const std::string& ref) {
         Reply(cmdAnswerSentReply, static_cast<std::uint8_t>(logNo), 0, ref);
     }
@@ -1033,6 +1045,39 @@ std::vector<SequenceCase> SequenceCases() {
             },
         .outputAfter = {{"a.OUT", Line(4, "a1")}},
     });
+    // A totals or a refused line of a cancelled file that the register answers only after
+    // its register takes lines again: the reply names that line's command, which the next
+    // file's sale lines do not have.
+    for (const auto& [name, line, command, code] : std::vector<std::tuple<std::string, std::string, std::uint8_t, std::uint8_t>>{
+             {"LateTotalsReplyOfACancelledLineIsNotWrittenIntoASaleLineOfTheNextFile",
+              "N,4,______,_,__;_;__;____;\n", copTotals, 0},
+             {"LateRefusalOfACancelledLineIsNotWrittenIntoASaleLineOfTheNextFile",
+              "C,4,______,_,__;10;\n", 8, 5}}) {
+        cases.push_back({
+            .name = name,
+            .action = "REPLACE",
+            .inputs = {{"a.inp", line}, {"b.inp", Line(4, "b1") + Line(4, "b2")}},
+            .play =
+                [command, code](SellingSequenceTest& t) {
+                    t.Start();
+                    t.ExpectOpen(4);
+                    t.ExpectCommand(4, command);
+                    t.CancelWhenNotReady();
+                    t.ExpectCancel(4);
+                    t.CancelReply(4);
+                    t.ExpectRequest(4, "b1");  // TimeOut seconds later
+                    t.FinalWithoutEarly(command, 4, code, Ref(1, 44, 1), "1;2;2;15;42;");  // a1's
+                    t.Early(4, Ref(2, 44, 2));
+                    t.ExpectRequest(4, "b2");
+                    t.Final(4, Ref(2, 44, 2));
+                    t.Early(4, Ref(3, 44, 3));
+                    t.Final(4, Ref(3, 44, 3));
+                    t.WaitForOutput("b.OUT");
+                },
+            .outputAfter = {{"a.OUT", line},
+                            {"b.OUT", Sold(4, 44, 2, "Ok", "b1") + Sold(4, 44, 3, "Ok", "b2")}},
+        });
+    }
     return cases;
 }
 
@@ -1044,6 +1089,32 @@ TEST_F(SellingSequenceTest, LineWhoseEarlyReplyCouldNotBeWrittenIsNotSoldAgainAt
     EarlyReplyOfA1CannotBeWritten();
     Start();
     ExpectNotSold("a1");
+}
+
+// The same when the file cannot be set aside either (a file named "check" lies in the input
+// folder): a1 must not be sold again at the next start.
+TEST_F(SellingSequenceTest, LineWhoseEarlyReplyCouldNotBeWrittenIsNotSoldAgainWhenTheFileCannotBeSetAside) {
+    settings_.Action = "REPLACE";
+    WriteFile(In("a.inp"), Line(1, "a1") + Line(1, "a2"));
+    WriteFile(In("check"), "not a folder");
+    EarlyReplyOfA1CannotBeWritten();
+    Start();
+    ExpectNotSold("a1");
+}
+
+// The register took a1 before the cancel reached the server and reports it, sold, after
+// the cancel reply: the finished file must not show a1 as never sold.
+TEST_F(SellingSequenceTest, LineSoldAfterTheCancelReplyDoesNotShowItsPlaceholderInTheFinishedFile) {
+    settings_.Action = "REPLACE";
+    settings_.TimeOut = 1;
+    WriteFile(In("a.inp"), Line(4, "a1"));
+    CancelA1OnRegisterFour();
+    CancelReply(4);
+    Early(4, Ref(1, 44, 1));
+    Final(4, Ref(1, 44, 1));
+    loop_.RunFor(2500);  // the register's time to answer has passed
+    ASSERT_TRUE(std::filesystem::exists(Out("a.OUT")));
+    EXPECT_NE(ReadFile(Out("a.OUT")), Line(4, "a1")) << "a1 was sold";
 }
 
 INSTANTIATE_TEST_SUITE_P(Sequences, SellingSequenceTest, ::testing::ValuesIn(SequenceCases()),
