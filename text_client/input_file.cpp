@@ -247,6 +247,14 @@ ResultWrite InputFile::WriteAt(std::uint64_t id, const std::string& bytes, LineS
     auto line = outstanding_.begin();
     while (line != outstanding_.end() && line->Id != id) ++line;
     if (line == outstanding_.end()) return ResultWrite::NotOutstanding;
+    // Only a totals line has room for the totals: on any other line they would overwrite
+    // its data.
+    const std::size_t room = line->COP == copTotals ? kTotalsResultLength : kResultLength;
+    if (bytes.size() > room) {
+        Log("Result of " + std::to_string(bytes.size()) + " bytes not written into " + fileName_ +
+            ": its line has room for " + std::to_string(room));
+        return ResultWrite::NotOutstanding;
+    }
     ssize_t n;
     do {
         n = ::pwrite(file_.Descriptor(), bytes.data(), bytes.size(), line->ResultOffset);

@@ -104,7 +104,9 @@ enum class FinishOutcome {
 // What writing a result did.
 enum class ResultWrite {
     Written,
-    NotOutstanding,  // no file open, or no such line outstanding: nothing written
+    NotOutstanding,  // no file open, no such line outstanding, or a result longer than the
+                     // line's place (totals for a line that is not a totals line): nothing
+                     // written
     Failed,          // the write failed (logged): the line stays outstanding, showing what
                      // it showed before or part of the new bytes
 };

@@ -227,17 +227,18 @@ void SellingLoop::IdentificationReply(std::uint8_t errorCode, const std::string&
 
 std::uint64_t SellingLoop::FindLine(std::uint8_t logNo, bool (*fits)(const Progress&),
                                     std::uint8_t command) const {
-    std::uint64_t byRegister = 0;
     for (const OutstandingLine& line : input_.Outstanding()) {
         auto progress = progress_.find(line.Id);
         if (line.RegisterNumber != logNo || progress == progress_.end() ||
             !fits(progress->second)) {
             continue;
         }
+        // A reply names the command of the request it answers: a reply of another command
+        // is another line's, perhaps of a file finished already, and a line of another
+        // kind has no room for its result.
         if (command == 0 || line.COP == command) return line.Id;
-        if (byRegister == 0) byRegister = line.Id;
     }
-    return byRegister;
+    return 0;
 }
 
 void SellingLoop::OpenReply(std::uint8_t logNo, std::uint8_t errorCode) {
@@ -361,8 +362,8 @@ std::uint64_t SellingLoop::LineOfFinalReply(std::uint8_t command, std::uint8_t l
         }
     }
     // Without an early reply to match (a refusal, a totals line, an old server's reply): the
-    // line of that register, and of that command where there is one, that was sent and had
-    // none; a reply with a reference only to a line still waiting for its first reply.
+    // line of that register and of that command that was sent and had none; a reply with a
+    // reference only to a line still waiting for its first reply.
     auto sentWithoutEarlyReply = [](const Progress& p) {
         return (p.stage == Stage::RequestSent || p.stage == Stage::AnswerSent) && p.receiptRef.empty();
     };

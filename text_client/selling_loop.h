@@ -11,13 +11,14 @@
 // Each line keeps its own progress (SET opening sent, request sent, answer sent, link
 // errors counted). A final reply is matched to the line whose early reply carried the same
 // receipt reference. A reply that follows no early reply (a totals line's, a refusal, or a
-// reply without a reference at all) goes to the line of its register (and command) that
-// was sent and had no early reply. A final reply whose reference no line holds, and an
-// early reply that repeats the reference of one that came, are logged and dropped. So
-// results reach their own lines also when replies do not follow the order of the lines,
-// and a reply owed by a line of a file that was finished meanwhile (abandoned with
-// Cancel) is recognised, logged and dropped, never written into a line of another file.
-// After a Cancel no line goes out until the file is finished.
+// reply without a reference at all) goes to the line of its register and of the command it
+// names that was sent and had no early reply; never to a line of another command. A final
+// reply whose reference no line holds, and an early reply that repeats the reference of
+// one that came, are logged and dropped. So results reach their own lines also when
+// replies do not follow the order of the lines, and a reply owed by a line of a file that
+// was finished meanwhile (abandoned with Cancel) is recognised, logged and dropped, never
+// written into a line of another file. After a Cancel no line goes out until the file is
+// finished.
 //
 // The server's cancel does not call back an answer that the register has already taken,
 // so a line of a cancelled file that was sent and had no early reply may still be
@@ -189,6 +190,7 @@ private:
     void Stop(FileAtStop file);
     void StopUnasked(const std::string& reason, FileAtStop file);
     void CloseNotReadyWithRetry();
+    // The oldest line of register `logNo` that `fits`, and names `command` when it is not 0.
     std::uint64_t FindLine(std::uint8_t logNo, bool (*fits)(const Progress&),
                            std::uint8_t command = 0) const;
     void Send(std::uint8_t setNo, std::uint8_t command, std::uint8_t logNo,
