@@ -21,11 +21,13 @@
 // finished.
 //
 // The server's cancel does not call back an answer that the register has already taken,
-// so a line of a cancelled file that was sent and had no early reply may still be
-// answered. Until its register's next early reply (which is then that line's, and is
-// dropped with its final reply) or TimeOut seconds after the file was finished, no line
-// goes to that register: while none of ours waits there, an early reply of that register
-// can belong to nothing else.
+// so a line of a cancelled file that was sent and had no reply may still be answered.
+// After the cancel replies the file stays in work, and its registers are held, until
+// each such line has its first reply (an early reply, which writes "??" into it, or the
+// final reply of a totals line or a refusal, which writes its result) or TimeOut seconds
+// have passed (the line keeps its placeholder). Then the file is finished. No line goes
+// to a held register: while none of ours waits there, a reply of that register can belong
+// to nothing else.
 //
 // A line whose final reply is 22 (not executed) after a link error shows its placeholder
 // again while it is sent again: it is unsold until it is answered anew.
@@ -138,12 +140,17 @@ private:
         std::string receiptRef;
         std::string fileName;
     };
-    // A register that may still answer a line of a finished (cancelled) file that was sent
-    // to it and had no early reply: no line goes to it until its next early reply or `until`.
+    // A register that may still answer a line of a cancelled file that was sent to it and
+    // had no reply: no line goes to it until that reply or `until`.
     struct Unsettled {
         std::string fileName;
         std::chrono::steady_clock::time_point until;
+        std::uint64_t file = 0;  // fileSerial_ of that file
     };
+    // Sent, and no reply of any kind has come.
+    static bool AwaitingFirstReply(const Progress& progress) {
+        return progress.stage == Stage::RequestSent;
+    }
     // What a stop does with the file in work.
     enum class FileAtStop { Finish, KeepWhenUnsold };
 
@@ -184,6 +191,12 @@ private:
     void ForgetFileInWork();
     void RememberOwedReplies();
     void RememberOwedFinal(int logNo, const std::string& receiptRef, const std::string& fileName);
+    void HoldRegister(const OutstandingLine& line);
+    // True when `unsettled` waits for a line of the file in work (not of a finished one).
+    bool HoldsFileInWork(const Unsettled& unsettled) const;
+    void AwaitCancelledLines();
+    void FinishCancelledFileWhenSettled();
+    bool AwaitingCancelledLines() const;
     void SettleRegister(int logNo);
     void SettleExpiredRegisters();
     bool NewestLineHeld() const;

@@ -600,8 +600,8 @@ public:
         EXPECT_EQ(open.LogNo, logNo);
         Reply(cmdOpenSet, static_cast<std::uint8_t>(logNo), 0);
     }
-    void ExpectRequest(int logNo, const std::string& data) {
-        const ClientMessage request = Next();
+    void ExpectRequest(int logNo, const std::string& data, int withinMs = 5000) {
+        const ClientMessage request = Next(withinMs);
         EXPECT_EQ(request.Command, copSell);
         EXPECT_EQ(request.LogNo, logNo);
         EXPECT_EQ(request.Payload, "1;" + data + ";");
@@ -684,6 +684,24 @@ public:
         WriteFile(In(name + ".new"), content);
         std::filesystem::rename(In(name + ".new"), In(name));
     }
+    // The file is still in work: in the input folder, not finished.
+    void ExpectFileInWork(const std::string& name) {
+        loop_.RunFor(300);
+        EXPECT_TRUE(std::filesystem::exists(In(name)));
+        EXPECT_TRUE(std::filesystem::is_empty(settings_.OutputPath)) << "finished already";
+        EXPECT_TRUE(sellingLoop_.Input().IsOpen());
+    }
+    void UserStops() {
+        host_.typedPassword = "secret";
+        sellingLoop_.StartStopClicked();
+        EXPECT_EQ(sellingLoop_.ProcessState(), 0);
+    }
+    // A second start, or the system, asks the program to end (the way a SIGTERM goes).
+    void ProgramEnds() {
+        sellingLoop_.OnQuitRequest(smQuitMessage, "secret", false);
+        EXPECT_TRUE(host_.closed);
+    }
+    bool Closed() const { return host_.closed; }
     void ServerCloses() {
         server_.DropClient();
         ASSERT_TRUE(loop_.RunUntil([&] { return sellingLoop_.ProcessState() == 0; }));
@@ -944,8 +962,9 @@ std::vector<SequenceCase> SequenceCases() {
         });
     }
     // The register took a1 before the cancel reached the server, and reports it after the
-    // cancel reply (at once, or after a tick has opened b.inp), and confirms it at its next
-    // message: b1 does not go to that register before the report, which is then a1's.
+    // cancel reply (at once, or after a tick), and confirms it at its next message: a.inp
+    // is finished only after the report, which shows in a1, and b1 does not go to that
+    // register before it.
     for (const auto& [name, waitMs] : std::vector<std::pair<std::string, int>>{
              {"RepliesOfALineAnsweredAfterItsCancelDoNotReachTheNextFile", 0},
              {"LateEarlyReplyOfACancelledLineComesBeforeTheNextLineForItsRegister", 700}}) {
@@ -966,8 +985,8 @@ std::vector<SequenceCase> SequenceCases() {
                     t.Final(4, Ref(2, 44, 2));
                     t.WaitForOutput("b.OUT");
                 },
-            .outputAfter = {{"a.OUT", Line(4, "a1")}, {"b.OUT", Sold(4, 44, 2, "Ok", "b1")}},
-            .logged = {"Finished ", "Early reply of a line of ", "Reply of a line of "},
+            .outputAfter = {{"a.OUT", Sold(4, 44, 1, "??", "a1")}, {"b.OUT", Sold(4, 44, 2, "Ok", "b1")}},
+            .logged = {"Cancelled ", "Finished ", "Reply of a line of "},
         });
     }
     cases.push_back({
@@ -1076,6 +1095,68 @@ std::vector<SequenceCase> SequenceCases() {
                 },
             .outputAfter = {{"a.OUT", line},
                             {"b.OUT", Sold(4, 44, 2, "Ok", "b1") + Sold(4, 44, 3, "Ok", "b2")}},
+        });
+    }
+    // The register answers a totals line or refuses a line of a cancelled file after the
+    // cancel reply, before the time it has to answer has passed: the reply is written into
+    // the line before the file is finished, and the register takes the next file's lines
+    // at once.
+    for (const auto& [name, line, command, code, sold] :
+         std::vector<std::tuple<std::string, std::string, std::uint8_t, std::uint8_t, std::string>>{
+             {"TotalsReplyOfACancelledLineIsWrittenBeforeItsFileIsFinished",
+              "N,4,______,_,__;_;__;____;\n", copTotals, 0, "N,4,000044,1,Ok;2;15;0042;\n"},
+             {"RefusalOfACancelledLineIsWrittenBeforeItsFileIsFinished",
+              "C,4,______,_,__;10;\n", 8, 5, "C,4,000044,1,Er;10;\n"}}) {
+        cases.push_back({
+            .name = name,
+            .action = "REPLACE",
+            .timeOut = 3,
+            .inputs = {{"a.inp", line}, {"b.inp", Line(4, "b1")}},
+            .play =
+                [command, code](SellingSequenceTest& t) {
+                    t.Start();
+                    t.ExpectOpen(4);
+                    t.ExpectCommand(4, command);
+                    t.CancelWhenNotReady();
+                    t.ExpectCancel(4);
+                    t.CancelReply(4);
+                    t.ExpectFileInWork("a.inp");
+                    t.FinalWithoutEarly(command, 4, code, Ref(1, 44, 1), "1;2;2;15;42;");
+                    t.ExpectRequest(4, "b1", 2000);  // well before the 3 s have passed
+                    t.Early(4, Ref(2, 44, 2));
+                    t.Final(4, Ref(2, 44, 2));
+                    t.WaitForOutput("b.OUT");
+                },
+            .outputAfter = {{"a.OUT", sold}, {"b.OUT", Sold(4, 44, 2, "Ok", "b1")}},
+        });
+    }
+    // The user stops, the server closes, or the program is asked to end while a cancelled
+    // file waits for the register that may still answer a2: the file is finished with what
+    // is known, and nothing of it is sold at the next start.
+    for (const auto& [name, interrupt] :
+         std::vector<std::pair<std::string, std::function<void(SellingSequenceTest&)>>>{
+             {"UserStopWhileACancelledFileWaitsFinishesIt", [](SellingSequenceTest& t) { t.UserStops(); }},
+             {"ServerClosingWhileACancelledFileWaitsFinishesIt", [](SellingSequenceTest& t) { t.ServerCloses(); }},
+             {"EndOfTheProgramWhileACancelledFileWaitsFinishesIt", [](SellingSequenceTest& t) { t.ProgramEnds(); }}}) {
+        cases.push_back({
+            .name = name,
+            .action = "REPLACE",
+            .timeOut = 2,
+            .inputs = {{"a.inp", Line(1, "a1") + Line(4, "a2") + Line(4, "a3")}},
+            .play =
+                [interrupt](SellingSequenceTest& t) {
+                    t.FirstLineOutSecondSent(Ref(1, 11, 1), 4);
+                    t.Final(1, Ref(1, 11, 1));
+                    t.CancelWhenNotReady();
+                    t.ExpectCancel(4);
+                    t.CancelReply(4);
+                    t.ExpectFileInWork("a.inp");
+                    interrupt(t);
+                    if (t.Closed()) return;
+                    t.Start();
+                    t.ExpectNothing(1500);
+                },
+            .outputAfter = {{"a.OUT", Sold(1, 11, 1, "Ok", "a1") + Line(4, "a2") + Line(4, "a3")}},
         });
     }
     return cases;
