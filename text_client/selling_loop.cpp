@@ -463,8 +463,8 @@ void SellingLoop::StopForCheck(std::uint64_t id) {
     ForgetFileInWork();
     const std::string line = lineNumber > 0 ? "line " + std::to_string(lineNumber) : "a line";
     StopUnasked(std::string(kStopResultNotWritten) + ": check " + line + " of " + fileName +
-                    (kept.empty() ? ", which could not be moved into the folder " +
-                                        std::string(kCheckFolderName) + ", before selling it again"
+                    (kept.empty() ? ", which could not be moved out of the input folder and is"
+                                    " passed over only until the program is started again"
                                   : "; the file is kept as " + kept),
                 FileAtStop::Finish);  // nothing is open any more
 }

@@ -37,8 +37,10 @@
 // file that may still have lines to sell in the input folder, but finishes a file the user
 // cancelled, as the cancel's reply would have. A result that could not be written stops
 // selling and moves the file into the folder "check" inside the input folder, where the
-// search for input files does not look: the line does not show what became of its request,
-// and a person must check it before the file is sold on. Each such stop is logged with its
+// search for input files does not look (or, when that cannot be, renames it to a name the
+// search does not match, or at last passes it over while the program runs): the line does
+// not show what became of its request, and a person must check it before the file is sold
+// on. Each such stop is logged with its
 // reason; the status window shows it too (StopReason).
 //
 // Threads: everything runs on the main thread, driven by the host's timer, the socket's

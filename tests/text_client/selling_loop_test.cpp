@@ -570,6 +570,9 @@ std::string Sold(int logNo, int serial, int digit, const std::string& code, cons
     return "S," + std::to_string(logNo) + "," + result + code + ";" + data + ";\n";
 }
 
+// An input file name that the longest file name allows, but not with ".check" after it.
+std::string LongInputName() { return std::string(251 - 4, 'a') + ".inp"; }
+
 // The receipt reference of one sale: the server numbers each one.
 std::string Ref(std::int32_t sequence, std::int32_t serial, std::uint8_t digit) {
     return ReceiptRef{7, sequence, serial, digit}.Encode();
@@ -725,11 +728,11 @@ public:
         FAIL() << "the input file is not open";
     }
     // a1 of a.inp went to register 1, and its "??" cannot be written at the early reply.
-    void EarlyReplyOfA1CannotBeWritten() {
+    void EarlyReplyOfA1CannotBeWritten(const std::string& name = "a.inp") {
         Start();
         ExpectOpen(1);
         ExpectRequest(1, "a1");
-        WritesFail("a.inp");
+        WritesFail(name);
         Early(1, Ref(1, 11, 1));
         WaitUntilStopped();
     }
@@ -740,10 +743,16 @@ public:
         ASSERT_TRUE(loop_.RunUntil([&] { return sellingLoop_.ProcessState() == 0; }));
     }
     std::string InputContent(const std::string& name) const { return ReadFile(In(name)); }
-    void ExpectStopReasonNames(int line, const std::string& name) {
+    void ExpectStopReasonNames(int line, const std::string& name, const std::string& keptAs = "") {
+        EXPECT_EQ(StopReason(), std::string(kStopResultNotWritten) + ": check line " +
+                                    std::to_string(line) + " of " + In(name) + "; the file is kept as " +
+                                    In(keptAs.empty() ? "check/" + name : keptAs));
+    }
+    void ExpectStopReasonPassesOver(int line, const std::string& name) {
         EXPECT_EQ(StopReason(), std::string(kStopResultNotWritten) + ": check line " +
                                     std::to_string(line) + " of " + In(name) +
-                                    "; the file is kept as " + In("check/" + name));
+                                    ", which could not be moved out of the input folder and is"
+                                    " passed over only until the program is started again");
     }
     const std::string& StopReason() const { return sellingLoop_.StopReason(); }
 
@@ -930,6 +939,42 @@ std::vector<SequenceCase> SequenceCases() {
             },
         .inputAfter = {{"check/a.inp", Sold(1, 11, 1, "??", "a1") + Sold(1, 11, 2, "??", "a2")}},
         .logged = {"Cannot write the result into ", "Kept "},
+    });
+    cases.push_back({
+        // A file named "check" lies in the input folder: the file is kept beside it under a
+        // name that the search for input files does not match.
+        .name = "FileThatCannotGoIntoTheCheckFolderIsRenamedBeside",
+        .action = "REPLACE",
+        .inputs = {{"a.inp", Line(1, "a1") + Line(1, "a2")}, {"check", "not a folder"}},
+        .play =
+            [](SellingSequenceTest& t) {
+                t.EarlyReplyOfA1CannotBeWritten();
+                t.ExpectStopReasonNames(1, "a.inp", "a.inp.check");
+            },
+        .inputAfter = {{"check", "not a folder"}, {"a.inp.check", Line(1, "a1") + Line(1, "a2")}},
+        .logged = {"Cannot move ", "Kept "},
+    });
+    cases.push_back({
+        // Nothing can be renamed in the input folder (here: the name is too long to take
+        // ".check" on; or the folder is read-only): the file stays, and the loop passes it
+        // over while it runs, also after a new start, and sells the next file.
+        .name = "FileThatCannotBeSetAsideIsPassedOverAndTheNextFileSold",
+        .action = "REPLACE",
+        .inputs = {{LongInputName(), Line(1, "a1")}, {"b.inp", Line(1, "b1")}, {"check", "not a folder"}},
+        .play =
+            [](SellingSequenceTest& t) {
+                t.EarlyReplyOfA1CannotBeWritten(LongInputName());
+                t.ExpectStopReasonPassesOver(1, LongInputName());
+                t.Start();
+                t.ExpectOpen(1);
+                t.ExpectRequest(1, "b1");
+                t.Early(1, Ref(2, 11, 2));
+                t.Final(1, Ref(2, 11, 2));
+                t.WaitForOutput("b.OUT");
+            },
+        .inputAfter = {{"check", "not a folder"}, {LongInputName(), Line(1, "a1")}},
+        .outputAfter = {{"b.OUT", Sold(1, 11, 2, "Ok", "b1")}},
+        .logged = {"Cannot move ", "Cannot rename "},
     });
     cases.push_back({
         // A file of that name was set aside before.
