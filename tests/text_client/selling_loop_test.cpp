@@ -677,6 +677,14 @@ public:
         CancelWhenNotReady();
         ExpectCancel(4);
     }
+    // The same for a line of `command`.
+    void CancelOnlyLineOnRegisterFour(std::uint8_t command) {
+        Start();
+        ExpectOpen(4);
+        ExpectCommand(4, command);
+        CancelWhenNotReady();
+        ExpectCancel(4);
+    }
     void CancelWhenNotReady() {
         ASSERT_TRUE(loop_.RunUntil([&] { return host_.dialogShown; }, 10000));
         Answer(NotReadyAnswer::Cancel);
@@ -1123,11 +1131,7 @@ std::vector<SequenceCase> SequenceCases() {
             .inputs = {{"a.inp", line}, {"b.inp", Line(4, "b1") + Line(4, "b2")}},
             .play =
                 [command, code](SellingSequenceTest& t) {
-                    t.Start();
-                    t.ExpectOpen(4);
-                    t.ExpectCommand(4, command);
-                    t.CancelWhenNotReady();
-                    t.ExpectCancel(4);
+                    t.CancelOnlyLineOnRegisterFour(command);
                     t.CancelReply(4);
                     t.ExpectRequest(4, "b1");  // TimeOut seconds later
                     t.FinalWithoutEarly(command, 4, code, Ref(1, 44, 1), "1;2;2;15;42;");  // a1's
@@ -1159,11 +1163,7 @@ std::vector<SequenceCase> SequenceCases() {
             .inputs = {{"a.inp", line}, {"b.inp", Line(4, "b1")}},
             .play =
                 [command, code](SellingSequenceTest& t) {
-                    t.Start();
-                    t.ExpectOpen(4);
-                    t.ExpectCommand(4, command);
-                    t.CancelWhenNotReady();
-                    t.ExpectCancel(4);
+                    t.CancelOnlyLineOnRegisterFour(command);
                     t.CancelReply(4);
                     t.ExpectFileInWork("a.inp");
                     t.FinalWithoutEarly(command, 4, code, Ref(1, 44, 1), "1;2;2;15;42;");
