@@ -154,9 +154,12 @@ void InputFile::Log(const std::string& text) const {
 bool InputFile::OpenNextInputFile() {
     file_ = ExclusiveFile();
     outstanding_.clear();
-    auto names = FindMatchingFiles(settings_.InputPath, InputFilePattern(settings_));
-    if (names.empty()) return false;
-    std::string path = settings_.InputPath + names.front();
+    const auto names = FindMatchingFiles(settings_.InputPath, InputFilePattern(settings_));
+    auto first = std::find_if(names.begin(), names.end(), [&](const std::string& name) {
+        return !PassedOver(settings_.InputPath + name);
+    });
+    if (first == names.end()) return false;
+    std::string path = settings_.InputPath + *first;
     ExclusiveFile opened(path, O_RDWR);
     if (!opened.IsOpen()) {
         fileName_.clear();
@@ -247,6 +250,14 @@ ResultWrite InputFile::WriteAt(std::uint64_t id, const std::string& bytes, LineS
     auto line = outstanding_.begin();
     while (line != outstanding_.end() && line->Id != id) ++line;
     if (line == outstanding_.end()) return ResultWrite::NotOutstanding;
+    // Only a totals line has room for the totals: on any other line they would overwrite
+    // its data.
+    const std::size_t room = line->COP == copTotals ? kTotalsResultLength : kResultLength;
+    if (bytes.size() > room) {
+        Log("Result of " + std::to_string(bytes.size()) + " bytes not written into " + fileName_ +
+            ": its line has room for " + std::to_string(room));
+        return ResultWrite::NotOutstanding;
+    }
     ssize_t n;
     do {
         n = ::pwrite(file_.Descriptor(), bytes.data(), bytes.size(), line->ResultOffset);
@@ -371,27 +382,56 @@ void InputFile::KeepInputFile() {
 std::string InputFile::SetAsideForCheck() {
     if (!file_.IsOpen()) return {};
     outstanding_.clear();
+    SoldFile sold(file_, fileName_, log_);
     const std::string folder = settings_.InputPath + kCheckFolderName + "/";
+    const std::string name(FileNameOf(fileName_));
     std::string kept;
     if (::mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST) {
-        SoldFile sold(file_, fileName_, log_);
-        const std::string name(FileNameOf(fileName_));
-        for (unsigned attempt = 0; attempt < kCheckNameAttempts; ++attempt) {
-            const std::string target = folder + name + (attempt == 0 ? "" : "." + std::to_string(attempt));
-            if (sold.MoveTo(target, SoldFile::AtTarget::Keep)) {
-                kept = target;
-                break;
-            }
-            if (errno != EEXIST) break;
-        }
+        kept = MoveToFreeName(sold, [&](unsigned attempt) {
+            return folder + name + (attempt == 0 ? "" : "." + std::to_string(attempt));
+        });
     }
     if (kept.empty()) {
         Log(ErrnoText("Cannot move " + fileName_ + " into " + folder));
+        // Something else holds that name: beside the other input files, under a name that
+        // the search for them does not match.
+        kept = MoveToFreeName(sold, [&](unsigned attempt) {
+            const std::string aside = name + "." + kCheckFolderName +
+                                      (attempt == 0 ? "" : "." + std::to_string(attempt));
+            return WildcardMatchNoCase(aside, InputFilePattern(settings_)) ? std::string()
+                                                                          : settings_.InputPath + aside;
+        });
+        if (kept.empty()) Log(ErrnoText("Cannot rename " + fileName_));
+    }
+    if (kept.empty()) {
+        // Nothing can be moved in the input folder (it is read-only, say): this run at least
+        // does not sell the file again.
+        struct stat info {};
+        if (::fstat(file_.Descriptor(), &info) == 0) passedOver_.insert({info.st_dev, info.st_ino});
+        Log(fileName_ + " stays in the input folder; it is passed over until the program is"
+                        " started again, and must be checked before that");
     } else {
         Log("Kept " + fileName_ + " as " + kept + " for a person to check");
     }
     file_.Close();
     return kept;
+}
+
+std::string InputFile::MoveToFreeName(SoldFile& sold,
+                                      const std::function<std::string(unsigned attempt)>& nameFor) {
+    for (unsigned attempt = 0; attempt < kCheckNameAttempts; ++attempt) {
+        const std::string target = nameFor(attempt);
+        if (target.empty()) continue;
+        if (sold.MoveTo(target, SoldFile::AtTarget::Keep)) return target;
+        if (errno != EEXIST) return {};
+    }
+    return {};
+}
+
+bool InputFile::PassedOver(const std::string& path) const {
+    struct stat info {};
+    return !passedOver_.empty() && ::stat(path.c_str(), &info) == 0 &&
+           passedOver_.count({info.st_dev, info.st_ino}) != 0;
 }
 
 void InputFile::KeepSold(SoldFile& sold) {

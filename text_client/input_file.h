@@ -21,11 +21,14 @@
 //
 // Threads: one InputFile belongs to the selling loop and is used on the main thread only.
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -104,7 +107,9 @@ enum class FinishOutcome {
 // What writing a result did.
 enum class ResultWrite {
     Written,
-    NotOutstanding,  // no file open, or no such line outstanding: nothing written
+    NotOutstanding,  // no file open, no such line outstanding, or a result longer than the
+                     // line's place (totals for a line that is not a totals line): nothing
+                     // written
     Failed,          // the write failed (logged): the line stays outstanding, showing what
                      // it showed before or part of the new bytes
 };
@@ -158,8 +163,11 @@ public:
 
     // Closes the file without output action and moves it into the folder kCheckFolderName
     // inside the input folder (under its name, or its name with ".1", ".2", ... when that is
-    // taken). Returns where it now lies, or "" when it could not be moved (logged): it then
-    // stays where it was.
+    // taken); when that folder cannot be made or used, it is renamed in the input folder to
+    // its name + "." + kCheckFolderName (".1", ".2", ... when taken), which the search for
+    // input files does not match. Returns where it now lies, or "" when it could not be
+    // moved at all (logged): it then stays where it was, and OpenNextInputFile passes it
+    // over for the life of this object.
     std::string SetAsideForCheck();
 
     bool IsOpen() const { return file_.IsOpen(); }
@@ -193,6 +201,12 @@ private:
     // The file sold stays in the input folder: under its name, or under a new one when its
     // name was given to another file.
     void KeepSold(SoldFile& sold);
+    // Moves the file sold to the first free one of nameFor(0), nameFor(1), ... (an empty
+    // name is skipped); where it went, or "" with errno set.
+    std::string MoveToFreeName(SoldFile& sold,
+                               const std::function<std::string(unsigned attempt)>& nameFor);
+    // True when `path` is a file that could not be set aside for a check.
+    bool PassedOver(const std::string& path) const;
     void Log(const std::string& text) const;
 
     const ClientSettings& settings_;
@@ -208,6 +222,7 @@ private:
     std::deque<OutstandingLine> outstanding_;
     std::uint64_t nextId_ = 1;
     int newestRegister_ = 0;
+    std::set<std::pair<dev_t, ino_t>> passedOver_;  // device and inode
 };
 
 }  // namespace ecr

@@ -22,6 +22,14 @@ bool IsLinkError(std::uint8_t code) {
     return code == erTimeOut || code == erBadLine || code == erInvalidByte;
 }
 
+// Only a totals line's reply, a refusal, and a reply without a reference at all (an old
+// server's) come without an early reply before them.
+bool ComesWithoutEarlyReply(std::uint8_t command, std::uint8_t errorCode,
+                            const std::string& receiptRef) {
+    return receiptRef.empty() || command == copTotals ||
+           (errorCode != erNoError && errorCode != erNotExecuted);
+}
+
 }  // namespace
 
 SellingLoop::SellingLoop(SellingLoopHost& host, TSockClient& socket,
@@ -227,17 +235,18 @@ void SellingLoop::IdentificationReply(std::uint8_t errorCode, const std::string&
 
 std::uint64_t SellingLoop::FindLine(std::uint8_t logNo, bool (*fits)(const Progress&),
                                     std::uint8_t command) const {
-    std::uint64_t byRegister = 0;
     for (const OutstandingLine& line : input_.Outstanding()) {
         auto progress = progress_.find(line.Id);
         if (line.RegisterNumber != logNo || progress == progress_.end() ||
             !fits(progress->second)) {
             continue;
         }
+        // A reply names the command of the request it answers: a reply of another command
+        // is another line's, perhaps of a file finished already, and a line of another
+        // kind has no room for its result.
         if (command == 0 || line.COP == command) return line.Id;
-        if (byRegister == 0) byRegister = line.Id;
     }
-    return byRegister;
+    return 0;
 }
 
 void SellingLoop::OpenReply(std::uint8_t logNo, std::uint8_t errorCode) {
@@ -276,7 +285,7 @@ void SellingLoop::CancelReply(std::uint8_t logNo) {
         return;
     }
     cancelsUnanswered_.erase(logNo);
-    if (cancelsUnanswered_.empty()) FinishInputFile();
+    if (cancelsUnanswered_.empty()) AwaitCancelledLines();
 }
 
 void SellingLoop::AnswerSentReply(std::uint8_t logNo, std::uint8_t errorCode,
@@ -286,7 +295,8 @@ void SellingLoop::AnswerSentReply(std::uint8_t logNo, std::uint8_t errorCode,
         Log("Repeated early reply dropped: register " + std::to_string(logNo));
         return;
     }
-    if (auto unsettled = unsettled_.find(logNo); unsettled != unsettled_.end()) {
+    if (auto unsettled = unsettled_.find(logNo);
+        unsettled != unsettled_.end() && !HoldsFileInWork(unsettled->second)) {
         // No line of ours has gone to this register since the line of the finished file:
         // the reply is that line's.
         Log("Early reply of a line of " + unsettled->second.fileName +
@@ -296,8 +306,7 @@ void SellingLoop::AnswerSentReply(std::uint8_t logNo, std::uint8_t errorCode,
         SettleRegister(logNo);
         return;
     }
-    const std::uint64_t id =
-        FindLine(logNo, [](const Progress& p) { return p.stage == Stage::RequestSent; });
+    const std::uint64_t id = FindLine(logNo, AwaitingFirstReply);
     if (id == 0) {
         Log("Early reply without a line waiting for it dropped: register " + std::to_string(logNo));
         return;
@@ -313,10 +322,9 @@ void SellingLoop::AnswerSentReply(std::uint8_t logNo, std::uint8_t errorCode,
     }
     // The answer went out to the register: from now on the line shows that its outcome is
     // not known, so that it is never sold again, until its final reply tells.
-    if (!Written(input_.WritePendingResult(id, number, digit), id) || IsLinkError(errorCode)) {
-        return;
-    }
-    SendNextLine();
+    if (!Written(input_.WritePendingResult(id, number, digit), id)) return;
+    if (!IsLinkError(errorCode)) SendNextLine();
+    FinishCancelledFileWhenSettled();
 }
 
 bool SellingLoop::IsRepeatedEarlyReply(std::uint8_t logNo, const std::string& receiptRef) {
@@ -351,24 +359,22 @@ std::uint64_t SellingLoop::LineOfFinalReply(std::uint8_t command, std::uint8_t l
             owedFinals_.erase(owed);
             return 0;
         }
-        // A reference that no line holds: only a totals line's reply and a refusal come
-        // without an early reply before them; any other such reply is a stray, and writing
-        // it into the line sent next would record a sale that line did not make.
-        if (command != copTotals && (errorCode == erNoError || errorCode == erNotExecuted)) {
-            Log("Final reply that no early reply went before dropped: register " +
-                std::to_string(logNo) + " command " + std::to_string(command));
-            return 0;
-        }
+    }
+    // A reference that no line holds on a reply that comes after an early one: a stray,
+    // and writing it into the line sent next would record a sale that line did not make.
+    if (!ComesWithoutEarlyReply(command, errorCode, receiptRef)) {
+        Log("Final reply that no early reply went before dropped: register " +
+            std::to_string(logNo) + " command " + std::to_string(command));
+        return 0;
     }
     // Without an early reply to match (a refusal, a totals line, an old server's reply): the
-    // line of that register, and of that command where there is one, that was sent and had
-    // none; a reply with a reference only to a line still waiting for its first reply.
+    // line of that register and of that command that was sent and had none; a reply with a
+    // reference only to a line still waiting for its first reply.
     auto sentWithoutEarlyReply = [](const Progress& p) {
         return (p.stage == Stage::RequestSent || p.stage == Stage::AnswerSent) && p.receiptRef.empty();
     };
-    auto awaitingFirstReply = [](const Progress& p) { return p.stage == Stage::RequestSent; };
     const std::uint64_t id =
-        FindLine(logNo, receiptRef.empty() ? +sentWithoutEarlyReply : +awaitingFirstReply, command);
+        FindLine(logNo, receiptRef.empty() ? +sentWithoutEarlyReply : AwaitingFirstReply, command);
     if (id == 0) {
         Log("Reply without an outstanding line: register " + std::to_string(logNo) +
             " command " + std::to_string(command));
@@ -403,8 +409,9 @@ void SellingLoop::LineReply(std::uint8_t command, std::uint8_t logNo, std::uint8
         (errorCode != erNoError && errorCode != erNotExecuted)) {
         SendNextLine();
     }
-    // An abandoned file is finished by the reply to its cancel.
+    // An abandoned file is finished once its cancels and its held registers are answered.
     if (!cancelling_ && input_.EndOfFile() && input_.OutstandingLines() == 0) FinishInputFile();
+    FinishCancelledFileWhenSettled();
 }
 
 bool SellingLoop::ParseNextInputLine() {
@@ -456,8 +463,8 @@ void SellingLoop::StopForCheck(std::uint64_t id) {
     ForgetFileInWork();
     const std::string line = lineNumber > 0 ? "line " + std::to_string(lineNumber) : "a line";
     StopUnasked(std::string(kStopResultNotWritten) + ": check " + line + " of " + fileName +
-                    (kept.empty() ? ", which could not be moved into the folder " +
-                                        std::string(kCheckFolderName) + ", before selling it again"
+                    (kept.empty() ? ", which could not be moved out of the input folder and is"
+                                    " passed over only until the program is started again"
                                   : "; the file is kept as " + kept),
                 FileAtStop::Finish);  // nothing is open any more
 }
@@ -507,9 +514,7 @@ void SellingLoop::RememberOwedReplies() {
         if (progress->second.stage == Stage::RequestSent) {
             if (!connected) continue;  // no reply of the connection that is gone can come
             // The register may have taken it before the cancel reached the server.
-            const auto until =
-                std::chrono::steady_clock::now() + std::chrono::seconds(settings_.TimeOut);
-            unsettled_[line.RegisterNumber] = {input_.FileName(), until};
+            HoldRegister(line);
             Log("Finished " + input_.FileName() + " while a line sent to register " +
                 std::to_string(line.RegisterNumber) +
                 " had no early reply: no line goes to that register until its early reply comes or " +
@@ -535,8 +540,53 @@ void SellingLoop::RememberOwedFinal(int logNo, const std::string& receiptRef,
     if (owedFinals_.size() > kMaxOwedFinals) owedFinals_.pop_front();
 }
 
+void SellingLoop::HoldRegister(const OutstandingLine& line) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(settings_.TimeOut);
+    unsettled_[line.RegisterNumber] = {input_.FileName(), until, fileSerial_};
+}
+
+bool SellingLoop::HoldsFileInWork(const Unsettled& unsettled) const {
+    return unsettled.file == fileSerial_ && input_.IsOpen();
+}
+
+bool SellingLoop::AwaitingCancelledLines() const {
+    return cancelling_ && cancelsUnanswered_.empty() && input_.IsOpen();
+}
+
+void SellingLoop::AwaitCancelledLines() {
+    for (const OutstandingLine& line : input_.Outstanding()) {
+        auto progress = progress_.find(line.Id);
+        if (progress == progress_.end() || !AwaitingFirstReply(progress->second)) continue;
+        // The register may have taken it before the cancel reached the server: its reply
+        // is written into the line before the file is finished.
+        HoldRegister(line);
+        Log("Cancelled " + input_.FileName() + " while a line sent to register " +
+            std::to_string(line.RegisterNumber) +
+            " had no reply: the file is finished once that reply comes or " +
+            std::to_string(settings_.TimeOut) + " s have passed");
+    }
+    FinishCancelledFileWhenSettled();
+}
+
+void SellingLoop::FinishCancelledFileWhenSettled() {
+    if (!AwaitingCancelledLines()) return;
+    std::vector<int> answered;
+    bool waiting = false;
+    for (const auto& [logNo, unsettled] : unsettled_) {
+        if (!HoldsFileInWork(unsettled)) continue;
+        if (FindLine(static_cast<std::uint8_t>(logNo), AwaitingFirstReply) == 0) {
+            answered.push_back(logNo);
+        } else {
+            waiting = true;
+        }
+    }
+    for (int logNo : answered) SettleRegister(logNo);
+    if (!waiting) FinishInputFile();
+}
+
 void SellingLoop::SettleRegister(int logNo) {
     unsettled_.erase(logNo);
+    if (cancelling_) return;  // the lines of an abandoned file go out no more
     bool sent = false;
     while (std::uint64_t id = FindLine(static_cast<std::uint8_t>(logNo),
                                        [](const Progress& p) { return p.stage == Stage::Held; })) {
@@ -553,10 +603,23 @@ void SellingLoop::SettleExpiredRegisters() {
         if (now >= unsettled.until) expired.push_back(logNo);
     }
     for (int logNo : expired) {
-        Log("No early reply came for the line of " + unsettled_[logNo].fileName +
-            " sent to register " + std::to_string(logNo) + ": it takes lines again");
-        SettleRegister(logNo);
+        const Unsettled& held = unsettled_[logNo];
+        const std::string lineOf = "No early reply came for the line of " + held.fileName +
+                                   " sent to register " + std::to_string(logNo);
+        if (!HoldsFileInWork(held)) {
+            Log(lineOf + ": it takes lines again");
+            SettleRegister(logNo);
+            continue;
+        }
+        // The cancel took it back in time: the line of the cancelled file stays unsold.
+        Log(lineOf + " within " + std::to_string(settings_.TimeOut) +
+            " s of the cancel: it keeps its placeholder");
+        while (std::uint64_t id = FindLine(static_cast<std::uint8_t>(logNo), AwaitingFirstReply)) {
+            progress_.erase(id);
+        }
+        unsettled_.erase(logNo);
     }
+    FinishCancelledFileWhenSettled();
 }
 
 bool SellingLoop::NewestLineHeld() const {
@@ -583,6 +646,8 @@ void SellingLoop::ProcessingTick() {
         }
     } else if (processState_ == 2) {
         if (NewestLineHeld()) return;  // nothing is asked of a register yet
+        // The user has cancelled: the wait for the file's held registers has its own end.
+        if (AwaitingCancelledLines()) return;
         ++notReadyCounter_;
         if (notReadyShown_ || notReadyCounter_ < 2 * settings_.TimeOut) return;
         host_.StopTimer();

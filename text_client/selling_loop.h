@@ -11,20 +11,23 @@
 // Each line keeps its own progress (SET opening sent, request sent, answer sent, link
 // errors counted). A final reply is matched to the line whose early reply carried the same
 // receipt reference. A reply that follows no early reply (a totals line's, a refusal, or a
-// reply without a reference at all) goes to the line of its register (and command) that
-// was sent and had no early reply. A final reply whose reference no line holds, and an
-// early reply that repeats the reference of one that came, are logged and dropped. So
-// results reach their own lines also when replies do not follow the order of the lines,
-// and a reply owed by a line of a file that was finished meanwhile (abandoned with
-// Cancel) is recognised, logged and dropped, never written into a line of another file.
-// After a Cancel no line goes out until the file is finished.
+// reply without a reference at all) goes to the line of its register and of the command it
+// names that was sent and had no early reply; never to a line of another command. A final
+// reply whose reference no line holds, and an early reply that repeats the reference of
+// one that came, are logged and dropped. So results reach their own lines also when
+// replies do not follow the order of the lines, and a reply owed by a line of a file that
+// was finished meanwhile (abandoned with Cancel) is recognised, logged and dropped, never
+// written into a line of another file. After a Cancel no line goes out until the file is
+// finished.
 //
 // The server's cancel does not call back an answer that the register has already taken,
-// so a line of a cancelled file that was sent and had no early reply may still be
-// answered. Until its register's next early reply (which is then that line's, and is
-// dropped with its final reply) or TimeOut seconds after the file was finished, no line
-// goes to that register: while none of ours waits there, an early reply of that register
-// can belong to nothing else.
+// so a line of a cancelled file that was sent and had no reply may still be answered.
+// After the cancel replies the file stays in work, and its registers are held, until
+// each such line has its first reply (an early reply, which writes "??" into it, or the
+// final reply of a totals line or a refusal, which writes its result) or TimeOut seconds
+// have passed (the line keeps its placeholder). Then the file is finished. No line goes
+// to a held register: while none of ours waits there, a reply of that register can belong
+// to nothing else.
 //
 // A line whose final reply is 22 (not executed) after a link error shows its placeholder
 // again while it is sent again: it is unsold until it is answered anew.
@@ -34,8 +37,10 @@
 // file that may still have lines to sell in the input folder, but finishes a file the user
 // cancelled, as the cancel's reply would have. A result that could not be written stops
 // selling and moves the file into the folder "check" inside the input folder, where the
-// search for input files does not look: the line does not show what became of its request,
-// and a person must check it before the file is sold on. Each such stop is logged with its
+// search for input files does not look (or, when that cannot be, renames it to a name the
+// search does not match, or at last passes it over while the program runs): the line does
+// not show what became of its request, and a person must check it before the file is sold
+// on. Each such stop is logged with its
 // reason; the status window shows it too (StopReason).
 //
 // Threads: everything runs on the main thread, driven by the host's timer, the socket's
@@ -137,12 +142,17 @@ private:
         std::string receiptRef;
         std::string fileName;
     };
-    // A register that may still answer a line of a finished (cancelled) file that was sent
-    // to it and had no early reply: no line goes to it until its next early reply or `until`.
+    // A register that may still answer a line of a cancelled file that was sent to it and
+    // had no reply: no line goes to it until that reply or `until`.
     struct Unsettled {
         std::string fileName;
         std::chrono::steady_clock::time_point until;
+        std::uint64_t file = 0;  // fileSerial_ of that file
     };
+    // Sent, and no reply of any kind has come.
+    static bool AwaitingFirstReply(const Progress& progress) {
+        return progress.stage == Stage::RequestSent;
+    }
     // What a stop does with the file in work.
     enum class FileAtStop { Finish, KeepWhenUnsold };
 
@@ -183,12 +193,19 @@ private:
     void ForgetFileInWork();
     void RememberOwedReplies();
     void RememberOwedFinal(int logNo, const std::string& receiptRef, const std::string& fileName);
+    void HoldRegister(const OutstandingLine& line);
+    // True when `unsettled` waits for a line of the file in work (not of a finished one).
+    bool HoldsFileInWork(const Unsettled& unsettled) const;
+    void AwaitCancelledLines();
+    void FinishCancelledFileWhenSettled();
+    bool AwaitingCancelledLines() const;
     void SettleRegister(int logNo);
     void SettleExpiredRegisters();
     bool NewestLineHeld() const;
     void Stop(FileAtStop file);
     void StopUnasked(const std::string& reason, FileAtStop file);
     void CloseNotReadyWithRetry();
+    // The oldest line of register `logNo` that `fits`, and names `command` when it is not 0.
     std::uint64_t FindLine(std::uint8_t logNo, bool (*fits)(const Progress&),
                            std::uint8_t command = 0) const;
     void Send(std::uint8_t setNo, std::uint8_t command, std::uint8_t logNo,

@@ -204,6 +204,18 @@ TEST_F(InputFileTest, ResultsAreWrittenInPlaceIntoTheirOwnLines) {
     EXPECT_FALSE(std::filesystem::exists(In("sale.inp")));
 }
 
+// Totals need the room of a totals line: on a sale line they would overwrite its data.
+TEST_F(InputFileTest, TotalsAreNotWrittenBeyondTheResultPlaceOfALineOfAnotherKind) {
+    WriteFile(In("a.inp"), "S,1,______,_,__;2;15;\n");
+    InputFile input = MakeInput();
+    ASSERT_TRUE(input.OpenNextInputFile());
+    ASSERT_TRUE(input.ParseNextInputLine());
+    const std::uint64_t id = input.NewestLine()->Id;
+    EXPECT_EQ(input.WriteLineResultWithTotals(id, 44, 1, "1;2;2;15;42;", 0), ResultWrite::NotOutstanding);
+    EXPECT_EQ(ReadFile(In("a.inp")), "S,1,______,_,__;2;15;\n");
+    EXPECT_EQ(input.OutstandingLines(), 1);
+}
+
 TEST_F(InputFileTest, LineNotExecutedShowsItsPlaceholderAgain) {
     WriteFile(In("a.inp"), "S,1,______,_,__;x;\n");
     InputFile input = MakeInput();

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <tuple>
 #include <vector>
 
 #include "server/client_message.h"
@@ -569,6 +570,9 @@ std::string Sold(int logNo, int serial, int digit, const std::string& code, cons
     return "S," + std::to_string(logNo) + "," + result + code + ";" + data + ";\n";
 }
 
+// An input file name that the longest file name allows, but not with ".check" after it.
+std::string LongInputName() { return std::string(251 - 4, 'a') + ".inp"; }
+
 // The receipt reference of one sale: the server numbers each one.
 std::string Ref(std::int32_t sequence, std::int32_t serial, std::uint8_t digit) {
     return ReceiptRef{7, sequence, serial, digit}.Encode();
@@ -599,8 +603,8 @@ public:
         EXPECT_EQ(open.LogNo, logNo);
         Reply(cmdOpenSet, static_cast<std::uint8_t>(logNo), 0);
     }
-    void ExpectRequest(int logNo, const std::string& data) {
-        const ClientMessage request = Next();
+    void ExpectRequest(int logNo, const std::string& data, int withinMs = 5000) {
+        const ClientMessage request = Next(withinMs);
         EXPECT_EQ(request.Command, copSell);
         EXPECT_EQ(request.LogNo, logNo);
         EXPECT_EQ(request.Payload, "1;" + data + ";");
@@ -632,6 +636,17 @@ public:
         Reply(cmdAnswerSentReply, static_cast<std::uint8_t>(logNo), 17, ref);
         Reply(copSell, static_cast<std::uint8_t>(logNo), 22, ref);
     }
+    // The next request goes to register `logNo` with `command`.
+    void ExpectCommand(int logNo, std::uint8_t command) {
+        const ClientMessage request = Next();
+        EXPECT_EQ(request.Command, command);
+        EXPECT_EQ(request.LogNo, logNo);
+    }
+    // A reply that no early reply went before: a totals line's, or a refusal.
+    void FinalWithoutEarly(std::uint8_t command, int logNo, std::uint8_t code, const std::string& ref,
+                const std::string& payload = "") {
+        Reply(command, static_cast<std::uint8_t>(logNo), code, ref, payload);
+    }
     void Early(int logNo, const std::string& ref) {
         Reply(cmdAnswerSentReply, static_cast<std::uint8_t>(logNo), 0, ref);
     }
@@ -662,6 +677,14 @@ public:
         CancelWhenNotReady();
         ExpectCancel(4);
     }
+    // The same for a line of `command`.
+    void CancelOnlyLineOnRegisterFour(std::uint8_t command) {
+        Start();
+        ExpectOpen(4);
+        ExpectCommand(4, command);
+        CancelWhenNotReady();
+        ExpectCancel(4);
+    }
     void CancelWhenNotReady() {
         ASSERT_TRUE(loop_.RunUntil([&] { return host_.dialogShown; }, 10000));
         Answer(NotReadyAnswer::Cancel);
@@ -672,6 +695,24 @@ public:
         WriteFile(In(name + ".new"), content);
         std::filesystem::rename(In(name + ".new"), In(name));
     }
+    // The file is still in work: in the input folder, not finished.
+    void ExpectFileInWork(const std::string& name) {
+        loop_.RunFor(300);
+        EXPECT_TRUE(std::filesystem::exists(In(name)));
+        EXPECT_TRUE(std::filesystem::is_empty(settings_.OutputPath)) << "finished already";
+        EXPECT_TRUE(sellingLoop_.Input().IsOpen());
+    }
+    void UserStops() {
+        host_.typedPassword = "secret";
+        sellingLoop_.StartStopClicked();
+        EXPECT_EQ(sellingLoop_.ProcessState(), 0);
+    }
+    // A second start, or the system, asks the program to end (the way a SIGTERM goes).
+    void ProgramEnds() {
+        sellingLoop_.OnQuitRequest(smQuitMessage, "secret", false);
+        EXPECT_TRUE(host_.closed);
+    }
+    bool Closed() const { return host_.closed; }
     void ServerCloses() {
         server_.DropClient();
         ASSERT_TRUE(loop_.RunUntil([&] { return sellingLoop_.ProcessState() == 0; }));
@@ -695,11 +736,11 @@ public:
         FAIL() << "the input file is not open";
     }
     // a1 of a.inp went to register 1, and its "??" cannot be written at the early reply.
-    void EarlyReplyOfA1CannotBeWritten() {
+    void EarlyReplyOfA1CannotBeWritten(const std::string& name = "a.inp") {
         Start();
         ExpectOpen(1);
         ExpectRequest(1, "a1");
-        WritesFail("a.inp");
+        WritesFail(name);
         Early(1, Ref(1, 11, 1));
         WaitUntilStopped();
     }
@@ -710,10 +751,16 @@ public:
         ASSERT_TRUE(loop_.RunUntil([&] { return sellingLoop_.ProcessState() == 0; }));
     }
     std::string InputContent(const std::string& name) const { return ReadFile(In(name)); }
-    void ExpectStopReasonNames(int line, const std::string& name) {
+    void ExpectStopReasonNames(int line, const std::string& name, const std::string& keptAs = "") {
+        EXPECT_EQ(StopReason(), std::string(kStopResultNotWritten) + ": check line " +
+                                    std::to_string(line) + " of " + In(name) + "; the file is kept as " +
+                                    In(keptAs.empty() ? "check/" + name : keptAs));
+    }
+    void ExpectStopReasonPassesOver(int line, const std::string& name) {
         EXPECT_EQ(StopReason(), std::string(kStopResultNotWritten) + ": check line " +
                                     std::to_string(line) + " of " + In(name) +
-                                    "; the file is kept as " + In("check/" + name));
+                                    ", which could not be moved out of the input folder and is"
+                                    " passed over only until the program is started again");
     }
     const std::string& StopReason() const { return sellingLoop_.StopReason(); }
 
@@ -902,6 +949,42 @@ std::vector<SequenceCase> SequenceCases() {
         .logged = {"Cannot write the result into ", "Kept "},
     });
     cases.push_back({
+        // A file named "check" lies in the input folder: the file is kept beside it under a
+        // name that the search for input files does not match.
+        .name = "FileThatCannotGoIntoTheCheckFolderIsRenamedBeside",
+        .action = "REPLACE",
+        .inputs = {{"a.inp", Line(1, "a1") + Line(1, "a2")}, {"check", "not a folder"}},
+        .play =
+            [](SellingSequenceTest& t) {
+                t.EarlyReplyOfA1CannotBeWritten();
+                t.ExpectStopReasonNames(1, "a.inp", "a.inp.check");
+            },
+        .inputAfter = {{"check", "not a folder"}, {"a.inp.check", Line(1, "a1") + Line(1, "a2")}},
+        .logged = {"Cannot move ", "Kept "},
+    });
+    cases.push_back({
+        // Nothing can be renamed in the input folder (here: the name is too long to take
+        // ".check" on; or the folder is read-only): the file stays, and the loop passes it
+        // over while it runs, also after a new start, and sells the next file.
+        .name = "FileThatCannotBeSetAsideIsPassedOverAndTheNextFileSold",
+        .action = "REPLACE",
+        .inputs = {{LongInputName(), Line(1, "a1")}, {"b.inp", Line(1, "b1")}, {"check", "not a folder"}},
+        .play =
+            [](SellingSequenceTest& t) {
+                t.EarlyReplyOfA1CannotBeWritten(LongInputName());
+                t.ExpectStopReasonPassesOver(1, LongInputName());
+                t.Start();
+                t.ExpectOpen(1);
+                t.ExpectRequest(1, "b1");
+                t.Early(1, Ref(2, 11, 2));
+                t.Final(1, Ref(2, 11, 2));
+                t.WaitForOutput("b.OUT");
+            },
+        .inputAfter = {{"check", "not a folder"}, {LongInputName(), Line(1, "a1")}},
+        .outputAfter = {{"b.OUT", Sold(1, 11, 2, "Ok", "b1")}},
+        .logged = {"Cannot move ", "Cannot rename "},
+    });
+    cases.push_back({
         // A file of that name was set aside before.
         .name = "FileSetAsideTakesAFreeName",
         .action = "REPLACE",
@@ -932,8 +1015,9 @@ std::vector<SequenceCase> SequenceCases() {
         });
     }
     // The register took a1 before the cancel reached the server, and reports it after the
-    // cancel reply (at once, or after a tick has opened b.inp), and confirms it at its next
-    // message: b1 does not go to that register before the report, which is then a1's.
+    // cancel reply (at once, or after a tick), and confirms it at its next message: a.inp
+    // is finished only after the report, which shows in a1, and b1 does not go to that
+    // register before it.
     for (const auto& [name, waitMs] : std::vector<std::pair<std::string, int>>{
              {"RepliesOfALineAnsweredAfterItsCancelDoNotReachTheNextFile", 0},
              {"LateEarlyReplyOfACancelledLineComesBeforeTheNextLineForItsRegister", 700}}) {
@@ -954,8 +1038,8 @@ std::vector<SequenceCase> SequenceCases() {
                     t.Final(4, Ref(2, 44, 2));
                     t.WaitForOutput("b.OUT");
                 },
-            .outputAfter = {{"a.OUT", Line(4, "a1")}, {"b.OUT", Sold(4, 44, 2, "Ok", "b1")}},
-            .logged = {"Finished ", "Early reply of a line of ", "Reply of a line of "},
+            .outputAfter = {{"a.OUT", Sold(4, 44, 1, "??", "a1")}, {"b.OUT", Sold(4, 44, 2, "Ok", "b1")}},
+            .logged = {"Cancelled ", "Finished ", "Reply of a line of "},
         });
     }
     cases.push_back({
@@ -1033,6 +1117,93 @@ std::vector<SequenceCase> SequenceCases() {
             },
         .outputAfter = {{"a.OUT", Line(4, "a1")}},
     });
+    // A totals or a refused line of a cancelled file that the register answers only after
+    // its register takes lines again: the reply names that line's command, which the next
+    // file's sale lines do not have.
+    for (const auto& [name, line, command, code] : std::vector<std::tuple<std::string, std::string, std::uint8_t, std::uint8_t>>{
+             {"LateTotalsReplyOfACancelledLineIsNotWrittenIntoASaleLineOfTheNextFile",
+              "N,4,______,_,__;_;__;____;\n", copTotals, 0},
+             {"LateRefusalOfACancelledLineIsNotWrittenIntoASaleLineOfTheNextFile",
+              "C,4,______,_,__;10;\n", 8, 5}}) {
+        cases.push_back({
+            .name = name,
+            .action = "REPLACE",
+            .inputs = {{"a.inp", line}, {"b.inp", Line(4, "b1") + Line(4, "b2")}},
+            .play =
+                [command, code](SellingSequenceTest& t) {
+                    t.CancelOnlyLineOnRegisterFour(command);
+                    t.CancelReply(4);
+                    t.ExpectRequest(4, "b1");  // TimeOut seconds later
+                    t.FinalWithoutEarly(command, 4, code, Ref(1, 44, 1), "1;2;2;15;42;");  // a1's
+                    t.Early(4, Ref(2, 44, 2));
+                    t.ExpectRequest(4, "b2");
+                    t.Final(4, Ref(2, 44, 2));
+                    t.Early(4, Ref(3, 44, 3));
+                    t.Final(4, Ref(3, 44, 3));
+                    t.WaitForOutput("b.OUT");
+                },
+            .outputAfter = {{"a.OUT", line},
+                            {"b.OUT", Sold(4, 44, 2, "Ok", "b1") + Sold(4, 44, 3, "Ok", "b2")}},
+        });
+    }
+    // The register answers a totals line or refuses a line of a cancelled file after the
+    // cancel reply, before the time it has to answer has passed: the reply is written into
+    // the line before the file is finished, and the register takes the next file's lines
+    // at once.
+    for (const auto& [name, line, command, code, sold] :
+         std::vector<std::tuple<std::string, std::string, std::uint8_t, std::uint8_t, std::string>>{
+             {"TotalsReplyOfACancelledLineIsWrittenBeforeItsFileIsFinished",
+              "N,4,______,_,__;_;__;____;\n", copTotals, 0, "N,4,000044,1,Ok;2;15;0042;\n"},
+             {"RefusalOfACancelledLineIsWrittenBeforeItsFileIsFinished",
+              "C,4,______,_,__;10;\n", 8, 5, "C,4,000044,1,Er;10;\n"}}) {
+        cases.push_back({
+            .name = name,
+            .action = "REPLACE",
+            .timeOut = 3,
+            .inputs = {{"a.inp", line}, {"b.inp", Line(4, "b1")}},
+            .play =
+                [command, code](SellingSequenceTest& t) {
+                    t.CancelOnlyLineOnRegisterFour(command);
+                    t.CancelReply(4);
+                    t.ExpectFileInWork("a.inp");
+                    t.FinalWithoutEarly(command, 4, code, Ref(1, 44, 1), "1;2;2;15;42;");
+                    t.ExpectRequest(4, "b1", 2000);  // well before the 3 s have passed
+                    t.Early(4, Ref(2, 44, 2));
+                    t.Final(4, Ref(2, 44, 2));
+                    t.WaitForOutput("b.OUT");
+                },
+            .outputAfter = {{"a.OUT", sold}, {"b.OUT", Sold(4, 44, 2, "Ok", "b1")}},
+        });
+    }
+    // The user stops, the server closes, or the program is asked to end while a cancelled
+    // file waits for the register that may still answer a2: the file is finished with what
+    // is known, and nothing of it is sold at the next start.
+    for (const auto& [name, interrupt] :
+         std::vector<std::pair<std::string, std::function<void(SellingSequenceTest&)>>>{
+             {"UserStopWhileACancelledFileWaitsFinishesIt", [](SellingSequenceTest& t) { t.UserStops(); }},
+             {"ServerClosingWhileACancelledFileWaitsFinishesIt", [](SellingSequenceTest& t) { t.ServerCloses(); }},
+             {"EndOfTheProgramWhileACancelledFileWaitsFinishesIt", [](SellingSequenceTest& t) { t.ProgramEnds(); }}}) {
+        cases.push_back({
+            .name = name,
+            .action = "REPLACE",
+            .timeOut = 2,
+            .inputs = {{"a.inp", Line(1, "a1") + Line(4, "a2") + Line(4, "a3")}},
+            .play =
+                [interrupt](SellingSequenceTest& t) {
+                    t.FirstLineOutSecondSent(Ref(1, 11, 1), 4);
+                    t.Final(1, Ref(1, 11, 1));
+                    t.CancelWhenNotReady();
+                    t.ExpectCancel(4);
+                    t.CancelReply(4);
+                    t.ExpectFileInWork("a.inp");
+                    interrupt(t);
+                    if (t.Closed()) return;
+                    t.Start();
+                    t.ExpectNothing(1500);
+                },
+            .outputAfter = {{"a.OUT", Sold(1, 11, 1, "Ok", "a1") + Line(4, "a2") + Line(4, "a3")}},
+        });
+    }
     return cases;
 }
 
@@ -1044,6 +1215,32 @@ TEST_F(SellingSequenceTest, LineWhoseEarlyReplyCouldNotBeWrittenIsNotSoldAgainAt
     EarlyReplyOfA1CannotBeWritten();
     Start();
     ExpectNotSold("a1");
+}
+
+// The same when the file cannot be set aside either (a file named "check" lies in the input
+// folder): a1 must not be sold again at the next start.
+TEST_F(SellingSequenceTest, LineWhoseEarlyReplyCouldNotBeWrittenIsNotSoldAgainWhenTheFileCannotBeSetAside) {
+    settings_.Action = "REPLACE";
+    WriteFile(In("a.inp"), Line(1, "a1") + Line(1, "a2"));
+    WriteFile(In("check"), "not a folder");
+    EarlyReplyOfA1CannotBeWritten();
+    Start();
+    ExpectNotSold("a1");
+}
+
+// The register took a1 before the cancel reached the server and reports it, sold, after
+// the cancel reply: the finished file must not show a1 as never sold.
+TEST_F(SellingSequenceTest, LineSoldAfterTheCancelReplyDoesNotShowItsPlaceholderInTheFinishedFile) {
+    settings_.Action = "REPLACE";
+    settings_.TimeOut = 1;
+    WriteFile(In("a.inp"), Line(4, "a1"));
+    CancelA1OnRegisterFour();
+    CancelReply(4);
+    Early(4, Ref(1, 44, 1));
+    Final(4, Ref(1, 44, 1));
+    loop_.RunFor(2500);  // the register's time to answer has passed
+    ASSERT_TRUE(std::filesystem::exists(Out("a.OUT")));
+    EXPECT_NE(ReadFile(Out("a.OUT")), Line(4, "a1")) << "a1 was sold";
 }
 
 INSTANTIATE_TEST_SUITE_P(Sequences, SellingSequenceTest, ::testing::ValuesIn(SequenceCases()),
