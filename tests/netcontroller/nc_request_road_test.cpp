@@ -110,6 +110,17 @@ class NcRequestRoadTest : public ::testing::Test {
     ASSERT_TRUE(emulator_.WaitForCommands("RESET", 2, 10s));
   }
 
+  // Queues `command` with `payload` on `setNo` of register 2, which takes it with `block`;
+  // the controller holds its delivery report back.
+  void TakenWithItsReportHeld(TcpClient& client, int setNo, int command, const std::string& payload,
+                              const std::string& block) {
+    client.SendMessage(Request(setNo, command, 2, payload));
+    ASSERT_TRUE(PumpUntil([&] { return engine_.SessionSnapshot(2).Slot(setNo).State == nc::kSlotQueued; }));
+    emulator_.HoldDeliveries();
+    emulator_.SendEcrBlock(2, block);
+    ASSERT_TRUE(PumpUntil([&] { return emulator_.HeldDeliveries() == 1; }));
+  }
+
   RegistryTestFolder folder_;
   SavedEnvironment environment_;
   ControllerEmulator emulator_;
@@ -403,12 +414,8 @@ TEST_F(NcRequestRoadTest, ASaleLineWhoseReportIsOvertakenIsSoldOnce) {
   TcpClient four(server_.BoundPort());
   OpenBesideRegister4(five, 13, 2, four);
   if (HasFatalFailure()) return;
-  five.SendMessage(Request(13, 4, 2, "1;ONE;1;1;1;1;1;"));
-  ASSERT_TRUE(PumpUntil([&] { return engine_.SessionSnapshot(2).Slot(13).State == nc::kSlotQueued; }));
-
-  emulator_.HoldDeliveries();
-  emulator_.SendEcrBlock(2, "77;9;5;X;");
-  ASSERT_TRUE(PumpUntil([&] { return emulator_.HeldDeliveries() == 1; }));
+  TakenWithItsReportHeld(five, 13, 4, "1;ONE;1;1;1;1;1;", "77;9;5;X;");
+  if (HasFatalFailure()) return;
   std::size_t resets = Resets(emulator_);
   emulator_.SendEcrBlock(4, "66;8;0;X;");
   EXPECT_EQ(Describe(four.ReadMessage()), "1/128/4 err 0 [66;8;X;1;2;]");
@@ -431,12 +438,8 @@ TEST_F(NcRequestRoadTest, AReportAfterTheRegisterLeftTheMaskLeavesItsNextBlockAn
   TcpClient four(server_.BoundPort());
   OpenBesideRegister4(five, 5, 2, four);
   if (HasFatalFailure()) return;
-  five.SendMessage(Request(5, 9, 2, "1;"));
-  ASSERT_TRUE(PumpUntil([&] { return engine_.SessionSnapshot(2).Slot(5).State == nc::kSlotQueued; }));
-
-  emulator_.HoldDeliveries();
-  emulator_.SendEcrBlock(2, "1234567");
-  ASSERT_TRUE(PumpUntil([&] { return emulator_.HeldDeliveries() == 1; }));
+  TakenWithItsReportHeld(five, 5, 9, "1;", "1234567");
+  if (HasFatalFailure()) return;
   five.SendMessage(Request(5, 2, 2));
   EXPECT_EQ(Describe(five.ReadMessage()), "5/2/2 err 0 []");
   ASSERT_TRUE(emulator_.WaitFor([&] { return emulator_.Mask() == 0x0008; }, 10s));
