@@ -160,9 +160,9 @@ bool TNetController::InLineAnswerDueLocked(int ecr) const {
 void TNetController::SetInLineAnswerDueLocked(int ecr, bool due) {
     if (ecr < 1 || ecr > kMaxEcr) return;
     if (due) {
-        inline_answers_due_ |= 1u << (ecr - 1);
+        SetMaskBit(inline_answers_due_, ecr - 1);
     } else {
-        inline_answers_due_ &= ~(1u << (ecr - 1));
+        ClearMaskBit(inline_answers_due_, ecr - 1);
     }
 }
 
