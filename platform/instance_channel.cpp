@@ -32,10 +32,12 @@ std::uint64_t NameHash(std::string_view name) {
   return hash;
 }
 
+std::string UserPrefix() { return "ecr-im-" + std::to_string(geteuid()) + "-"; }
+
 std::string BaseNameOf(std::string_view name) {
   char hash[32];
   std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(NameHash(name)));
-  return "ecr-im-" + std::to_string(geteuid()) + "-" + hash;
+  return UserPrefix() + hash;
 }
 
 std::uint32_t NextSerial() {
@@ -61,8 +63,6 @@ std::optional<InstanceNotice> DecodeNotice(const unsigned char* bytes, std::size
   std::memcpy(&notice.senderId, bytes + 12, 8);
   return notice;
 }
-
-std::string UserPrefix() { return "ecr-im-" + std::to_string(geteuid()) + "-"; }
 
 // The process id in a socket file's name "<base>.<pid>.<serial>"; 0 when there is none.
 pid_t PidOfSocketFile(std::string_view file) {
@@ -112,21 +112,29 @@ bool NobodyBound(const std::string& path) {
   return refused;
 }
 
-// Removes this user's socket files (of any name) in `folder` that processes left when
-// they were killed: nobody is bound to them and their process is gone.
-void RemoveDeadSockets(const std::string& folder) {
+// Calls visit(path, file name) for each socket file of this user in `folder` whose name
+// starts with `prefix`; a link or another user's file in its place is passed over.
+template <typename Visit>
+void ForEachOwnSocket(const std::string& folder, std::string_view prefix, Visit visit) {
   DIR* entries = opendir(folder.c_str());
   if (entries == nullptr) return;
-  const std::string prefix = UserPrefix();
   while (dirent* entry = readdir(entries)) {
     const std::string_view file(entry->d_name);
     if (!file.starts_with(prefix)) continue;
     const std::string path = folder + "/" + std::string(file);
     struct stat info {};
     if (lstat(path.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode) || info.st_uid != geteuid()) continue;
-    if (ProcessOfSocketGone(file) && NobodyBound(path)) unlink(path.c_str());
+    visit(path, file);
   }
   closedir(entries);
+}
+
+// Removes this user's socket files (of any name) in `folder` that processes left when
+// they were killed: nobody is bound to them and their process is gone.
+void RemoveDeadSockets(const std::string& folder) {
+  ForEachOwnSocket(folder, UserPrefix(), [](const std::string& path, std::string_view file) {
+    if (ProcessOfSocketGone(file) && NobodyBound(path)) unlink(path.c_str());
+  });
 }
 
 // Why `folder` may not hold this user's sockets; empty when it may.
@@ -289,16 +297,9 @@ PostResult InstanceChannel::Post(std::uint16_t messageId, std::int32_t param, st
   for (const Folder& socketFolder : folders_) {
     // The copies whose sockets are here read the text from this folder's section.
     socketFolder.section->Write(text);
-    DIR* folder = opendir(socketFolder.path.c_str());
-    if (folder == nullptr) continue;
-    while (dirent* entry = readdir(folder)) {
-      std::string_view file(entry->d_name);
-      if (!file.starts_with(prefix)) continue;
-      std::string path = socketFolder.path + "/" + std::string(file);
-      struct stat info {};
-      if (lstat(path.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode) || info.st_uid != geteuid()) continue;
+    ForEachOwnSocket(socketFolder.path, prefix, [&](const std::string& path, std::string_view file) {
       sockaddr_un address{};
-      if (!FillAddress(path, address)) continue;
+      if (!FillAddress(path, address)) return;
       // Failures (a dead process's socket, a full queue) only mean that one misses it.
       if (sendto(socketFd_, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
                  reinterpret_cast<const sockaddr*>(&address), sizeof address) >= 0) {
@@ -306,8 +307,7 @@ PostResult InstanceChannel::Post(std::uint16_t messageId, std::int32_t param, st
       } else if (errno == ECONNREFUSED) {
         RemoveDeadSocket(path, file);
       }
-    }
-    closedir(folder);
+    });
   }
   return result;
 }
