@@ -31,7 +31,8 @@ endfunction()
 # ecr_folder_tests(prefix LIBS lib... [PORT_4999 stem...]): every *_test.cpp of the folder
 # is one gtest binary named <prefix>_<file stem>. Files ending in _widget_test.cpp get a
 # main that creates a QApplication (tests run with QT_QPA_PLATFORM=offscreen). The binaries
-# named under PORT_4999 serve the default TCP port and never run beside each other.
+# named under PORT_4999 serve the default TCP port and never run beside each other. Files
+# ending in _property_test.cpp also get RapidCheck with its GoogleTest integration.
 function(ecr_folder_tests prefix)
   cmake_parse_arguments(T "" "" "LIBS;PORT_4999" ${ARGN})
   file(GLOB tests CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp")
@@ -42,13 +43,17 @@ function(ecr_folder_tests prefix)
     if(stem IN_LIST T_PORT_4999)
       set(lock RESOURCE_LOCK tcp_port_4999)
     endif()
+    set(libs ${T_LIBS})
+    if(stem MATCHES "_property_test$")
+      list(APPEND libs rapidcheck_gtest)
+    endif()
     if(stem MATCHES "_widget_test$")
       if(NOT ECR_BUILD_WIDGETS)
         continue()
       endif()
-      ecr_test(${name} SOURCES ${src} LIBS ${T_LIBS} ecr_qt_test_main WIDGETS ${lock})
+      ecr_test(${name} SOURCES ${src} LIBS ${libs} ecr_qt_test_main WIDGETS ${lock})
     else()
-      ecr_test(${name} SOURCES ${src} LIBS ${T_LIBS} ${lock})
+      ecr_test(${name} SOURCES ${src} LIBS ${libs} ${lock})
     endif()
   endforeach()
 endfunction()
