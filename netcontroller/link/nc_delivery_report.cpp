@@ -1,0 +1,42 @@
+#include "netcontroller/link/nc_delivery_report.h"
+
+#include "platform/tick_count.h"
+
+namespace ecr::nc {
+
+void DeliveryReport::Written(int ecr, std::uint32_t now, std::uint32_t number) {
+    phase_ = Phase::Awaited;
+    ecr_ = ecr;
+    since_ = now;
+    number_ = number;
+    ecr_left_mask_ = false;
+}
+
+bool DeliveryReport::Overdue(std::uint32_t now) const {
+    return phase_ == Phase::Awaited && ElapsedTicks(since_, now) >= kReportWaitMs;
+}
+
+void DeliveryReport::Done() {
+    phase_ = Phase::None;
+    ecr_ = 0;
+    ecr_left_mask_ = false;
+}
+
+void DeliveryReport::GiveUp(std::uint32_t fenceAnswer) {
+    late_.push_back({ecr_, ecr_left_mask_});
+    fence_answer_ = fenceAnswer;
+}
+
+void DeliveryReport::FenceAnswered(std::uint32_t answers) {
+    // Counts wrap: the fence's answer has come when the count has reached it.
+    if (static_cast<std::int32_t>(answers - fence_answer_) >= 0) late_.clear();
+}
+
+void DeliveryReport::EcrLeftMask(int ecr) {
+    if (phase_ != Phase::None && ecr_ == ecr) ecr_left_mask_ = true;
+    for (LateWrite& late : late_) {
+        if (late.ecr == ecr) late.ecrLeftMask = true;
+    }
+}
+
+}  // namespace ecr::nc
