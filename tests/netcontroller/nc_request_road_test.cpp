@@ -407,8 +407,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Overlap>& row) { return std::string(row.param.name); });
 
 // A sale line goes to register 2; register 4's block overtakes its delivery report, and
-// register 2 asks for its next operation before the report has come. The sale line is not
-// sold a second time.
+// register 2 asks for its next operation before the report has come. That exchange waits for
+// the report; the sale line is not sold a second time.
 TEST_F(NcRequestRoadTest, ASaleLineWhoseReportIsOvertakenIsSoldOnce) {
   TcpClient five(server_.BoundPort());
   TcpClient four(server_.BoundPort());
@@ -421,12 +421,16 @@ TEST_F(NcRequestRoadTest, ASaleLineWhoseReportIsOvertakenIsSoldOnce) {
   EXPECT_EQ(Describe(four.ReadMessage()), "1/128/4 err 0 [66;8;X;1;2;]");
   ASSERT_TRUE(emulator_.WaitForCommands("RESET", ++resets, 10s));
   emulator_.SendEcrBlock(2, "77;10;5;X;");
-  ASSERT_TRUE(PumpUntil([&] { return Resets(emulator_) > resets || emulator_.OnLineAnswers(2).size() > 1; }));
-  EXPECT_EQ(emulator_.OnLineAnswers(2), std::vector<std::string>{"1;ONE;1.00;1.000;1;1;1;0;0;"});
+  ASSERT_TRUE(PumpUntil([&] { return engine_.SessionSnapshot(2).ExchangeNo == 10; }));
+  PumpFor(300ms);
+  EXPECT_EQ(Resets(emulator_), resets);
 
   emulator_.ReleaseDeliveries();
   EXPECT_EQ(Describe(five.ReadMessage(5s)), "13/4/2 err 0 [1;ONE;1.00;1.000;1;1;1;77;9;1;1;]");
+  // The waiting exchange finds nothing more queued and ends.
+  ASSERT_TRUE(emulator_.WaitForCommands("RESET", resets + 1, 10s));
   EXPECT_TRUE(five.NothingArrives(500ms));
+  EXPECT_EQ(emulator_.OnLineAnswers(2), std::vector<std::string>{"1;ONE;1.00;1.000;1;1;1;0;0;"});
 }
 
 // Register 2's SET 5 command is on its way when its client closes the SET, which takes the
