@@ -96,6 +96,9 @@ class NcLink {
 
     // The handler of the raised delivery report has handled it.
     void ReportHandled();
+    // A write of kind `code` (0x0D, 0x14) awaits its report, or its report is being handled:
+    // the next write of that kind is refused (102).
+    bool ReportDue(std::uint8_t code) const { return !(code == onl_report_.Code() ? onl_report_ : inl_report_).Free(); }
     // The end byte (0x0D, 0x14) of the delivery report whose event is being handled, 0 when
     // none is.
     std::uint8_t ReportInHand() const;

@@ -156,9 +156,11 @@ void ActOnControllerError(NcExchangeContext& context, int ecr, std::uint8_t errC
   }
 }
 
-// The SET 5 request goes to the announcing register as InLine data, once: not while the
-// same request is out (its report or its answer settles it), nor while the link still awaits
-// other InLine data's report (the announcement then waits, open, for the link).
+// The SET 5 request goes to the announcing register as InLine data, once. While the
+// register's earlier InLine data is out the announcement cannot be served: until that data's
+// report it waits (a refusal puts that request back in its queue), and once the data was
+// delivered the register's next block is its answer. While the link awaits other InLine
+// data's report the announcement waits, open, for the link.
 void ServeAnnouncement(NcExchangeContext& context, int ecr);
 
 void ServeWaitingAnnouncement(NcExchangeContext& context, const WaitingWrite& waiting) {
@@ -168,11 +170,15 @@ void ServeWaitingAnnouncement(NcExchangeContext& context, const WaitingWrite& wa
 void ServeAnnouncement(NcExchangeContext& context, int ecr) {
   EcrSession& session = context.Session(ecr);
   SetSlot& slot = session.Slot(kLetterSet);
-  const bool sameRequestOut = context.OwesReplyFor(ecr, WriteKind::InLine) &&
-                              session.Owed(WriteKind::InLine).RequestNo == slot.RequestNo;
-  if (slot.Command == 0 || sameRequestOut) {
+  const WaitingWrite waiting{static_cast<std::uint8_t>(ecr), kLetterSet, {}, ServeWaitingAnnouncement};
+  const bool earlierDataOut = context.OwesReplyFor(ecr, WriteKind::InLine);
+  if (slot.Command == 0 || (earlierDataOut && session.Owed(WriteKind::InLine).Delivered)) {
     session.ExchangeState = esNone;
     context.EndExchange(ecr);
+    return;
+  }
+  if (earlierDataOut) {
+    context.Waiting = waiting;
     return;
   }
   const std::string data = std::string(1, InLineLetter(slot.Command)) + slot.Payload;
@@ -180,9 +186,7 @@ void ServeAnnouncement(NcExchangeContext& context, int ecr) {
     case TNetController::kDone:
       context.SetReplyContext(WriteKind::InLine, kLetterSet, slot.Command, ecr, slot.Payload, slot.RequestNo);
       return;
-    case TNetController::kReportDue:
-      context.Waiting = WaitingWrite{static_cast<std::uint8_t>(ecr), kLetterSet, {}, ServeWaitingAnnouncement};
-      return;
+    case TNetController::kReportDue: context.Waiting = waiting; return;
     case TNetController::kTooLong:
       // The link refuses to send it, so no delivery report would ever answer the client.
       context.AnswerReply(context.MakeReplyContext(kLetterSet, slot.Command, ecr, slot.Payload, slot.RequestNo),
@@ -231,9 +235,10 @@ void HandleInlReceived(NcExchangeContext& context, int ecr, const std::string& a
     return;
   }
   context.Session(ecr).ExchangeState = esNone;
-  // Only the reply owed for this register's InLine data takes the answer; the slot empties
+  // Only the reply owed for this register's InLine data, once its delivery was reported,
+  // takes the answer (an answer before that is of data given up before); the slot empties
   // only while it still holds the request that went out.
-  if (context.OwesReplyFor(ecr, WriteKind::InLine)) {
+  if (context.OwesReplyFor(ecr, WriteKind::InLine) && context.OwedReply(ecr, WriteKind::InLine).Delivered) {
     context.OwedReply(ecr, WriteKind::InLine).Payload = answer;
     context.AnswerOwedReply(ecr, WriteKind::InLine, answer == "E" ? erEcrError : erNoError);
   }

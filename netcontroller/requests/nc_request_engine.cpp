@@ -152,6 +152,12 @@ PendingExchange NcRequestEngine::PendingExchangeSnapshot() const {
   return state_->context.Pending;
 }
 
+PendingExchange NcRequestEngine::WaitingWriteSnapshot() const {
+  const std::lock_guard guard(state_->lock);
+  const WaitingWrite& waiting = state_->context.Waiting;
+  return PendingExchange{waiting.Ecr, waiting.Set};
+}
+
 ReplyContext NcRequestEngine::ReplyContextSnapshot(int ecr, WriteKind kind) const {
   const std::lock_guard guard(state_->lock);
   if (!IsSessionEcr(ecr)) return {};

@@ -90,6 +90,8 @@ class NcRequestEngine {
   // gives an empty session and "Other state").
   EcrSession SessionSnapshot(int ecr) const;
   PendingExchange PendingExchangeSnapshot() const;
+  // The register and SET of the write that waits for the link to take it, if any.
+  PendingExchange WaitingWriteSnapshot() const;
   // The reply owed for what was last written to register ecr, of an OnLine answer or of
   // InLine data.
   ReplyContext ReplyContextSnapshot(int ecr, WriteKind kind = WriteKind::OnLine) const;
