@@ -149,10 +149,6 @@ class CopExchange {
   const std::string ref_;
 };
 
-}  // namespace
-
-namespace {
-
 void SaleAgain(NcExchangeContext& context, const WaitingWrite& waiting) {
   ServeSale(context, waiting.Ecr, waiting.Block);
 }
