@@ -26,8 +26,8 @@
 // it makes.
 //
 // Threads:
-// - Assign the six events and the log before FindController; the reader thread reads them
-//   from then on and raises every event on its own thread.
+// - Assign the six events, the log and the clock before FindController; the reader thread
+//   reads them from then on and raises every event on its own thread.
 // - Every command (the Set*/Send*/AddEcr/RemoveEcr calls) may be called from any thread,
 //   the event handlers included. Each command goes to the port whole in one write, under
 //   one lock, so commands of two threads never interleave within a frame.
@@ -59,7 +59,8 @@ class TNetController {
  public:
     // Ecr is the register's logical number 1..16 (0 when no register is current). ErrC of
     // the block and delivery events is the controller's status minus 1; of OnError the
-    // error number (150..167, or 20 for an InLine delivery report nobody waited for).
+    // error number (150..167; 20 with ExtErr 1 for an InLine delivery report nobody waited
+    // for, with ExtErr 2 for a report given up).
     using TOnEcrBlk = std::function<void(TNetController& sender, int ecr, const std::string& blk, std::uint8_t errC)>;
     using TCommandNotify = std::function<void(TNetController& sender, int ecr, std::uint8_t errC)>;
     using TOnErr = std::function<void(TNetController& sender, int ecr, std::uint8_t errC, int extErr)>;

@@ -67,11 +67,8 @@ class NcLinkFrames : public NcLinkTest {
     nc_.ClearRecord();
   }
 
-  void Run(const FrameCase& c) {
-    SCOPED_TRACE(c.name);
-    Restart();
-    events_.Clear();
-    for (const Step& step : c.steps) {
+  void Play(const std::vector<Step>& steps) {
+    for (const Step& step : steps) {
       if (step.call) {
         // The frames before a call must have been handled, as the call depends on their state.
         Sync();
@@ -81,6 +78,13 @@ class NcLinkFrames : public NcLinkTest {
       }
     }
     Sync();
+  }
+
+  void Run(const FrameCase& c) {
+    SCOPED_TRACE(c.name);
+    Restart();
+    events_.Clear();
+    Play(c.steps);
     EXPECT_EQ(events_.Lines(), c.events);
     EXPECT_EQ(controller_.NcState(), c.nc_state);
     EXPECT_EQ(controller_.CurrentEcr(), c.current_ecr);
@@ -337,15 +341,7 @@ TEST_P(NcLinkLateReports, AreTheGivenUpAnswersAndNeverTheNextOnes) {
   int result = TNetController::kReportDue;
   EXPECT_TRUE(WaitUntil([&] { return (result = controller_.SendOnlAnswer(4, "8;")) != TNetController::kReportDue; }, 5s));
   EXPECT_EQ(result, 0);
-  for (const Step& step : row.after) {
-    if (step.call) {
-      Sync();
-      step.call(controller_);
-    } else {
-      nc_.SendRaw(step.bytes);
-    }
-  }
-  Sync();
+  Play(row.after);
   expected.insert(expected.end(), row.events.begin(), row.events.end());
   EXPECT_EQ(events_.Lines(), expected);
   if (*row.logLine != 0) {

@@ -513,6 +513,31 @@ class NcRequestRoadReports : public NcRequestRoadTest, public ::testing::WithPar
     Client(i).SendMessage(Request(held.setNo, 4, held.ecr, payload));
     ASSERT_TRUE(PumpUntil([&] { return engine_.PendingExchangeSnapshot() == nc::PendingExchange{}; }));
   }
+  // Client i's register offers `block`, the client hears `offer` and answers with `payload`,
+  // which goes out as `written`.
+  void AnswersTheOffer(std::size_t i, const std::string& block, const std::string& offer, const std::string& payload,
+                       const std::string& written) {
+    emulator_.SendEcrBlock(GetParam().sets.at(i).ecr, block);
+    Hears(i, offer);
+    Answer(i, payload);
+    ASSERT_TRUE(WaitForReceived(written));
+  }
+  // Client i queues a SET 5 command, the controller holds its delivery reports back, and the
+  // register announces and takes the command (written as `written`); it will answer `answer`.
+  void TakesTheCommandReportHeld(std::size_t i, const std::string& payload, const std::string& answer,
+                                 const std::string& written) {
+    Queue(i, 9, payload);
+    emulator_.HoldDeliveries();
+    emulator_.QueueInLineAnswer(GetParam().sets.at(i).ecr, answer);
+    emulator_.SendEcrBlock(GetParam().sets.at(i).ecr, "1234567");
+    ASSERT_TRUE(WaitForReceived(written));
+  }
+  // A lone end byte on the line, which the link answers with a reset.
+  void Noise() {
+    const std::size_t resets = ResetsReceived();
+    emulator_.SendRaw(std::string(1, '\0'));
+    ASSERT_TRUE(emulator_.WaitForCommands("RESET", resets + 1, 10s));
+  }
   // The commands the controller received that equal `text`.
   std::size_t Received(const std::string& text) const {
     const std::vector<std::string> commands = emulator_.ReceivedCommands();
@@ -568,13 +593,10 @@ INSTANTIATE_TEST_SUITE_P(
         ReportsRow{"NoiseLeavesTheReportDue", {{1, 3}, {1, 4}},
                    [](Road& r) {
                      r.emulator_.HoldDeliveries();
-                     r.emulator_.SendEcrBlock(3, "55;7;1;A;B;2;");
-                     r.Hears(0, "1/129/3 err 0 [55;7;A;B;2;1;1;]");
-                     r.Answer(0, "OK;");
-                     ASSERT_TRUE(r.WaitForReceived("ONL OK;2.000;;"));
-                     const std::size_t resets = r.ResetsReceived();
-                     r.emulator_.SendRaw(std::string(1, '\0'));
-                     ASSERT_TRUE(r.emulator_.WaitForCommands("RESET", resets + 1, 10s));
+                     r.AnswersTheOffer(0, "55;7;1;A;B;2;", "1/129/3 err 0 [55;7;A;B;2;1;1;]", "OK;", "ONL OK;2.000;;");
+                     if (r.HasFatalFailure()) return;
+                     r.Noise();
+                     if (r.HasFatalFailure()) return;
                      r.emulator_.SendEcrBlock(4, "66;8;1;C;D;3;");
                      r.Hears(1, "1/129/4 err 0 [66;8;C;D;3;1;2;]");
                      r.Answer(1, "NO;");
@@ -589,14 +611,10 @@ INSTANTIATE_TEST_SUITE_P(
         // register's answer, and the SET 1 client nothing of it.
         ReportsRow{"NoiseDuringInLineData", {{5, 2}, {1, 2}},
                    [](Road& r) {
-                     r.Queue(0, 9, "X;");
-                     r.emulator_.HoldDeliveries();
-                     r.emulator_.QueueInLineAnswer(2, "AIX");
-                     r.emulator_.SendEcrBlock(2, "1234567");
-                     ASSERT_TRUE(r.WaitForReceived("INL IX;"));
-                     const std::size_t resets = r.ResetsReceived();
-                     r.emulator_.SendRaw(std::string(1, '\0'));
-                     ASSERT_TRUE(r.emulator_.WaitForCommands("RESET", resets + 1, 10s));
+                     r.TakesTheCommandReportHeld(0, "X;", "AIX", "INL IX;");
+                     if (r.HasFatalFailure()) return;
+                     r.Noise();
+                     if (r.HasFatalFailure()) return;
                      r.emulator_.ReleaseDeliveries();
                      r.Hears(0, "5/9/2 err 0 [AIX]");
                    }},
@@ -606,10 +624,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReportsRow{"AReportAfterItsGiveUpAnswersNobody", {{1, 3}, {1, 4}},
                    [](Road& r) {
                      r.emulator_.HoldDeliveries();
-                     r.emulator_.SendEcrBlock(3, "55;7;1;A;B;2;");
-                     r.Hears(0, "1/129/3 err 0 [55;7;A;B;2;1;1;]");
-                     r.Answer(0, "OK;");
-                     ASSERT_TRUE(r.WaitForReceived("ONL OK;2.000;;"));
+                     r.AnswersTheOffer(0, "55;7;1;A;B;2;", "1/129/3 err 0 [55;7;A;B;2;1;1;]", "OK;", "ONL OK;2.000;;");
+                     if (r.HasFatalFailure()) return;
                      r.emulator_.NakNextDelivery(0x0D, 8);
                      r.emulator_.SendEcrBlock(4, "66;8;1;C;D;3;");
                      r.Hears(1, "1/129/4 err 0 [66;8;C;D;3;1;2;]");
@@ -627,11 +643,8 @@ INSTANTIATE_TEST_SUITE_P(
         // written once.
         ReportsRow{"InLineReportAfterItsRegisterOffered", {{5, 2}, {1, 2}, {1, 3}},
                    [](Road& r) {
-                     r.Queue(0, 9, "X;");
-                     r.emulator_.HoldDeliveries();
-                     r.emulator_.QueueInLineAnswer(2, "AIX");
-                     r.emulator_.SendEcrBlock(2, "1234567");
-                     ASSERT_TRUE(r.WaitForReceived("INL IX;"));
+                     r.TakesTheCommandReportHeld(0, "X;", "AIX", "INL IX;");
+                     if (r.HasFatalFailure()) return;
                      r.emulator_.SendEcrBlock(3, "66;8;0;X;");
                      r.Hears(2, "1/128/3 err 0 [66;8;X;1;1;]");
                      r.emulator_.SendEcrBlock(2, "77;9;1;A;B;2;");
@@ -662,11 +675,8 @@ INSTANTIATE_TEST_SUITE_P(
         // announcement stays open, and register 2's data goes out once that report has come.
         ReportsRow{"AnAnnouncementWaitsOpenForInLineDataBefore", {{5, 4}, {5, 2}},
                    [](Road& r) {
-                     r.Queue(0, 9, "Y;");
-                     r.emulator_.HoldDeliveries();
-                     r.emulator_.QueueInLineAnswer(4, "AIY");
-                     r.emulator_.SendEcrBlock(4, "1234567");
-                     ASSERT_TRUE(r.WaitForReceived("INL IY;"));
+                     r.TakesTheCommandReportHeld(0, "Y;", "AIY", "INL IY;");
+                     if (r.HasFatalFailure()) return;
                      r.Queue(1, 9, "X;");
                      const std::size_t resets = r.ResetsReceived();
                      r.emulator_.QueueInLineAnswer(2, "AIX");
@@ -687,10 +697,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReportsRow{"ALostAnswerReportDelaysOnlyTheNextAnswer", {{1, 3}, {5, 2}, {1, 4}},
                    [](Road& r) {
                      r.emulator_.LoseNextDelivery(0x0D);
-                     r.emulator_.SendEcrBlock(3, "55;7;1;A;B;2;");
-                     r.Hears(0, "1/129/3 err 0 [55;7;A;B;2;1;1;]");
-                     r.Answer(0, "OK;");
-                     ASSERT_TRUE(r.WaitForReceived("ONL OK;2.000;;"));
+                     r.AnswersTheOffer(0, "55;7;1;A;B;2;", "1/129/3 err 0 [55;7;A;B;2;1;1;]", "OK;", "ONL OK;2.000;;");
+                     if (r.HasFatalFailure()) return;
                      r.Queue(1, 9, "X;");
                      r.emulator_.QueueInLineAnswer(2, "AIX");
                      r.emulator_.SendEcrBlock(2, "1234567");
