@@ -1,7 +1,7 @@
 // The controller link and the request processing together, played with random sequences of
-// client requests (opens, answers, holds, finishes, cancels, SET 5 commands, closes and
-// disconnects on three registers) and controller traffic (InLine announcements, OnLine offers
-// and notifications, delivery reports that come at once, late or never, with ACK or NAK,
+// client requests (opens, answers, holds, finishes, cancels, SET 5 commands, sale lines,
+// closes and disconnects on two registers) and controller traffic (InLine announcements,
+// OnLine offers, sale requests and notifications, delivery reports that come at once, late or never, with ACK or NAK,
 // refused blocks, noise and frames of no meaning, time passing) against a model of the
 // controller: it answers the PC's commands in order (a report before the answer to any
 // command written after its write), lets the registers' blocks overtake them, and a register
@@ -134,11 +134,13 @@ class Rig : public ClientSender {
     ++epoch_[client];
     engine_.ClientDisconnected(static_cast<std::int16_t>(client));
   }
-  // A request with a text of its own ("T<N>;"): an answer to an offer, or a SET 5 command.
+  // A request with a text of its own ("T<N>;"): an answer to an offer, a SET 5 command, or
+  // the name of a sale line on SET 13.
   void Tagged(int client, int ecr, int setNo, int command) {
     const int tag = ++last_tag_;
     requests_[tag] = {client, epoch_[client], ecr, setNo, command};
-    Send(client, setNo, command, ecr, "T" + std::to_string(tag) + ";");
+    const std::string text = "T" + std::to_string(tag) + ";";
+    Send(client, setNo, command, ecr, setNo == 13 ? "1;" + text + "1;1;1;1;1;" : text);
   }
   void Plain(int client, int ecr, int setNo, int command) { Send(client, setNo, command, ecr, {}); }
 
@@ -163,6 +165,7 @@ class Rig : public ClientSender {
     const std::string head = std::to_string(ecr) + ";" + std::to_string(exchange) + ";";
     Block(ecr, setNo == 9 ? head + "9;a;b;5;" : head + "4;a;b;c;d;");
   }
+  void AskForSale(int ecr) { Block(ecr, std::to_string(ecr) + ";" + std::to_string(++exchange_no_[ecr]) + ";5;s;"); }
   void Notify(int ecr) { Block(ecr, std::to_string(ecr) + ";" + std::to_string(++exchange_no_[ecr]) + ";0;n;"); }
   void Raw(const std::string& frame) { Feed(frame); }
 
@@ -235,7 +238,8 @@ class Rig : public ClientSender {
       }
     }
     const nc::PendingExchange pending = engine_.PendingExchangeSnapshot();
-    if (pending.Ecr != 0 && engine_.SessionSnapshot(pending.Ecr).Slot(pending.Set).ClientId == 0) {
+    // A sale exchange marks SET 13 as its own whoever holds it; it waits for no answer.
+    if (pending.Ecr != 0 && pending.Set != 13 && engine_.SessionSnapshot(pending.Ecr).Slot(pending.Set).ClientId == 0) {
       Violation("register " + std::to_string(pending.Ecr) + " waits for an answer on a SET nobody holds");
     }
     const int current = link_.CurrentEcr();
@@ -257,12 +261,17 @@ class Rig : public ClientSender {
 
   // What a sequence got to, for the distribution RapidCheck shows.
   void Classify() const {
-    int answers = 0, commands = 0, successes = 0, replies = 0;
-    for (const Write& write : writes_) (write.code == kOnl ? answers : commands) += write.tag >= 0 ? 1 : 0;
+    int answers = 0, commands = 0, sales = 0, successes = 0, replies = 0;
+    for (const Write& write : writes_) {
+      if (write.tag < 0) continue;
+      const bool sale = requests_.at(write.tag).setNo == 13;
+      ++(write.code == kInl ? commands : sale ? sales : answers);
+    }
     for (const auto& [tag, request] : requests_) replies += request.replies;
     successes = successes_;
     RC_CLASSIFY(answers > 0, "an answer written");
     RC_CLASSIFY(commands > 0, "a SET 5 command written");
+    RC_CLASSIFY(sales > 0, "a sale line written");
     RC_CLASSIFY(successes > 0, "a write answered 0");
     RC_CLASSIFY(replies > successes, "a write answered with a failure");
     RC_CLASSIFY(refused_for_report_ > 0, "a write waited for a report");
@@ -503,8 +512,8 @@ int LinkCommands::SendInlData(int ecr, std::string_view text) {
 
 // ---- the commands of the sequences ---------------------------------------------------------
 
-// Who holds which SET (the SETs played, 1, 5, 9 and 11, can all be held at once on a register,
-// each by one client), so that requests and blocks are drawn where they take effect.
+// Who holds which SET (the SETs played, 1, 5, 9, 11 and 13, can all be held at once on a
+// register, each by one client), so that requests and blocks are drawn where they take effect.
 struct Model {
   std::map<std::pair<int, int>, int> owners;  // (register, SET) -> client
 
@@ -532,6 +541,13 @@ struct Model {
   }
 };
 using Step = rc::state::Command<Model, Rig>;
+
+// Each sequence starts with SETs held on both registers (and is free to close them).
+Model Holdings() {
+  Model model;
+  model.owners = {{{1, 9}, 1}, {{1, 13}, 1}, {{1, 5}, 2}, {{2, 11}, 2}, {{2, 5}, 3}, {{2, 1}, 3}};
+  return model;
+}
 
 template <typename T>
 T AnyOf(const std::vector<T>& choices) {
@@ -571,7 +587,7 @@ struct RegisterStep : Played {
 struct OpenSet : Played {
   explicit OpenSet(const Model& model) {
     ecr = *rc::gen::inRange(1, kRegisters + 1);
-    setNo = *rc::gen::element(1, 5, 9, 11);
+    setNo = *rc::gen::element(1, 5, 9, 11, 13);
     if (model.Owner(ecr, setNo) != 0) RC_DISCARD("held");
   }
   void checkPreconditions(const Model& model) const override { RC_PRE(model.Owner(ecr, setNo) == 0); }
@@ -582,7 +598,7 @@ struct OpenSet : Played {
 };
 
 struct CloseSet : OwnersStep {
-  explicit CloseSet(const Model& model) : OwnersStep(model, {1, 5, 9, 11}) {}
+  explicit CloseSet(const Model& model) : OwnersStep(model, {1, 5, 9, 11, 13}) {}
   void apply(Model& model) const override { model.owners.erase({ecr, setNo}); }
   void Play(Rig& rig) const override { rig.Close(client, ecr, setNo); }
   void show(std::ostream& os) const override { os << "client " << client << " closes SET " << setNo << " of " << ecr; }
@@ -623,6 +639,18 @@ struct PlainRequest : OwnersStep {
     os << "client " << client << " sends " << command << " on SET " << setNo << " of " << ecr;
   }
   int command = 0;
+};
+
+struct QueueSale : OwnersStep {
+  explicit QueueSale(const Model& model) : OwnersStep(model, {13}) {}
+  void Play(Rig& rig) const override { rig.Tagged(client, ecr, 13, 4); }
+  void show(std::ostream& os) const override { os << "client " << client << " queues a sale line for " << ecr; }
+};
+
+struct SaleBlock : RegisterStep {
+  using RegisterStep::RegisterStep;
+  void Play(Rig& rig) const override { rig.AskForSale(ecr); }
+  void show(std::ostream& os) const override { os << ecr << " asks for its next sale line"; }
 };
 
 struct Announce : RegisterStep {
@@ -694,9 +722,12 @@ struct Time : Played {
 
 RC_GTEST_PROP(NcExchangeProperty, EveryReplyIsItsOwnWritesAndNothingIsWrittenTwice, ()) {
   Rig rig;
-  rc::state::check(Model{}, rig,
+  const Model start = Holdings();
+  for (const auto& [at, client] : start.owners) rig.Open(client, at.first, at.second);
+  rc::state::check(start, rig,
                    rc::state::gen::execOneOfWithArgs<OpenSet, OpenSet, CloseSet, Disconnect, AnswerOffer, AnswerOffer,
-                                                     QueueCommand, QueueCommand, PlainRequest, Announce, Announce,
+                                                     QueueCommand, QueueCommand, QueueSale, PlainRequest, Announce,
+                                                     Announce, SaleBlock,
                                                      OfferBlock, OfferBlock, OfferBlock, NotifyBlock, ReportStep,
                                                      ReportStep, ReportStep, LoseReport, RefusedBlock, Noise, Time>());
   rig.Drain();
