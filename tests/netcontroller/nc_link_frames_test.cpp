@@ -325,13 +325,13 @@ TEST_P(NcLinkLateReports, AreTheGivenUpAnswersAndNeverTheNextOnes) {
   if (row.forgotten) {
     controller_.ForgetReport(3, 0x0D);
   } else {
-    // Not before its time (with 2 s to spare for a slow machine) ...
-    MoveClock(TNetController::kReportWaitMs - 2000);
+    // Not before its time (with 3 s to spare for a slow machine) ...
+    MoveClock(TNetController::kReportWaitMs - 3000);
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(events_.Lines(), expected);
     EXPECT_EQ(controller_.SendOnlAnswer(4, "8;"), TNetController::kReportDue);
     // ... but once it is up.
-    MoveClock(2000);
+    MoveClock(3000);
     ASSERT_TRUE(events_.WaitForCount(3, 5s));
     expected.push_back("Error 3 20 2");
     EXPECT_EQ(events_.Lines(), expected);

@@ -745,14 +745,14 @@ INSTANTIATE_TEST_SUITE_P(
                      ASSERT_TRUE(r.WaitForReceived("ONL A1;2.000;;"));
                      r.emulator_.SendEcrBlock(5, "55;7;1;A;B;2;", 252, kNak);
                      r.Hears(0, "1/4/5 err 16 [A1;2.000;;]");
-                     r.MoveClock(3000);
+                     r.MoveClock(4500);
                      r.emulator_.SendEcrBlock(5, "55;8;1;A;B;2;");
                      r.Hears(0, "1/129/5 err 0 [55;8;A;B;2;2;1;]");
                      r.emulator_.HoldDeliveries();
                      r.Answer(0, "A2;");
                      ASSERT_TRUE(r.WaitForReceived("ONL A2;2.000;;"));
-                     // Past the first answer's time, before the second's.
-                     r.MoveClock(2500);
+                     // Past the first answer's time, well before the second's.
+                     r.MoveClock(600);
                      r.HearsNothing(0, 500ms);
                      r.emulator_.ReleaseDeliveries();
                      r.Hears(0, "1/4/5 err 0 [A2;2.000;;]");
