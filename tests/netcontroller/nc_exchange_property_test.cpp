@@ -44,6 +44,7 @@
 #include "netcontroller/server/nc_server_settings.h"
 #include "server/client_sender.h"
 #include "tests/netcontroller/nc_request_fixture.h"
+#include "tests/support/printable_bytes.h"
 #include "tests/support/temp_dir.h"
 
 namespace ecr::test {
@@ -66,20 +67,6 @@ int TagIn(const std::string& text, char mark) {
     if (j > i + 1 && j < text.size() && text[j] == ';') return std::stoi(text.substr(i + 1, j - i - 1));
   }
   return -1;
-}
-
-std::string Printable(std::string_view bytes) {
-  std::string text;
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte < 0x7F) {
-      text += c;
-    } else {
-      static constexpr char kHex[] = "0123456789ABCDEF";
-      text += std::string("<") + kHex[byte >> 4] + kHex[byte & 15] + ">";
-    }
-  }
-  return text;
 }
 
 std::string Frame(std::uint8_t code, std::uint8_t status, std::uint8_t ack, const std::string& prefix = {}) {
@@ -316,7 +303,7 @@ class Rig : public ClientSender {
   // ---- what the link writes to the controller -------------------------------------------
   void Written(std::string_view bytes) {
     if (bytes.empty()) return;
-    trace_ += "  PC: " + Printable(bytes) + "\n";
+    trace_ += "  PC: " + support::Printable(bytes) + "\n";
     switch (static_cast<std::uint8_t>(bytes[0])) {
       case 0x07:
         mask_ = static_cast<std::uint16_t>((static_cast<std::uint8_t>(bytes[1]) << 8) | static_cast<std::uint8_t>(bytes[2]));
@@ -448,7 +435,7 @@ class Rig : public ClientSender {
 
   // As the reader: reports given up first, then the frame.
   void Feed(const std::string& frame) {
-    trace_ += "  controller: " + Printable(frame) + "\n";
+    trace_ += "  controller: " + support::Printable(frame) + "\n";
     RaiseGivenUp();
     Raise(link_.HandleFrame(frame));
   }
