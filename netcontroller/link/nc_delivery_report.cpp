@@ -22,14 +22,12 @@ void DeliveryReport::Done() {
     ecr_left_mask_ = false;
 }
 
-void DeliveryReport::GiveUp(std::uint32_t fenceAnswer) {
-    late_.push_back({ecr_, ecr_left_mask_});
-    fence_answer_ = fenceAnswer;
-}
+void DeliveryReport::GiveUp(std::uint32_t fenceAnswer) { late_.push_back({ecr_, ecr_left_mask_, fenceAnswer}); }
 
 void DeliveryReport::FenceAnswered(std::uint32_t answers) {
-    // Counts wrap: the fence's answer has come when the count has reached it.
-    if (static_cast<std::int32_t>(answers - fence_answer_) >= 0) late_.clear();
+    // Counts wrap: a fence's answer has come when the count has reached it. The fences were
+    // written in the order of the giving up.
+    while (!late_.empty() && static_cast<std::int32_t>(answers - late_.front().fenceAnswer) >= 0) late_.pop_front();
 }
 
 void DeliveryReport::EcrLeftMask(int ecr) {

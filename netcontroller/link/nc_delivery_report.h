@@ -11,9 +11,9 @@
 // also be forgotten by the request processing once a failure has answered its client. Either
 // way its report may still come, late. The controller answers commands in order, so a late
 // report can only come before the answer to a command written after the giving up: the link
-// writes the identify command then (the fence), and the first report of this kind that comes
-// before the fence is answered belongs to the given-up write; it is logged and raises
-// nothing. Meanwhile the next write of this kind goes out at once: its own report comes after
+// writes the identify command then (the fence), and a report of this kind that comes before
+// that fence is answered belongs to the given-up write (to the oldest such write still
+// fenced, when there are several); it is logged and raises nothing. Meanwhile the next write of this kind goes out at once: its own report comes after
 // the fence's answer. The fence holds back nothing, so a controller that never answers it
 // costs at most one report swallowed per given-up write (that write is then given up in its
 // time like any other); any later identify answer ends the fence too.
@@ -72,8 +72,8 @@ class DeliveryReport {
     void LateReportCame() {
         if (!late_.empty()) late_.pop_front();
     }
-    // Identify answers counted so far: once the fence's has come, no given-up write can
-    // report any more.
+    // Identify answers counted so far: a given-up write whose fence's answer has come can
+    // report no more.
     void FenceAnswered(std::uint32_t answers);
 
     // The register of the awaited (or given-up) InLine data left the mask after it was
@@ -94,9 +94,9 @@ class DeliveryReport {
     struct LateWrite {
         int ecr = 0;
         bool ecrLeftMask = false;
+        std::uint32_t fenceAnswer = 0;  // the identify answer after which it cannot report
     };
     std::deque<LateWrite> late_;  // oldest first
-    std::uint32_t fence_answer_ = 0;
 };
 
 }  // namespace ecr::nc

@@ -382,6 +382,28 @@ TEST_F(NcLinkFrames, TheAnswerAfterALateInLineReportIsAnAnswer) {
   EXPECT_NE(LogText().find("Late delivery report. Ecr: 3 ACK 1"), std::string::npos) << LogText();
 }
 
+// Two answers given up, each fenced: once the first one's fence is answered, it can report no
+// more, and the report that comes is the second one's; the third answer's report is its own.
+// (Found by the property test with InLine data: the second's report was taken for the
+// first's, and the register's answer after it for another register's.)
+TEST_F(NcLinkFrames, EachGivenUpWriteEndsAtItsOwnFence) {
+  nc_.SetSilent(true);
+  const auto answer = [](int ecr) {
+    return Call([=](TNetController& c) { EXPECT_EQ(c.SendOnlAnswer(ecr, "7;"), 0) << ecr; });
+  };
+  Play({Bytes(Block(3, "12;7;0;;")), answer(3)});
+  MoveClock(TNetController::kReportWaitMs);
+  ASSERT_TRUE(events_.WaitForCount(2, 5s));
+  ASSERT_TRUE(WaitUntil([&] { return controller_.ReportInHand() == 0; }, 5s));
+  Play({Bytes(Block(4, "13;8;0;;")), answer(4), Call([](TNetController& c) { c.ForgetReport(4, 0x0D); }),
+        Bytes(kIdentifyAnswer), Bytes(Frame(0x0D, 1)), Bytes(Block(5, "14;9;0;;")), answer(5),
+        Bytes(Frame(0x0D, 8, 0x15))});
+  EXPECT_EQ(events_.Lines(), (std::vector<std::string>{"OnlReceived 3 12;7;0;; 0", "Error 3 20 2",
+                                                        "OnlReceived 4 13;8;0;; 0", "OnlReceived 5 14;9;0;; 0",
+                                                        "Error 5 150 0"}));
+  EXPECT_NE(LogText().find("Late delivery report. Ecr: 4 ACK 1"), std::string::npos) << LogText();
+}
+
 // A report is done once the handler of its event says so: an answer written while the
 // handler still works waits, so that it cannot slip between the report and what the handler
 // makes of it.
