@@ -108,7 +108,7 @@ void TComReader::Pass() {
         controller_.KeepAlive();
     }
     // Before the frames that came after it: a report given up meanwhile.
-    controller_.RaiseGivenUpReport();
+    controller_.RaiseGivenUpReports();
     if (rx_count_ == 0) return;
 
     const std::size_t length = ReadyFrameLength(identifyRestMs);

@@ -5,8 +5,8 @@
 // up to and including the first 0x00) and hands each frame, one per pass and in order, to
 // the controller, which acts on it and raises its events on this thread. After 5000 ms
 // without a byte from the controller it writes the identify command as a keep-alive and
-// lowers the link state one step. Each pass also raises the delivery report that the link
-// gave up, if any (see TNetController).
+// lowers the link state one step. Each pass first raises the delivery reports that the link
+// gives up by then (see NcLink::TakeGivenUpReport).
 //
 // The identify reply is the one frame of fixed length (12 bytes, ending 0C, status, ack,
 // 00), and its flag byte or the byte after it may be 0x00 themselves. While an identify

@@ -106,7 +106,11 @@ class Handlers {
     const bool comesWithSet3 = request_.SetNo == 13 && Owns(session_.Slot(3));
     if (!Owns(OwnSlot()) || comesWithSet3) return Answer(erSetNotYours);
     FreeSlot(OwnSlot());
-    if (request_.SetNo == 3) FreeSlot(session_.Slot(13));
+    context_.SetOwnerLeft(request_.LogNo, request_.SetNo);
+    if (request_.SetNo == 3) {
+      FreeSlot(session_.Slot(13));
+      context_.SetOwnerLeft(request_.LogNo, 13);
+    }
     context_.EcrUseDec(request_.LogNo);
     context_.ReplyWithMonitorCopy(request_.ClientId, request_.SetNo, kCloseCommand, request_.LogNo, erNoError);
   }
@@ -228,8 +232,10 @@ void FreeClientSlots(NcExchangeContext& context, std::int16_t clientId) {
       if (slot.ClientId != clientId) continue;
       slot = SetSlot{};
       if (setNo == 3) heldSet3 = true;
+      if (setNo % 2 == 0) continue;
+      context.SetOwnerLeft(ecr, setNo);
       const bool comesWithSet3 = setNo == 13 && heldSet3;
-      if (setNo % 2 == 1 && !comesWithSet3) context.EcrUseDec(ecr);
+      if (!comesWithSet3) context.EcrUseDec(ecr);
     }
   }
 }

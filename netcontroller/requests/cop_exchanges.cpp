@@ -16,13 +16,17 @@ constexpr int kCopSet = 13;
 enum class Sequence { Next, Current };
 enum class Id { InForce, Fresh };
 
+using ServeAgain = void (*)(NcExchangeContext&, const WaitingWrite&);
+
 class CopExchange {
  public:
-  CopExchange(NcExchangeContext& context, int ecr, std::string block)
+  // `again` serves the exchange anew once the link can take its answer.
+  CopExchange(NcExchangeContext& context, int ecr, std::string block, ServeAgain again)
       : context_(context),
         ecr_(ecr),
         session_(context.Session(ecr)),
         slot_(session_.Slot(kCopSet)),
+        waiting_{static_cast<std::uint8_t>(ecr), kCopSet, block, again},
         block_(std::move(block)),
         ref_(GetField(block_, 1) + ";" + GetField(block_, 2) + ";") {}
 
@@ -101,13 +105,13 @@ class CopExchange {
   }
 
   // The operation goes to the register, and takes its numbers; its client hears the outcome
-  // from the delivery report. While the link still awaits the report of another register's
-  // answer it takes none: the exchange ends, and the operation stays queued, unnumbered, for
-  // the register's next block.
+  // from the delivery report. While the link still awaits the report of an earlier answer it
+  // takes none: the operation stays queued, unnumbered, and the exchange waits, open, until
+  // the link can take it (or, should the link leave it, for the register's next block).
   void HandOver(const std::string& answer, Sequence sequence, Id id) {
-    if (!context_.SendOnlineAnswer(ecr_, answer)) return;
-    context_.SetReplyContext(kCopSet, slot_.Command, ecr_, slot_.Payload + ref_ + Stamp(sequence, id),
-                             slot_.RequestNo);
+    if (!context_.SendOnlineAnswer(ecr_, answer, waiting_)) return;
+    context_.SetReplyContext(WriteKind::OnLine, kCopSet, slot_.Command, ecr_,
+                             slot_.Payload + ref_ + Stamp(sequence, id), slot_.RequestNo);
   }
 
   void ReceiptHandOver(const std::string& answer, Sequence sequence, Id id) {
@@ -128,8 +132,9 @@ class CopExchange {
     const std::int64_t k = IntegerOr(CutField(block_, 3), 0);
     InsertField(block_, std::to_string(k), 3);
     TakeExchangeNo();
-    if (!context_.SendOnlineAnswer(ecr_, k == 0 ? "F;;;;;;" : "H;;;;;;")) return;
-    context_.SetReplyContext(kCopSet, 12, ecr_, block_ + Stamp(Sequence::Current, Id::InForce), slot_.RequestNo);
+    if (!context_.SendOnlineAnswer(ecr_, k == 0 ? "F;;;;;;" : "H;;;;;;", waiting_)) return;
+    context_.SetReplyContext(WriteKind::OnLine, kCopSet, 12, ecr_, block_ + Stamp(Sequence::Current, Id::InForce),
+                             slot_.RequestNo);
   }
 
   void ResetOnly() { EndExchange(); }
@@ -139,22 +144,33 @@ class CopExchange {
   const int ecr_;
   EcrSession& session_;
   SetSlot& slot_;
+  const WaitingWrite waiting_;  // the exchange, as it waits for the link
   std::string block_;
   const std::string ref_;
 };
 
+void SaleAgain(NcExchangeContext& context, const WaitingWrite& waiting) {
+  ServeSale(context, waiting.Ecr, waiting.Block);
+}
+void PrintAgain(NcExchangeContext& context, const WaitingWrite& waiting) {
+  ServePrint(context, waiting.Ecr, waiting.Block);
+}
+void ReceiptAgain(NcExchangeContext& context, const WaitingWrite& waiting) {
+  ServeReceipt(context, waiting.Ecr, waiting.Block);
+}
+
 }  // namespace
 
 void ServeSale(NcExchangeContext& context, int ecr, std::string block) {
-  CopExchange(context, ecr, std::move(block)).Sale();
+  CopExchange(context, ecr, std::move(block), SaleAgain).Sale();
 }
 
 void ServePrint(NcExchangeContext& context, int ecr, std::string block) {
-  CopExchange(context, ecr, std::move(block)).Print();
+  CopExchange(context, ecr, std::move(block), PrintAgain).Print();
 }
 
 void ServeReceipt(NcExchangeContext& context, int ecr, std::string block) {
-  CopExchange(context, ecr, std::move(block)).Receipt();
+  CopExchange(context, ecr, std::move(block), ReceiptAgain).Receipt();
 }
 
 }  // namespace ecr::nc

@@ -74,8 +74,13 @@ struct EcrSession {
   std::string LastBlock;
   std::uint32_t LastBlockTick = 0;
   double Quantity = 0;
-  // The reply owed for what was last written to the register; Ecr 0 = none.
-  ReplyContext Owed;
+  // The replies owed for what was last written to the register, one per kind of write; Ecr
+  // 0 = none.
+  ReplyContext OnLineOwed;
+  ReplyContext InLineOwed;
+
+  ReplyContext& Owed(WriteKind kind) { return kind == WriteKind::OnLine ? OnLineOwed : InLineOwed; }
+  const ReplyContext& Owed(WriteKind kind) const { return kind == WriteKind::OnLine ? OnLineOwed : InLineOwed; }
 
   // setNo 1..14; callers check the range first.
   SetSlot& Slot(int setNo) { return Slots[static_cast<std::size_t>(setNo - 1)]; }

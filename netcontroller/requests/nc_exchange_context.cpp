@@ -62,8 +62,10 @@ void NcExchangeContext::ClearPendingExchangeOf(int ecr) {
 
 void NcExchangeContext::NewExchangeOf(int ecr) {
   if (Pending.Ecr != 0 && Pending.Ecr != ecr) ClearPendingExchange();
-  AnswerWaiting = {};
-  if (OwesReplyFor(ecr)) OwedReply(ecr).ExchangeOver = true;
+  Waiting = {};
+  for (const WriteKind kind : {WriteKind::OnLine, WriteKind::InLine}) {
+    if (OwesReplyFor(ecr, kind)) OwedReply(ecr, kind).ExchangeOver = true;
+  }
 }
 
 ReplyContext NcExchangeContext::MakeReplyContext(std::uint8_t setNo, std::uint8_t command, int ecr,
@@ -78,16 +80,23 @@ ReplyContext NcExchangeContext::MakeReplyContext(std::uint8_t setNo, std::uint8_
   return context;
 }
 
-void NcExchangeContext::SetReplyContext(std::uint8_t setNo, std::uint8_t command, int ecr, std::string payload,
-                                        std::uint32_t requestNo) {
-  OwedReply(ecr) = MakeReplyContext(setNo, command, ecr, std::move(payload), requestNo);
+void NcExchangeContext::SetReplyContext(WriteKind kind, std::uint8_t setNo, std::uint8_t command, int ecr,
+                                        std::string payload, std::uint32_t requestNo) {
+  OwedReply(ecr, kind) = MakeReplyContext(setNo, command, ecr, std::move(payload), requestNo);
 }
 
 std::uint8_t NcExchangeContext::CopReplySet(int ecr) const { return Session(ecr).Slot(3).ClientId != 0 ? 3 : 13; }
 
-void NcExchangeContext::AnswerOwedReply(int ecr, std::uint8_t errorCode) {
-  if (!OwesReplyFor(ecr)) return;
-  AnswerReply(std::exchange(OwedReply(ecr), ReplyContext{}), errorCode);
+void NcExchangeContext::AnswerOwedReply(int ecr, WriteKind kind, std::uint8_t errorCode) {
+  if (!OwesReplyFor(ecr, kind)) return;
+  AnswerReply(std::exchange(OwedReply(ecr, kind), ReplyContext{}), errorCode);
+}
+
+void NcExchangeContext::FailOwedReply(int ecr, WriteKind kind, std::uint8_t errorCode) {
+  if (!OwesReplyFor(ecr, kind)) return;
+  // Delivered InLine data has had its report; anything else still awaits it.
+  if (!OwedReply(ecr, kind).Delivered) controller_.ForgetReport(ecr, ReportCode(kind));
+  AnswerOwedReply(ecr, kind, errorCode);
 }
 
 void NcExchangeContext::AnswerReply(const ReplyContext& owed, std::uint8_t errorCode) {
@@ -106,26 +115,38 @@ void NcExchangeContext::AnswerReply(const ReplyContext& owed, std::uint8_t error
 }
 
 void NcExchangeContext::DropInLineReplyOf(int ecr) {
-  if (OwesInLineReplyFor(ecr)) OwedReply(ecr) = ReplyContext{};
+  if (OwesReplyFor(ecr, WriteKind::InLine)) OwedReply(ecr, WriteKind::InLine) = ReplyContext{};
 }
 
 void NcExchangeContext::ForgetReplyOwner(std::int16_t clientId) {
   for (int ecr = 1; ecr <= kSessionEcrCount; ++ecr) {
-    ReplyContext& owed = OwedReply(ecr);
-    if (owed.Owed() && owed.ClientId == clientId) owed.OwnerLeft = true;
+    for (const WriteKind kind : {WriteKind::OnLine, WriteKind::InLine}) {
+      ReplyContext& owed = OwedReply(ecr, kind);
+      if (owed.Owed() && owed.ClientId == clientId) owed.OwnerLeft = true;
+    }
   }
 }
 
 void NcExchangeContext::EndExchange(int ecr) {
-  if (AnswerWaiting.Ecr == ecr) AnswerWaiting = {};
+  if (Waiting.Ecr == ecr) Waiting = {};
   controller_.ResetExchangeOf(ecr);
 }
 
-bool NcExchangeContext::SendOnlineAnswer(int ecr, std::string_view answer) {
-  if (controller_.SendOnlAnswer(ecr, answer) == TNetController::kDone) return true;
-  EndExchange(ecr);
-  return false;
+bool NcExchangeContext::SendOnlineAnswer(int ecr, std::string_view answer, const WaitingWrite& ifBusy) {
+  switch (controller_.SendOnlAnswer(ecr, answer)) {
+    case TNetController::kDone: return true;
+    case TNetController::kReportDue: Waiting = ifBusy; return false;
+    default: EndExchange(ecr); return false;
+  }
 }
+
+namespace {
+
+void ServeWaitingAnswer(NcExchangeContext& context, const WaitingWrite& waiting) {
+  context.ServeQueuedAnswer(waiting.Ecr, waiting.Set);
+}
+
+}  // namespace
 
 void NcExchangeContext::ServeQueuedAnswer(int ecr, int setNo) {
   SetSlot& slot = Slot(ecr, setNo);
@@ -138,23 +159,26 @@ void NcExchangeContext::ServeQueuedAnswer(int ecr, int setNo) {
     return slot.Dequeue();
   }
   const bool hold = slot.Command == kSlotHeld;
-  switch (controller_.SendOnlAnswer(ecr, hold ? kHoldAnswer : slot.Payload)) {
-    case TNetController::kDone:
-      if (hold) return SetReplyContext(0, 0, ecr, slot.Payload, 0);
-      SetReplyContext(static_cast<std::uint8_t>(setNo), slot.Command, ecr, slot.Payload, 0);
-      return slot.Dequeue();
-    case TNetController::kReportDue:
-      AnswerWaiting.Ecr = static_cast<std::uint8_t>(ecr);
-      AnswerWaiting.Set = static_cast<std::uint8_t>(setNo);
-      return;
-    default: return EndExchange(ecr);
-  }
+  const WaitingWrite waiting{static_cast<std::uint8_t>(ecr), static_cast<std::uint8_t>(setNo), {}, ServeWaitingAnswer};
+  if (!SendOnlineAnswer(ecr, hold ? kHoldAnswer : slot.Payload, waiting)) return;
+  if (hold) return SetReplyContext(WriteKind::OnLine, 0, 0, ecr, slot.Payload, 0);
+  SetReplyContext(WriteKind::OnLine, static_cast<std::uint8_t>(setNo), slot.Command, ecr, slot.Payload, 0);
+  slot.Dequeue();
 }
 
 void NcExchangeContext::ReportHandled() {
   controller_.ReportHandled();
-  const PendingExchange waiting = std::exchange(AnswerWaiting, PendingExchange{});
-  if (waiting.Ecr != 0) ServeQueuedAnswer(waiting.Ecr, waiting.Set);
+  const WaitingWrite waiting = std::exchange(Waiting, WaitingWrite{});
+  if (waiting.Ecr != 0) waiting.Serve(*this, waiting);
+}
+
+void NcExchangeContext::SetOwnerLeft(int ecr, int setNo) {
+  // The sale, print and receipt exchanges (SET 13) wait for no client's answer.
+  const bool offered = setNo != 13 && IsPendingExchange(ecr, setNo);
+  const bool waiting = Waiting.Ecr == ecr && Waiting.Set == setNo;
+  if (!offered && !waiting) return;
+  ClearPendingExchange();
+  EndExchange(ecr);
 }
 
 std::uint32_t NcExchangeContext::NewRequestNo() {

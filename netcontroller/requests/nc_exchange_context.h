@@ -1,11 +1,12 @@
 #pragma once
 // The memory of the network-controller server's request processing and the operations that
 // the client handlers, the controller events and the sale, print and receipt exchanges share:
-// replies and monitor copies, notifications, the deferred reply that waits for the
-// controller's delivery report (ReplyContext, one per register), the OnLine exchange that
-// waits for a client's answer (PendingExchange), the answer that waits for the link to be
-// free of another report (AnswerWaiting), the use counts that put registers into the
-// controller's mask, and the per-register numbering kept in the settings record.
+// replies and monitor copies, notifications, the deferred replies that wait for the
+// controller's delivery reports (ReplyContext, one per register and kind of write), the OnLine
+// exchange that waits for a client's answer (PendingExchange), the write that waits for the
+// link to be free of another report of its kind (WaitingWrite), the use counts that put
+// registers into the controller's mask, and the per-register numbering kept in the settings
+// record.
 //
 // Not thread-safe by itself: NcRequestEngine holds its lock around every call.
 
@@ -36,6 +37,22 @@ struct PendingExchange {
 // The OnLine answer that tells a register to wait: the byte 0x1F, then ";;;;".
 inline const std::string kHoldAnswer = std::string("\x1F") + ";;;;";
 
+class NcExchangeContext;
+
+// A write that the register's open exchange waits for while the link still awaits (or
+// handles) the report of an earlier write of the same kind: a client's answer or hold to an
+// offer, a sale, print or receipt operation, InLine data for an announcement. The offer or
+// announcement stays open at the link, and the exchange is served again once that report is
+// done (ReportHandled). It ends with its exchange: at any register's block (the link has left
+// the exchange), at the exchange's end, when its SET's owner leaves. Ecr 0 = none.
+struct WaitingWrite {
+  std::uint8_t Ecr = 0;
+  std::uint8_t Set = 0;  // the slot whose request waits
+  std::string Block;     // the working block of a sale, print or receipt exchange
+  // Serves the exchange again (it may wait once more).
+  void (*Serve)(NcExchangeContext& context, const WaitingWrite& waiting) = nullptr;
+};
+
 class NcExchangeContext {
  public:
   NcExchangeContext(ClientSender& server, ControllerCommands& controller, NcServerSettings& settings,
@@ -50,10 +67,8 @@ class NcExchangeContext {
 
   EcrSessionTable Sessions;
   PendingExchange Pending;
-  // A client's answer (or hold) to the register's open offer that the link did not take
-  // while another delivery report was due: it waits in its slot, the offer stays open at the
-  // link, and it goes out once that report is done (ReportHandled). Ecr 0 = none.
-  PendingExchange AnswerWaiting;
+  // At most one: the link runs one exchange at a time.
+  WaitingWrite Waiting;
   bool ControllerStarted = false;
   bool QuitConfirmed = false;
 
@@ -77,26 +92,27 @@ class NcExchangeContext {
   // Only an offer of register ecr.
   void ClearPendingExchangeOf(int ecr);
   // A block of register ecr began an exchange at the link, which left every other exchange:
-  // an offer of another register waits no more, an answer waiting for the link goes with its
-  // register's repeat instead, and a reply still owed to ecr belongs to its exchange before.
+  // an offer of another register waits no more, a write waiting for the link goes with its
+  // register's repeat instead, and the replies still owed to ecr belong to its exchanges
+  // before.
   void NewExchangeOf(int ecr);
   bool IsPendingExchange(int ecr, int setNo) const { return Pending.Ecr == ecr && Pending.Set == setNo; }
   // A context for what goes to register ecr now, with the owner of slot setNo (none for
   // setNo 0) and the queued request it carries (0: none).
   ReplyContext MakeReplyContext(std::uint8_t setNo, std::uint8_t command, int ecr, std::string payload,
                                 std::uint32_t requestNo) const;
-  // Replaces register ecr's owed reply whole; what befell an earlier one does not carry over.
-  void SetReplyContext(std::uint8_t setNo, std::uint8_t command, int ecr, std::string payload,
+  // Replaces register ecr's owed reply of this kind whole; what befell an earlier one does
+  // not carry over.
+  void SetReplyContext(WriteKind kind, std::uint8_t setNo, std::uint8_t command, int ecr, std::string payload,
                        std::uint32_t requestNo);
-  ReplyContext& OwedReply(int ecr) { return Session(ecr).Owed; }
-  // Register ecr's report answers the owed reply: of an OnLine answer (or the hold), of
-  // InLine data, or of either.
-  bool OwesOnLineReplyFor(int ecr) const { return OwesReplyFor(ecr) && !Session(ecr).Owed.InLine(); }
-  bool OwesInLineReplyFor(int ecr) const { return OwesReplyFor(ecr) && Session(ecr).Owed.InLine(); }
-  bool OwesReplyFor(int ecr) const { return IsSessionEcr(ecr) && Session(ecr).Owed.Owed(); }
-  // The reply owed for register ecr, with errorCode, and it is used up; nothing when none is
-  // owed.
-  void AnswerOwedReply(int ecr, std::uint8_t errorCode);
+  ReplyContext& OwedReply(int ecr, WriteKind kind) { return Session(ecr).Owed(kind); }
+  bool OwesReplyFor(int ecr, WriteKind kind) const { return IsSessionEcr(ecr) && Session(ecr).Owed(kind).Owed(); }
+  // The reply owed for register ecr's write of this kind, with errorCode, and it is used up;
+  // nothing when none is owed.
+  void AnswerOwedReply(int ecr, WriteKind kind, std::uint8_t errorCode);
+  // A failure other than the write's own report answers that reply with errorCode; the link
+  // no longer awaits the report (it swallows it should it come late).
+  void FailOwedReply(int ecr, WriteKind kind, std::uint8_t errorCode);
   // Answers `owed` with errorCode: to its client while that client still holds the SET,
   // then to the SET's monitor. SET 13's reply carries SetNo 3 while slot 3 has an owner, and
   // its copy goes to slot 14's owner. The slot is emptied while it holds the request.
@@ -110,24 +126,28 @@ class NcExchangeContext {
   std::uint8_t CopReplySet(int ecr) const;
 
   // Ends register ecr's exchange at the link; another register's exchange, begun since,
-  // is left alone. An answer waiting for the link to answer that exchange goes with the
-  // register's repeat instead.
+  // is left alone. A write waiting for the link in that exchange goes with the register's
+  // repeat instead.
   void EndExchange(int ecr);
-  // Writes register ecr's OnLine answer; true when the link took it. The link refuses it
-  // while its exchange is no longer that register's, or while an earlier answer still
-  // awaits its delivery report; the register's exchange then ends (where it still runs), so
-  // that the register asks again instead of waiting for an answer that cannot come now.
-  bool SendOnlineAnswer(int ecr, std::string_view answer);
+  // Writes register ecr's OnLine answer; true when the link took it. While an earlier
+  // answer still awaits its report the exchange waits for the link (`ifBusy`); when the link
+  // no longer holds the register's block the exchange ends (where it still runs), so that the
+  // register asks again.
+  bool SendOnlineAnswer(int ecr, std::string_view answer, const WaitingWrite& ifBusy);
   // Gives the register's open offer what slot setNo holds: a queued finish ends the
   // exchange and is answered at once; the queued answer (the slot empties) or the hold
-  // answer (the slot stays held) goes out and owes its client the report. While
-  // another delivery report is due the offer stays open and the slot waits (AnswerWaiting);
-  // when the link has left the offer, the register's exchange ends and the slot waits for
-  // its repeat. A slot emptied meanwhile only ends the exchange.
+  // answer (the slot stays held) goes out and owes its client the report. While an earlier
+  // answer's report is due the offer stays open and the slot waits (Waiting); when the link
+  // has left the offer, the register's exchange ends and the slot waits for its repeat. A
+  // slot emptied meanwhile only ends the exchange.
   void ServeQueuedAnswer(int ecr, int setNo);
   // A delivery report (or its refusal, or its giving up) has been handled: the link may
-  // write again, and the answer waiting for it goes out.
+  // write the next of its kind, and the write waiting for the link is served again.
   void ReportHandled();
+  // The owner of working SET setNo of ecr has gone (a close or a disconnect): an offer that
+  // waits for that SET's answer, or a write of it waiting for the link, ends the register's
+  // exchange at once, so that its next block is offered anew.
+  void SetOwnerLeft(int ecr, int setNo);
 
   // A number for a request queued now, never 0.
   std::uint32_t NewRequestNo();

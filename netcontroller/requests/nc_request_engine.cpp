@@ -152,10 +152,16 @@ PendingExchange NcRequestEngine::PendingExchangeSnapshot() const {
   return state_->context.Pending;
 }
 
-ReplyContext NcRequestEngine::ReplyContextSnapshot(int ecr) const {
+PendingExchange NcRequestEngine::WaitingWriteSnapshot() const {
+  const std::lock_guard guard(state_->lock);
+  const WaitingWrite& waiting = state_->context.Waiting;
+  return PendingExchange{waiting.Ecr, waiting.Set};
+}
+
+ReplyContext NcRequestEngine::ReplyContextSnapshot(int ecr, WriteKind kind) const {
   const std::lock_guard guard(state_->lock);
   if (!IsSessionEcr(ecr)) return {};
-  return state_->context.Session(ecr).Owed;
+  return state_->context.Session(ecr).Owed(kind);
 }
 
 std::string NcRequestEngine::ExchangeStateName(int ecr) const {

@@ -90,8 +90,11 @@ class NcRequestEngine {
   // gives an empty session and "Other state").
   EcrSession SessionSnapshot(int ecr) const;
   PendingExchange PendingExchangeSnapshot() const;
-  // The reply owed for what was last written to register ecr.
-  ReplyContext ReplyContextSnapshot(int ecr) const;
+  // The register and SET of the write that waits for the link to take it, if any.
+  PendingExchange WaitingWriteSnapshot() const;
+  // The reply owed for what was last written to register ecr, of an OnLine answer or of
+  // InLine data.
+  ReplyContext ReplyContextSnapshot(int ecr, WriteKind kind = WriteKind::OnLine) const;
   std::string ExchangeStateName(int ecr) const;
 
  private:

@@ -15,5 +15,7 @@ int NetControllerCommands::SendOnlAnswer(int ecr, std::string_view text) {
 }
 int NetControllerCommands::SendInlData(int ecr, std::string_view text) { return controller_.SendInlData(ecr, text); }
 void NetControllerCommands::ReportHandled() { controller_.ReportHandled(); }
+std::uint8_t NetControllerCommands::ReportInHand() { return controller_.ReportInHand(); }
+void NetControllerCommands::ForgetReport(int ecr, std::uint8_t code) { controller_.ForgetReport(ecr, code); }
 
 }  // namespace ecr::nc

@@ -24,6 +24,8 @@ class NetControllerCommands : public ControllerCommands {
   int SendOnlAnswer(int ecr, std::string_view text) override;
   int SendInlData(int ecr, std::string_view text) override;
   void ReportHandled() override;
+  std::uint8_t ReportInHand() override;
+  void ForgetReport(int ecr, std::uint8_t code) override;
 
  private:
   TNetController& controller_;

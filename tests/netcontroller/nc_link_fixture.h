@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -16,6 +17,7 @@
 
 #include "foundation/log_file.h"
 #include "netcontroller/link/net_controller.h"
+#include "platform/tick_count.h"
 #include "tests/platform/registry_test_folder.h"
 #include "tests/support/controller_emulator.h"
 
@@ -96,6 +98,8 @@ class NcLinkTest : public ::testing::Test {
     MapPort(folder_, 1, nc_.PortPath());
     log_.Open();
     controller_.SetLog(log_);
+    // The reports' waits run on a clock the test moves on (MoveClock) instead of waiting.
+    controller_.SetClock([this] { return TickCount() + clock_offset_.load(); });
     AssignEvents();
     controller_.FindController();
     ASSERT_EQ(controller_.Com(), 1);
@@ -107,6 +111,9 @@ class NcLinkTest : public ::testing::Test {
   // that raises them; a fixture that needs other handlers overrides this.
   virtual void AssignEvents() { RecordEvents(controller_, events_); }
 
+  // The reports' clock jumps `ms` ahead; the reader sees it within its next pass.
+  void MoveClock(std::uint32_t ms) { clock_offset_ += ms; }
+
   std::string LogText() const { return RegistryTestFolder::ReadFile(LogPath()); }
   std::filesystem::path LogPath() const { return folder_.Folder() / "link.log"; }
 
@@ -115,6 +122,7 @@ class NcLinkTest : public ::testing::Test {
   ControllerEmulator nc_;
   LogFile log_{(folder_.Folder() / "link.log").string()};
   EventRecord events_;
+  std::atomic<std::uint32_t> clock_offset_{0};
   TNetController controller_;
 };
 

@@ -55,12 +55,20 @@ class NcLinkFrames : public NcLinkTest {
     ASSERT_TRUE(WaitUntil([&] { return controller_.Speed() == 4800; }, 5s));
   }
 
-  void Run(const FrameCase& c) {
-    SCOPED_TRACE(c.name);
-    controller_.SendReset();
+  // A fresh search: no exchange and no delivery report due from the case before (a reset
+  // leaves a report due, as the controller still sends it).
+  void Restart() {
+    nc_.SetSilent(false);
+    controller_.FindController();
+    ASSERT_EQ(controller_.Com(), 1);
+    ASSERT_TRUE(nc_.WaitForCommands("MASK 0000", 1, 5s));
+    nc_.SetSilent(true);
     Sync();
-    events_.Clear();
-    for (const Step& step : c.steps) {
+    nc_.ClearRecord();
+  }
+
+  void Play(const std::vector<Step>& steps) {
+    for (const Step& step : steps) {
       if (step.call) {
         // The frames before a call must have been handled, as the call depends on their state.
         Sync();
@@ -70,6 +78,13 @@ class NcLinkFrames : public NcLinkTest {
       }
     }
     Sync();
+  }
+
+  void Run(const FrameCase& c) {
+    SCOPED_TRACE(c.name);
+    Restart();
+    events_.Clear();
+    Play(c.steps);
     EXPECT_EQ(events_.Lines(), c.events);
     EXPECT_EQ(controller_.NcState(), c.nc_state);
     EXPECT_EQ(controller_.CurrentEcr(), c.current_ecr);
@@ -133,20 +148,22 @@ TEST_F(NcLinkFrames, EveryFrameRaisesItsEventAndLeavesItsState) {
       {"a code of no meaning", {Bytes(Block(3, "12;7;0;;")), Bytes(Frame(0x55, 1))}, {"OnlReceived 3 12;7;0;; 0", "Error 3 166 0"}, 0, 3},
       // A report whose Status is 0 raises none of the five events: its Status byte is the
       // first 0x00, so the frame ends there and is read as the bytes before it; the Ack and end
-      // byte that follow are a frame too short to read, which resets the link. The report due
-      // is then given up: nobody knows whether the register got the text.
+      // byte that follow are a frame too short to read, which resets the link. Such noise says
+      // nothing about the report due: it stays due until its time is up.
       {"a block with Status 0", {Bytes(Block(3, "12;7;0;;", 0))}, {"Error 0 166 0"}, 0, 0},
       {"an announcement with Status 0", {Bytes(Block(3, "1234567", 0))}, {"Error 0 166 0"}, 0, 0},
       {"an OnLine delivery report with Status 0",
-       {Bytes(Block(3, "12;7;0;;")), Call(onlAnswer), Bytes(Frame(0x0D, 0))},
-       {"OnlReceived 3 12;7;0;; 0", "Error 3 20 2"},
-       0,
-       0},
+       {Bytes(Block(3, "12;7;0;;")), Call(onlAnswer), Bytes(Frame(0x0D, 0)), Bytes(Block(4, "13;8;0;;")),
+        Call([](TNetController& c) { EXPECT_EQ(c.SendOnlAnswer(4, "8;"), TNetController::kReportDue); })},
+       {"OnlReceived 3 12;7;0;; 0", "OnlReceived 4 13;8;0;; 0"},
+       4,
+       4},
       {"an InLine delivery report with Status 0",
-       {Bytes(Block(3, "1234567")), Call(inlData), Bytes(Frame(0x14, 0))},
-       {"EcrInLine 3 1234567 0", "Error 3 20 2"},
-       0,
-       0},
+       {Bytes(Block(3, "1234567")), Call(inlData), Bytes(Frame(0x14, 0)), Bytes(Block(4, "1234567")),
+        Call([](TNetController& c) { EXPECT_EQ(c.SendInlData(4, "R1;"), TNetController::kReportDue); })},
+       {"EcrInLine 3 1234567 0", "EcrInLine 4 1234567 0"},
+       1,
+       4},
       {"answers to commands raise nothing",
        {Bytes(Block(3, "12;7;0;;")), Bytes(Frame(0x07, 1) + Frame(0x08, 1) + Frame(0x09, 1) + Frame(0x0B, 1))},
        {"OnlReceived 3 12;7;0;; 0"},
@@ -201,12 +218,37 @@ TEST_F(NcLinkFrames, WhatIsWrittenForARegisterStaysInItsExchange) {
        {"OnlReceived 3 12;7;0;; 0", "OnlReceived 4 13;8;0;; 0", "OnlSended 3 0", "Error 4 150 0"},
        5,
        4},
-      {"InLine data waits for an answer's report",
-       {Bytes(Block(3, "12;7;0;;")), answer(3, "7;", 0), Bytes(Block(4, "1234567")), data(4, 102),
-        Bytes(Frame(0x0D, 1)), data(4, 0)},
-       {"OnlReceived 3 12;7;0;; 0", "EcrInLine 4 1234567 0", "OnlSended 3 0"},
+      {"InLine data never waits for an answer's report",
+       {Bytes(Block(3, "12;7;0;;")), answer(3, "7;", 0), Bytes(Block(4, "1234567")), data(4, 0),
+        Bytes(Frame(0x0D, 1)), Bytes(Frame(0x14, 1))},
+       {"OnlReceived 3 12;7;0;; 0", "EcrInLine 4 1234567 0", "OnlSended 3 0", "InlSended 4 0"},
+       3,
+       4},
+      {"an answer never waits for InLine data's report",
+       {Bytes(Block(3, "1234567")), data(3, 0), Bytes(Block(4, "13;8;0;;")), answer(4, "8;", 0),
+        Bytes(Frame(0x14, 1)), Bytes(Frame(0x0D, 1))},
+       {"EcrInLine 3 1234567 0", "OnlReceived 4 13;8;0;; 0", "InlSended 3 0", "OnlSended 4 0"},
+       0,
+       4},
+      {"InLine data waits for the report of InLine data before",
+       {Bytes(Block(3, "1234567")), data(3, 0), Bytes(Block(4, "1234567")), data(4, 102), Bytes(Frame(0x14, 1)),
+        data(4, 0)},
+       {"EcrInLine 3 1234567 0", "EcrInLine 4 1234567 0", "InlSended 3 0"},
        2,
        4},
+      {"noise leaves the report due",
+       {Bytes(Block(3, "12;7;0;;")), answer(3, "7;", 0), Bytes("\0"s), Bytes(Block(4, "13;8;0;;")),
+        answer(4, "8;", 102), Bytes(Frame(0x0D, 1)), answer(4, "8;", 0), Bytes(Frame(0x0D, 8, 0x15))},
+       {"OnlReceived 3 12;7;0;; 0", "OnlReceived 4 13;8;0;; 0", "OnlSended 3 0", "Error 4 150 0"},
+       5,
+       4},
+      {"InLine data's report after its register began an OnLine exchange",
+       {Bytes(Block(3, "1234567")), data(3, 0), Bytes(Block(4, "13;8;0;;")), Bytes(Block(3, "12;7;1;;")),
+        Bytes(Frame(0x14, 1)), Bytes(Block(3, "AIX"))},
+       {"EcrInLine 3 1234567 0", "OnlReceived 4 13;8;0;; 0", "OnlReceived 3 12;7;1;; 0", "InlSended 3 0",
+        "InlReceived 3 AIX 0"},
+       1,
+       3},
       {"the refusal of InLine data overtaken by another register's block",
        {Bytes(Block(3, "1234567")), data(3, 0), Bytes(Block(4, "13;8;0;;")), Bytes(Frame(0x14, 8, 0x15))},
        {"EcrInLine 3 1234567 0", "OnlReceived 4 13;8;0;; 0", "Error 3 155 0"},
@@ -243,35 +285,123 @@ TEST_F(NcLinkFrames, WhatIsWrittenForARegisterStaysInItsExchange) {
         "EcrInLine 3 1234567 0"},
        1,
        3},
-      {"a reset of the whole link gives the report up",
+      {"a reset of the whole link keeps the report due",
        {Bytes(Block(3, "12;7;0;;")), answer(3, "7;", 0), Call([](TNetController& c) { c.SendReset(); }),
-        Bytes(Block(4, "13;8;0;;")), answer(4, "8;", 0)},
-       {"OnlReceived 3 12;7;0;; 0", "Error 3 20 2", "OnlReceived 4 13;8;0;; 0"},
+        Bytes(Block(4, "13;8;0;;")), answer(4, "8;", 102), Bytes(Frame(0x0D, 1)), answer(4, "8;", 0)},
+       {"OnlReceived 3 12;7;0;; 0", "OnlReceived 4 13;8;0;; 0", "OnlSended 3 0"},
        5,
        4},
   };
   for (const FrameCase& c : cases) Run(c);
 }
 
-// A report that never comes is given up after its time, and its register is told so; the
-// link then writes again.
-TEST_F(NcLinkFrames, AReportThatNeverComesIsGivenUpAfterItsTime) {
+// A report that never comes is given up once its time is up on the link's clock, and its
+// register is told so. The link writes the identify command as a fence and takes the next
+// answer at once; a report that comes before the fence is answered is the given-up answer's,
+// late: it is logged and raises nothing. A report forgotten by the request processing (its
+// client has had its answer) is given up the same way, without an event.
+struct LateReport {
+  const char* name;
+  bool forgotten;            // else given up by time
+  std::vector<Step> after;   // once register 4's answer "8;" has gone out
+  std::vector<std::string> events;  // raised after it
+  const char* logLine;       // "" for none
+};
+
+const std::string kIdentifyAnswer = "NC0001\x01\x01\x0C\x01\x06\x00"s;
+
+class NcLinkLateReports : public NcLinkFrames, public ::testing::WithParamInterface<LateReport> {};
+
+TEST_P(NcLinkLateReports, AreTheGivenUpAnswersAndNeverTheNextOnes) {
+  const LateReport& row = GetParam();
   nc_.SetSilent(true);
   nc_.SendRaw(Block(3, "12;7;0;;"));
   Sync();
-  const auto written = std::chrono::steady_clock::now();
   ASSERT_EQ(controller_.SendOnlAnswer(3, "7;"), 0);
   nc_.SendRaw(Block(4, "13;8;0;;"));
   ASSERT_TRUE(events_.WaitForCount(2, 5s));
   EXPECT_EQ(controller_.SendOnlAnswer(4, "8;"), TNetController::kReportDue);
-  ASSERT_TRUE(events_.WaitForCount(3, 20s));
-  EXPECT_GE(std::chrono::steady_clock::now() - written, std::chrono::milliseconds(TNetController::kReportWaitMs - 100));
-  EXPECT_EQ(events_.Lines(),
-            (std::vector<std::string>{"OnlReceived 3 12;7;0;; 0", "OnlReceived 4 13;8;0;; 0", "Error 3 20 2"}));
+  std::vector<std::string> expected = {"OnlReceived 3 12;7;0;; 0", "OnlReceived 4 13;8;0;; 0"};
+  if (row.forgotten) {
+    controller_.ForgetReport(3, 0x0D);
+  } else {
+    // Not before its time (with 3 s to spare for a slow machine) ...
+    MoveClock(TNetController::kReportWaitMs - 3000);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(events_.Lines(), expected);
+    EXPECT_EQ(controller_.SendOnlAnswer(4, "8;"), TNetController::kReportDue);
+    // ... but once it is up.
+    MoveClock(3000);
+    ASSERT_TRUE(events_.WaitForCount(3, 5s));
+    expected.push_back("Error 3 20 2");
+    EXPECT_EQ(events_.Lines(), expected);
+  }
+  ASSERT_TRUE(nc_.WaitForCommands("IDENTIFY", 1, 5s));
   // The reader ends the report once the handler of its event has returned.
   int result = TNetController::kReportDue;
   EXPECT_TRUE(WaitUntil([&] { return (result = controller_.SendOnlAnswer(4, "8;")) != TNetController::kReportDue; }, 5s));
   EXPECT_EQ(result, 0);
+  Play(row.after);
+  expected.insert(expected.end(), row.events.begin(), row.events.end());
+  EXPECT_EQ(events_.Lines(), expected);
+  if (*row.logLine != 0) {
+    EXPECT_NE(LogText().find(row.logLine), std::string::npos) << LogText();
+  } else {
+    EXPECT_EQ(LogText().find("Late delivery report"), std::string::npos) << LogText();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Link, NcLinkLateReports,
+    ::testing::Values(
+        LateReport{"ReportBeforeTheFence", false, {Bytes(Frame(0x0D, 1)), Bytes(kIdentifyAnswer), Bytes(Frame(0x0D, 8, 0x15))},
+                   {"Error 4 150 0"}, "Late delivery report. Ecr: 3 ACK 1"},
+        LateReport{"RefusalBeforeTheFence", false, {Bytes(Frame(0x0D, 8, 0x15)), Bytes(Frame(0x0D, 1))},
+                   {"OnlSended 4 0"}, "Late delivery report. Ecr: 3 NAK 8"},
+        LateReport{"FenceAnsweredFirst", false, {Bytes(kIdentifyAnswer), Bytes(Frame(0x0D, 1))}, {"OnlSended 4 0"}, ""},
+        // Without the fence's answer one report is swallowed, and no more.
+        LateReport{"FenceNeverAnswered", false, {Bytes(Frame(0x0D, 1)), Bytes(Frame(0x0D, 8, 0x15))},
+                   {"Error 4 150 0"}, "Late delivery report. Ecr: 3 ACK 1"},
+        LateReport{"ForgottenReportBeforeTheFence", true, {Bytes(Frame(0x0D, 1)), Bytes(Frame(0x0D, 1))},
+                   {"OnlSended 4 0"}, "Late delivery report. Ecr: 3 ACK 1"}),
+    [](const ::testing::TestParamInfo<LateReport>& row) { return std::string(row.param.name); });
+
+// InLine data given up, then its late delivery: nobody waits for it any more, and the
+// register's next block is that data's answer, never a block of its own.
+TEST_F(NcLinkFrames, TheAnswerAfterALateInLineReportIsAnAnswer) {
+  nc_.SetSilent(true);
+  nc_.SendRaw(Block(3, "1234567"));
+  Sync();
+  ASSERT_EQ(controller_.SendInlData(3, "R1;"), 0);
+  MoveClock(TNetController::kReportWaitMs);
+  ASSERT_TRUE(events_.WaitForCount(2, 5s));
+  nc_.SendRaw(Frame(0x14, 1));
+  nc_.SendRaw(Block(3, "AIX"));
+  Sync();
+  EXPECT_EQ(events_.Lines(), (std::vector<std::string>{"EcrInLine 3 1234567 0", "Error 3 20 2", "InlReceived 3 AIX 0"}));
+  EXPECT_NE(LogText().find("Late delivery report. Ecr: 3 ACK 1"), std::string::npos) << LogText();
+}
+
+// Two answers given up, each fenced: once the first one's fence is answered, it can report no
+// more, and the report that comes is the second one's; the third answer's report is its own.
+// (Found by the property test with InLine data: the second's report was taken for the
+// first's, and the register's answer after it for another register's.)
+TEST_F(NcLinkFrames, EachGivenUpWriteEndsAtItsOwnFence) {
+  nc_.SetSilent(true);
+  const auto answer = [](int ecr) {
+    return Call([=](TNetController& c) { EXPECT_EQ(c.SendOnlAnswer(ecr, "7;"), 0) << ecr; });
+  };
+  Play({Bytes(Block(3, "12;7;0;;")), answer(3)});
+  MoveClock(TNetController::kReportWaitMs);
+  ASSERT_TRUE(events_.WaitForCount(2, 5s));
+  ASSERT_TRUE(WaitUntil([&] { return controller_.ReportInHand() == 0; }, 5s));
+  Play({Bytes(Block(4, "13;8;0;;")), answer(4), Call([](TNetController& c) { c.ForgetReport(4, 0x0D); }),
+        Bytes(kIdentifyAnswer), Bytes(Frame(0x0D, 1)), Bytes(Block(5, "14;9;0;;")), answer(5),
+        Bytes(Frame(0x0D, 8, 0x15))});
+  EXPECT_EQ(events_.Lines(), (std::vector<std::string>{"OnlReceived 3 12;7;0;; 0", "Error 3 20 2",
+                                                        "OnlReceived 4 13;8;0;; 0", "OnlReceived 5 14;9;0;; 0",
+                                                        "Error 5 150 0"}));
+  EXPECT_NE(LogText().find("Late delivery report. Ecr: 4 ACK 1"), std::string::npos) << LogText();
 }
 
 // A report is done once the handler of its event says so: an answer written while the

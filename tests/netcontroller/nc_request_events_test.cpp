@@ -272,73 +272,124 @@ TEST_F(NcEventsTest, EventsForRegister0OnlyResetTheExchange) {
 struct ErrorCase {
   int code;
   int ext;
+  // The write under way: an answer to an offer of register 3 (SET 1, client 5, monitor 6) or
+  // a SET 5 command (client 7, monitor 8) as InLine data.
+  bool inLine;
+  // The error is that write's delivery report (a refusal, or its giving up).
+  bool report;
   std::string logLine;  // "" for none
   int errorCode;        // -1: the client hears nothing
+  Lines commands = {"RESET"};
 };
 
-void PrintTo(const ErrorCase& c, std::ostream* out) { *out << "NcError " << c.code; }
+void PrintTo(const ErrorCase& c, std::ostream* out) {
+  *out << "NcError " << c.code << (c.inLine ? " of InLine data" : " of an answer");
+}
 
 class NcControllerErrorTest : public NcEventsTest, public ::testing::WithParamInterface<ErrorCase> {};
 
-// The client of SET 1 answered an offer of register 3; the controller then reports an error.
-TEST_P(NcControllerErrorTest, AnswersTheClientWhoseAnswerWasUnderWay) {
+// A write is under way to register 3; the controller then reports an error. Only the errors
+// that concern that write answer its client.
+TEST_P(NcControllerErrorTest, AnswersTheClientWhoseWriteWasUnderWay) {
   const ErrorCase& c = GetParam();
-  Open(5, 1, 3);
-  Open(6, 2, 3);
-  engine.HandleOnlineBlock(3, "11;3;1;a;b;2;");
-  Send(5, 1, 4, 3, "ok;");
+  std::string reply;
+  if (c.inLine) {
+    Open(7, 5, 3);
+    Open(8, 6, 3);
+    Send(7, 5, 4, 3, "q;");
+    engine.HandleEcrInLine(3, "1234567");
+    reply = "5/4/3 err " + std::to_string(c.errorCode) + " [q;]";
+  } else {
+    Open(5, 1, 3);
+    Open(6, 2, 3);
+    engine.HandleOnlineBlock(3, "11;3;1;a;b;2;");
+    Send(5, 1, 4, 3, "ok;");
+    reply = "1/4/3 err " + std::to_string(c.errorCode) + " [ok;2.000;;]";
+  }
   Clear();
+  if (c.report) commands.reportInHand = c.inLine ? nc::kInLineReportCode : nc::kOnLineReportCode;
   engine.HandleControllerError(3, static_cast<std::uint8_t>(c.code), c.ext);
+  const nc::WriteKind kind = c.inLine ? nc::WriteKind::InLine : nc::WriteKind::OnLine;
   if (c.errorCode < 0) {
     EXPECT_EQ(Replies(), Lines{});
   } else {
-    const std::string reply = "1/4/3 err " + std::to_string(c.errorCode) + " [ok;2.000;;]";
-    EXPECT_EQ(Replies(), (Lines{"to 5: " + reply, "to 6: " + reply}));
-    EXPECT_EQ(engine.ReplyContextSnapshot(3).Set, 0);
+    EXPECT_EQ(Replies(), (Lines{"to " + std::string(c.inLine ? "7: " : "5: ") + reply,
+                                "to " + std::string(c.inLine ? "8: " : "6: ") + reply}));
+    EXPECT_EQ(engine.ReplyContextSnapshot(3, kind).Set, 0);
   }
-  EXPECT_EQ(Commands(), Lines{"RESET"});
+  EXPECT_EQ(Commands(), c.commands);
   if (!c.logLine.empty()) {
     EXPECT_NE(LogText().find("lontaros: " + c.logLine + "\r\n"), std::string::npos) << LogText();
   } else {
     EXPECT_EQ(LogText(), "");
   }
+  // A refused InLine data stays queued for the next announcement; an answered one is gone.
+  if (c.inLine) {
+    EXPECT_EQ(Slot(3, 5).State, c.errorCode < 0 ? nc::kSlotQueued : 0);
+  }
 }
+
+const std::string kRxBuffLog = "Неизпратен блок към каса 3 - препълване RxBuff на NC";
+const std::string kNoCurrentLog = "Неизпратен блок към каса 3 - няма текуща";
+const std::string kPcOnlyLog = "Неизпратен блок към каса 3 - Работа само с PC";
 
 INSTANTIATE_TEST_SUITE_P(
     EveryNcError, NcControllerErrorTest,
-    ::testing::Values(ErrorCase{150, 0, "", 17}, ErrorCase{151, 4, "", 15},
-                      ErrorCase{152, 0, "Неизпратен блок към каса 3 - препълване RxBuff на NC", 9},
-                      ErrorCase{157, 0, "Неизпратен блок към каса 3 - препълване RxBuff на NC", 9},
-                      ErrorCase{153, 0, "Неизпратен блок към каса 3 - няма текуща", 12},
-                      ErrorCase{158, 0, "Неизпратен блок към каса 3 - няма текуща", 12},
-                      ErrorCase{154, 0, "Неизпратен блок към каса 3 - Работа само с PC", 12},
-                      ErrorCase{159, 0, "Неизпратен блок към каса 3 - Работа само с PC", 12},
-                      ErrorCase{155, 0, "", 17}, ErrorCase{156, 2, "", 17},
-                      ErrorCase{160, 0, "Неизпратен блок към каса 3 - неполучен END_x от PC", 17},
-                      ErrorCase{165, 0, "No block after NAK. Ecr: 3 State: esQueryRx ", 16},
-                      ErrorCase{169, 0, "", -1}, ErrorCase{161, 0, "", -1}, ErrorCase{162, 0, "", -1},
-                      ErrorCase{163, 0, "", -1}, ErrorCase{164, 0, "", -1}, ErrorCase{166, 0, "", -1},
-                      ErrorCase{168, 0, "", -1}, ErrorCase{167, 9, "Unknown Error: 167 Ext: 9", -1},
-                      ErrorCase{20, 1, "Unknown Error: 20 Ext: 1", -1}));
+    ::testing::Values(
+        ErrorCase{150, 0, false, true, "", 17}, ErrorCase{151, 4, false, true, "", 15},
+        ErrorCase{152, 0, false, true, kRxBuffLog, 9}, ErrorCase{157, 0, true, true, kRxBuffLog, 9},
+        ErrorCase{153, 0, false, true, kNoCurrentLog, 12}, ErrorCase{158, 0, true, true, kNoCurrentLog, 12},
+        ErrorCase{154, 0, false, true, kPcOnlyLog, 12}, ErrorCase{159, 0, true, true, kPcOnlyLog, 12},
+        ErrorCase{155, 0, true, true, "", -1}, ErrorCase{156, 2, true, true, "", -1},
+        ErrorCase{160, 0, false, true, "Неизпратен блок към каса 3 - неполучен END_x от PC", 17},
+        // The register's block refused while its answer awaits the report: the client hears
+        // 16, and the link forgets that report.
+        ErrorCase{165, 0, false, false, "No block after NAK. Ecr: 3 State: esQueryRx ", 16, {"FORGET 3 ONL", "RESET"}},
+        ErrorCase{165, 0, true, false, "No block after NAK. Ecr: 3 State: esInlRx ", 16, {"FORGET 3 INL", "RESET"}},
+        ErrorCase{169, 0, false, false, "", -1}, ErrorCase{161, 0, false, false, "", -1},
+        ErrorCase{162, 0, false, false, "", -1}, ErrorCase{163, 0, false, false, "", -1},
+        ErrorCase{164, 0, false, false, "", -1}, ErrorCase{166, 0, false, false, "", -1},
+        ErrorCase{168, 0, false, false, "", -1},
+        // A refusal of no known status: the client hears that the line failed.
+        ErrorCase{167, 0, false, true, "Unknown Error: 167 Ext: 0", 255},
+        ErrorCase{167, 0, true, true, "Unknown Error: 167 Ext: 0", 255},
+        ErrorCase{167, 0, false, false, "Unknown Error: 167 Ext: 0", -1},  // a refused block
+        ErrorCase{20, 1, false, false, "Unknown Error: 20 Ext: 1", -1},
+        ErrorCase{20, 2, false, true, "No delivery report. Ecr: 3", 15},
+        ErrorCase{20, 2, true, true, "No delivery report. Ecr: 3", 15}));
 
 TEST_F(NcEventsTest, InLineErrorsDependOnTheExchangeState) {
   Open(7, 5, 3);
-  Send(7, 5, 4, 3, "q;");
+  Open(8, 6, 3);
   struct Case {
     int code;
     bool delivered;  // the InLine data was delivered before the error
-    std::string stateAfter;
+    bool report;     // the error is the data's delivery report
+    Lines replies;
+    Lines commands;
   };
-  const Case cases[] = {{155, false, "esNone"}, {156, true, "esNone"}, {165, true, "esNone"}, {169, false, "esNone"}};
+  const Case cases[] = {
+      // Refused: the request stays queued and is sent again at the next announcement.
+      {155, false, true, {}, {"RESET"}},
+      {156, false, true, {}, {"RESET"}},
+      {169, false, false, {}, {"RESET"}},
+      // The register's block refused once its command was delivered: the command is not
+      // sent again, and its client hears that no answer followed.
+      {165, true, false, {"to 7: 5/4/3 err 16 [q;]", "to 8: 5/4/3 err 16 [q;]"}, {"RESET"}},
+      {161, true, false, {"to 7: 5/4/3 err 16 [q;]", "to 8: 5/4/3 err 16 [q;]"}, {"RESET"}},
+  };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.code);
+    if (Slot(3, 5).State != nc::kSlotQueued) Send(7, 5, 4, 3, "q;");
     engine.HandleEcrInLine(3, "1;");
     if (c.delivered) engine.HandleInlSended(3, 0);
     Clear();
+    if (c.report) commands.reportInHand = nc::kInLineReportCode;
     engine.HandleControllerError(3, static_cast<std::uint8_t>(c.code), 0);
-    EXPECT_EQ(Replies(), Lines{}) << c.code;
-    EXPECT_EQ(Commands(), Lines{"RESET"});
-    EXPECT_EQ(engine.ExchangeStateName(3), c.stateAfter);
-    EXPECT_EQ(Slot(3, 5).State, nc::kSlotQueued) << "the request is sent again at the next announcement";
+    EXPECT_EQ(Replies(), c.replies);
+    EXPECT_EQ(Commands(), c.commands);
+    EXPECT_EQ(engine.ExchangeStateName(3), "esNone");
+    EXPECT_EQ(Slot(3, 5).State, c.replies.empty() ? nc::kSlotQueued : 0);
   }
   // 165 with no exchange: a reset only.
   engine.HandleControllerError(3, 165, 0);

@@ -33,8 +33,9 @@ namespace ecr::test {
 using Lines = std::vector<std::string>;
 
 // The controller commands as "MASK+ 3", "MASK- 3", "START", "STOP", "RESET", "ONL <text>",
-// "INL <text>"; a reset of one register's exchange is a "RESET" too. The link's refusals are
-// played by the results below.
+// "INL <text>", and "FORGET 3 ONL" / "FORGET 3 INL" for a report given up by the request
+// processing; a reset of one register's exchange is a "RESET" too. The link's refusals and
+// the report that raised an event are played by the members below.
 class RecordingCommands : public nc::ControllerCommands {
  public:
   bool AddEcr(int ecr) override {
@@ -66,7 +67,11 @@ class RecordingCommands : public nc::ControllerCommands {
     Record("INL " + std::string(text));
     return inlResult;
   }
-  void ReportHandled() override {}
+  void ReportHandled() override { reportInHand = 0; }
+  std::uint8_t ReportInHand() override { return reportInHand; }
+  void ForgetReport(int ecr, std::uint8_t code) override {
+    Record("FORGET " + std::to_string(ecr) + (code == nc::kOnLineReportCode ? " ONL" : " INL"));
+  }
 
   Lines Take() {
     const std::lock_guard guard(lock_);
@@ -79,6 +84,9 @@ class RecordingCommands : public nc::ControllerCommands {
   int inlResult = 0;
   // Runs inside every reset, still within the engine's lock.
   std::function<void()> onReset;
+  // The end byte of the report whose event the engine handles next (0x0D, 0x14), 0 for
+  // none; the engine's ReportHandled clears it.
+  std::uint8_t reportInHand = 0;
 
  private:
   void Record(std::string line) {

@@ -45,10 +45,17 @@ Event Error(int ecr, int code) {
   return {"error " + std::to_string(code) + " of " + std::to_string(ecr),
           [=](NcRequestRig& rig) { rig.engine.HandleControllerError(ecr, static_cast<std::uint8_t>(code), 0); }};
 }
-Event GivenUp(int ecr) {
-  return {"report of " + std::to_string(ecr) + " given up",
-          [=](NcRequestRig& rig) { rig.engine.HandleControllerError(ecr, 20, 2); }};
+// The delivery report of register ecr's write (an OnLine answer, or InLine data) refused with
+// the error number code (or given up: 20, 2).
+Event ReportError(int ecr, nc::WriteKind kind, int code, int ext = 0) {
+  return {"report of " + std::to_string(ecr) + (kind == nc::WriteKind::OnLine ? "'s answer" : "'s InLine data") +
+              " error " + std::to_string(code) + "/" + std::to_string(ext),
+          [=](NcRequestRig& rig) {
+            rig.commands.reportInHand = nc::ReportCode(kind);
+            rig.engine.HandleControllerError(ecr, static_cast<std::uint8_t>(code), ext);
+          }};
 }
+Event GivenUp(int ecr, nc::WriteKind kind = nc::WriteKind::OnLine) { return ReportError(ecr, kind, 20, 2); }
 // While busy the link takes no answer and no InLine data: another report is due.
 Event LinkBusy(bool busy) {
   return {busy ? "link busy" : "link free", [=](NcRequestRig& rig) {
@@ -164,7 +171,7 @@ std::vector<Sequence> Sequences() {
       // 2. A failure is never reported as success, nor another register's failure as this one's.
       {"HoldAfterARefusedAnswer", "SET 1: an answer refused with an unknown status, then a hold delivered",
        {Client(5, 1, 1, 2), Client(8, 2, 1, 2), Numbering(2, 5, 40), Block(2, "77;9;1;a;b;2;"),
-        Client(5, 1, 4, 2, "ok;"), Error(2, 167)},
+        Client(5, 1, 4, 2, "ok;"), ReportError(2, nc::WriteKind::OnLine, 167)},
        {Block(2, "77;9;1;a;b;2;"), Client(5, 1, 6, 2), OnlDelivered(2)},
        {"to 5: 1/129/2 err 0 [77;9;a;b;2;6;40;]", "to 8: 1/129/2 err 0 [77;9;a;b;2;6;40;]", "to 5: 1/6/2 err 0 []",
         "to 8: 1/6/2 err 0 []"},
@@ -275,6 +282,11 @@ std::vector<Sequence> Sequences() {
         Client(6, 1, 5, 4), LinkBusy(false), OnlDelivered(3)},
        Then({kFourOffer, "to 6: 1/3/4 err 0 []"}, Then(kThreeDelivered, {"to 6: 1/5/4 err 0 []"})),
        {"ONL no;3.000;;", "RESET", "RESET"}},
+      {"SaleWaitsForAnotherRegistersReport", "SET 13: a sale line while another register's answer awaits its report",
+       Then(kThreeAnswerOut, {Client(7, 13, 1, 2), Numbering(2, 5, 40), Client(7, 13, 4, 2, "1;One;1;1;1;1;1;")}),
+       {LinkBusy(true), Block(2, "77;9;5;x;"), LinkBusy(false), OnlDelivered(3), OnlDelivered(2)},
+       Then(kThreeDelivered, {"to 7: 13/4/2 err 0 [" + kOne + "77;9;5;40;]"}),
+       {"ONL " + kOne + "0;0;", "RESET", "ONL " + kOne + "0;0;", "RESET"}},
       {"GivenUpWhileAnotherAnswerWaits", "SET 1: a report never comes while another register's answer waits",
        kThreeAnswerOut,
        {Block(4, "66;8;1;c;d;3;"), LinkBusy(true), Client(6, 1, 4, 4, "no;"), LinkBusy(false), GivenUp(3)},
@@ -282,9 +294,23 @@ std::vector<Sequence> Sequences() {
        {"ONL no;3.000;;", "RESET", "ONL no;3.000;;"}},
       {"GivenUpInLineData", "SET 5: the report of the command never comes",
        Then(kSet5, {Client(5, 5, 9, 2, "x;"), Announce(2)}),
-       {GivenUp(2), Announce(2)},
+       {GivenUp(2, nc::WriteKind::InLine), Announce(2)},
        {"to 5: 5/9/2 err 15 [x;]", "to 8: 5/9/2 err 15 [x;]"},
        {"RESET", "RESET"}},
+      // 7. Found by the property test: an InLine answer belongs only to data whose delivery was
+      //    reported, and an announcement never overwrites the reply owed for data still out.
+      {"InLineAnswerBeforeTheNewerDatasReport",
+       "SET 5: the register's block refused, the next command out, then an answer before its report",
+       Then(kSet5, {Client(5, 5, 4, 2, "q;"), Announce(2), Error(2, 165), Client(5, 5, 9, 2, "r;"), Announce(2)}),
+       {InlAnswer(2, "A1;"), InlDelivered(2), InlAnswer(2, "OK;")},
+       {"to 5: 5/9/2 err 0 [OK;]", "to 8: 5/9/2 err 0 [OK;]"},
+       {"RESET", "RESET"}},
+      {"AnnouncementWhileCancelledDataIsOut",
+       "SET 5: a command out and cancelled, another queued, the register announces before the first's report",
+       Then(kSet5, {Client(5, 5, 9, 2, "x;"), Announce(2), Client(5, 5, 3, 2), Client(5, 5, 4, 2, "q;")}),
+       {Announce(2), InlDelivered(2), InlAnswer(2, "A1;"), Announce(2)},
+       {"to 5: 5/9/2 err 0 [A1;]", "to 8: 5/9/2 err 0 [A1;]"},
+       {"RESET", "RESET", "INL Rq;"}},
       {"RefusedBlockEndsTheOffer", "SET 1: the register's block refused while its offer waits, then a hold",
        {Client(5, 1, 1, 3), Block(3, "77;9;1;a;b;2;")},
        {Error(3, 161), Client(5, 1, 6, 3)},

@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -116,27 +117,33 @@ void ControllerEmulator::HoldDeliveries() {
   hold_deliveries_ = true;
 }
 
-void ControllerEmulator::ReleaseDeliveries() {
+void ControllerEmulator::ReleaseDeliveries() { SendHeld(true); }
+
+void ControllerEmulator::DropHeldDeliveries() { SendHeld(false); }
+
+void ControllerEmulator::SendHeld(bool reportsToo) {
   std::string held;
   {
     const std::lock_guard lock(lock_);
     hold_deliveries_ = false;
-    for (const std::string& delivery : held_deliveries_) held += delivery;
-    held_deliveries_.clear();
+    for (const HeldReply& reply : held_) {
+      if (reportsToo || !reply.report) held += reply.bytes;
+    }
+    held_.clear();
+    Changed();
   }
   Write(held);
 }
 
-void ControllerEmulator::DropHeldDeliveries() {
-  const std::lock_guard lock(lock_);
-  hold_deliveries_ = false;
-  held_deliveries_.clear();
-  Changed();
-}
-
 std::size_t ControllerEmulator::HeldDeliveries() const {
   const std::lock_guard lock(lock_);
-  return held_deliveries_.size();
+  return static_cast<std::size_t>(
+      std::count_if(held_.begin(), held_.end(), [](const HeldReply& reply) { return reply.report; }));
+}
+
+void ControllerEmulator::LoseNextDelivery(std::uint8_t code) {
+  const std::lock_guard lock(lock_);
+  ++lose_next_[code];
 }
 
 void ControllerEmulator::SetNoise(std::string bytes) {
@@ -320,6 +327,16 @@ void ControllerEmulator::Feed(std::uint8_t byte, std::vector<TimedCommand>& done
 }
 
 std::string ControllerEmulator::Reply(const TimedCommand& command) {
+  std::string reply = ReplyInTurn(command);
+  // A reply waits behind a report held back before it.
+  if (!reply.empty() && !held_.empty()) {
+    held_.push_back({std::move(reply), false});
+    return {};
+  }
+  return reply;
+}
+
+std::string ControllerEmulator::ReplyInTurn(const TimedCommand& command) {
   const auto code = static_cast<std::uint8_t>(command.raw[0]);
   switch (code) {
     case 0x01:
@@ -367,8 +384,12 @@ std::string ControllerEmulator::Reply(const TimedCommand& command) {
         answers->second.erase(answers->second.begin());
         reply += FrameLocked(static_cast<std::uint8_t>(0x80 + ecr), 1, kAck, body);
       }
+      if (auto lose = lose_next_.find(end); lose != lose_next_.end()) {
+        if (--lose->second == 0) lose_next_.erase(lose);
+        return {};
+      }
       if (hold_deliveries_) {
-        held_deliveries_.push_back(std::move(reply));
+        held_.push_back({std::move(reply), true});
         Changed();
         return {};
       }

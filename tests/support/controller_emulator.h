@@ -14,8 +14,12 @@
 //
 // Misbehaviours: silence (no reply at all), a refused (NAK) next delivery report with a
 // chosen status, delivery reports held back until the test lets them go (so that another
-// register's block overtakes them) or loses them, noise before every frame it sends, a wrong
-// identification, and any raw bytes the test writes itself (bad frames, split frames).
+// register's block overtakes them, or the link gives them up first) or loses them, the next
+// report of one kind lost, noise before every frame it sends, a wrong identification, and any
+// raw bytes the test writes itself (bad frames, split frames, noise frames).
+//
+// Like the controller it answers the PC's commands in order: a reply never overtakes a
+// delivery report held back before it. Only the registers' blocks (SendEcrBlock) do.
 //
 // Commands as read back: "SPEED4800", "SPEED9600", "MASK hhhh" (hex), "START", "STOP",
 // "RESET", "IDENTIFY", "ONL <text>" and "INL <text>" (text as received, in the registers'
@@ -69,15 +73,19 @@ class ControllerEmulator {
   // with `status`.
   void NakNextDelivery(std::uint8_t code, std::uint8_t status);
   // From now on the delivery reports, and the InLine answers that follow them, are kept
-  // back instead of sent (the texts are still received and recorded at once).
+  // back instead of sent (the texts are still received and recorded at once); so are the
+  // replies to the commands that come after a report kept back.
   void HoldDeliveries();
   // Sends what was kept back, in order, and holds nothing more.
   void ReleaseDeliveries();
-  // What was kept back is lost, never sent (the reports garbled on the wire); nothing more
-  // is held.
+  // The reports kept back (and the InLine answers after them) are lost, never sent (garbled
+  // on the wire); the replies kept behind them go out. Nothing more is held.
   void DropHeldDeliveries();
   // Delivery reports kept back so far.
   std::size_t HeldDeliveries() const;
+  // The next delivery report with `code` (0x0D, 0x14), and the InLine answer after it, is
+  // lost; everything else goes on.
+  void LoseNextDelivery(std::uint8_t code);
   // Bytes sent before every frame (noise the PC must skip; must not hold 0x00).
   void SetNoise(std::string bytes);
 
@@ -115,8 +123,11 @@ class ControllerEmulator {
   void Run();
   // Under lock_: takes one byte of the PC; completes a command into `done`.
   void Feed(std::uint8_t byte, std::vector<TimedCommand>& done, Clock::time_point now);
-  // Under lock_: the bytes that answer one command.
+  // Under lock_: the bytes that answer one command, now or (behind a held report) later.
   std::string Reply(const TimedCommand& command);
+  std::string ReplyInTurn(const TimedCommand& command);
+  // Ends the holding: sends what was held, the reports among it or not.
+  void SendHeld(bool reportsToo);
   std::string FrameLocked(std::uint8_t code, std::uint8_t status, std::uint8_t ack, std::string_view prefix) const;
   void Write(std::string_view bytes);
   void WriteToDevice(std::string_view bytes);  // under write_lock_
@@ -137,7 +148,12 @@ class ControllerEmulator {
   bool silent_ = false;
   std::map<std::uint8_t, std::uint8_t> nak_next_;  // delivery code -> status
   bool hold_deliveries_ = false;
-  std::vector<std::string> held_deliveries_;  // each report with what follows it
+  struct HeldReply {
+    std::string bytes;  // a report with the InLine answer after it, or a command's reply
+    bool report = false;
+  };
+  std::vector<HeldReply> held_;
+  std::map<std::uint8_t, int> lose_next_;  // delivery code -> reports to lose
   std::string noise_;
   std::uint16_t mask_ = 0;
   bool started_ = false;
