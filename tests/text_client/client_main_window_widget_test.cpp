@@ -72,6 +72,10 @@ protected:
     // Connects now (not after the start delay) and answers the identification.
     void Identify() {
         Window().Loop().ConnectToServer();
+        AcceptAndIdentify();
+    }
+    // Takes the connection that the loop opens and answers its identification.
+    void AcceptAndIdentify() {
         ASSERT_TRUE(server_.Accept());
         ASSERT_TRUE(WaitUntil([&] { return Window().Loop().ProcessState() == 3; }));
         ASSERT_EQ(server_.ReadMessage(), BuildClientMessage(255, 1, 0, 0, "", ""));
@@ -200,8 +204,13 @@ TEST_F(ClientMainWindowTest, NotReadyDialogCancelAbandonsTheFile) {
     EXPECT_EQ(cancel.Command, 3);
     EXPECT_EQ(cancel.LogNo, 4);
     Reply(3, 4, 0);
+    // x went out and has had no reply: TimeOut seconds after the cancel reply the file is
+    // finished with x marked, and the connection is opened anew.
     ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(out_ + "late.OUT"); }));
+    EXPECT_EQ(ReadFile(out_ + "late.OUT"), "S,4,000000,0,??;x;\n");
     EXPECT_FALSE(dialog.isVisible());
+    ASSERT_TRUE(WaitUntil([&] { return server_.ClientClosed(0); }));
+    AcceptAndIdentify();
     EXPECT_EQ(Window().Loop().ProcessState(), 1);
 }
 
@@ -365,8 +374,8 @@ TEST_F(ClientMainWindowTest, QuitRequestDuringThePasswordQuestionLetsTheNextExit
 }
 
 // The end of the session (or a signal) closes as a valid close request does, also while a
-// password question shows: the question goes first, then the window closes and the file in
-// work is finished.
+// password question shows: the question goes first, then the window closes; but the file
+// in work, whose line was not sold, stays in the input folder.
 TEST_F(ClientMainWindowTest, TheEndOfTheSessionClosesWithoutThePasswordAlsoWhileItIsAsked) {
     for (const bool whileAsked : {false, true}) {
         SCOPED_TRACE(whileAsked ? "while the password is asked" : "no question open");
@@ -392,7 +401,9 @@ TEST_F(ClientMainWindowTest, TheEndOfTheSessionClosesWithoutThePasswordAlsoWhile
         EXPECT_EQ(closed, 1);
         EXPECT_TRUE(window.IsClosed());
         EXPECT_FALSE(window.Tray().Shown());
-        EXPECT_EQ(ReadFile(out_ + "day.OUT"), "S,1,______,_,__;x;\n");  // REPLACE applied
+        // Nobody chose to abandon x, which was not sold: the file stays to be sold.
+        EXPECT_EQ(ReadFile(in_ + "day.INP"), "S,1,______,_,__;x;\n");
+        EXPECT_FALSE(std::filesystem::exists(out_ + "day.OUT"));
         window.EndSession();  // closed already: nothing more
         EXPECT_EQ(closed, 1);
     }

@@ -9,7 +9,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
@@ -150,6 +152,21 @@ public:
         auto length = ReadBytes(1, timeoutMs);
         if (!length) return std::nullopt;
         return ReadBytes(static_cast<std::uint8_t>((*length)[0]), timeoutMs);
+    }
+
+    // True when the client closes its end within `timeoutMs` (whatever it sent before is
+    // read and dropped).
+    bool ClientClosed(int timeoutMs = 5000) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                end - std::chrono::steady_clock::now());
+            pollfd entry{client_, POLLIN, 0};
+            if (::poll(&entry, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0))) != 1) return false;
+            char buffer[256];
+            const ssize_t n = ::recv(client_, buffer, sizeof buffer, 0);
+            if (n <= 0) return true;
+        }
     }
 
     // True when nothing arrives within `ms`.
