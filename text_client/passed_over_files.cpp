@@ -44,7 +44,7 @@ std::string Unescaped(const std::string& text) {
 }
 
 bool SameFile(const PassedOverFiles::Entry& entry, const struct stat& info) {
-    return entry.device == info.st_dev && entry.inode == info.st_ino &&
+    return entry.device == info.st_dev && entry.inode == info.st_ino && entry.size == info.st_size &&
            entry.changed.tv_sec == info.st_ctim.tv_sec && entry.changed.tv_nsec == info.st_ctim.tv_nsec;
 }
 
@@ -66,9 +66,9 @@ void PassedOverFiles::Load() {
     for (std::string line; std::getline(in, line);) {
         std::istringstream fields(line);
         unsigned long long device = 0, inode = 0;
-        long long seconds = 0, nanoseconds = 0;
+        long long size = 0, seconds = 0, nanoseconds = 0;
         std::string reason;
-        if (!(fields >> device >> inode >> seconds >> nanoseconds >> reason) || fields.get() != ' ') {
+        if (!(fields >> device >> inode >> size >> seconds >> nanoseconds >> reason) || fields.get() != ' ') {
             Log("Line of " + storePath_ + " not understood: " + line);
             continue;
         }
@@ -77,6 +77,7 @@ void PassedOverFiles::Load() {
         Entry entry;
         entry.device = static_cast<dev_t>(device);
         entry.inode = static_cast<ino_t>(inode);
+        entry.size = static_cast<off_t>(size);
         entry.changed.tv_sec = static_cast<time_t>(seconds);
         entry.changed.tv_nsec = static_cast<long>(nanoseconds);
         entry.reason = reason == kNotSetAsideWord ? Reason::NotSetAside : Reason::NotRemoved;
@@ -96,7 +97,7 @@ void PassedOverFiles::Save() {
     std::string content;
     for (const Entry& entry : entries_) {
         content += std::to_string(entry.device) + " " + std::to_string(entry.inode) + " " +
-                   std::to_string(entry.changed.tv_sec) + " " + std::to_string(entry.changed.tv_nsec) +
+                   std::to_string(entry.size) + " " + std::to_string(entry.changed.tv_sec) + " " + std::to_string(entry.changed.tv_nsec) +
                    " " + (entry.reason == Reason::NotSetAside ? kNotSetAsideWord : kNotRemovedWord) +
                    " " + Escaped(entry.path) + "\n";
     }
@@ -115,7 +116,7 @@ void PassedOverFiles::Add(int fd, const std::string& path, Reason reason) {
     entries_.erase(std::remove_if(entries_.begin(), entries_.end(),
                                   [&](const Entry& entry) { return entry.path == path; }),
                    entries_.end());
-    entries_.push_back({info.st_dev, info.st_ino, info.st_ctim, reason, path});
+    entries_.push_back({info.st_dev, info.st_ino, info.st_size, info.st_ctim, reason, path});
     Save();
 }
 

@@ -7,12 +7,12 @@
 // - a file set aside for a check that could be neither moved into "check" nor renamed: its
 //   lines would be sold again before a person has checked the line whose outcome it does
 //   not show.
-// A file is known by its device, inode, change time and name. Its entry goes once the name
+// A file is known by its device, inode, size, change time and name. Its entry goes once the name
 // no longer holds that file unchanged: a person edited it (in place or anew), moved it away,
 // or handed another file over under its name.
 //
-// The store holds one line per file: device, inode, change time (seconds and nanoseconds),
-// the reason ("removal" or "check") and the path, with "\" and line ends written as "\\"
+// The store holds one line per file: device, inode, size, change time (seconds and
+// nanoseconds), the reason ("removal" or "check") and the path, with "\" and line ends written as "\\"
 // and "\n". It is replaced whole (written aside, synced and renamed) and removed when no
 // file is left; a store that cannot be read or written is logged and the files are passed
 // over for this run only.
@@ -41,6 +41,7 @@ public:
     struct Entry {
         dev_t device = 0;
         ino_t inode = 0;
+        off_t size = 0;
         timespec changed{};
         Reason reason = Reason::NotRemoved;
         std::string path;

@@ -488,7 +488,10 @@ void SellingLoop::FinishWhenDone() {
 void SellingLoop::FinishInputFile() {
     if (!input_.IsOpen()) return;
     RememberOwedReplies();
+    const std::size_t passedOver = input_.PassedOver().size();
     const FinishOutcome outcome = input_.FinishInputFile();
+    // The status window names the files passed over.
+    if (input_.PassedOver().size() != passedOver) host_.RefreshStatusIfShown();
     ForgetFileInWork();
     if (processState_ != 0) processState_ = 1;
     if (outcome == FinishOutcome::KeptOutputNamesInput) {
@@ -597,7 +600,10 @@ void SellingLoop::ProcessingTick() {
     if (processState_ == 1) {
         notReadyCounter_ = 0;
         CloseNotReadyWithRetry();
-        if (!input_.OpenNextInputFile()) return;
+        const std::size_t passedOver = input_.PassedOver().size();
+        const bool opened = input_.OpenNextInputFile();
+        if (input_.PassedOver().size() != passedOver) host_.RefreshStatusIfShown();
+        if (!opened) return;
         ++fileSerial_;
         progress_.clear();
         if (ParseNextInputLine()) {

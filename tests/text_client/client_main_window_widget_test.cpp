@@ -19,6 +19,7 @@
 #include "server/client_message.h"
 #include "server/receipt_ref.h"
 #include "tests/support/key_typing.h"
+#include "tests/text_client/frozen_folder.h"
 #include "tests/text_client/poll_loop.h"
 #include "tests/text_client/qt_wait.h"
 #include "tests/support/tray_test_support.h"
@@ -279,6 +280,33 @@ TEST_F(ClientMainWindowTest, OutputThatWouldBeAnInputFileStopsAndTheStatusWindow
     ASSERT_TRUE(WaitUntil([&] { return window.Loop().ProcessState() == 3; }));
     window.RefreshStatusIfShown();
     EXPECT_EQ(window.StatusWindow().eState->text(), "Started");
+}
+
+// A file sold whose output is written but that cannot leave the input folder is passed
+// over, named in the status window, and remembered beside the INI file for the next start.
+TEST_F(ClientMainWindowTest, FileThatCannotLeaveTheInputFolderIsNamedInTheStatusWindow) {
+    WriteFile(folder_.Path() + "wexhaven.ini",
+              "[Server]\nAddress=127.0.0.1\nPort=" + std::to_string(server_.Port()) +
+                  "\nTimeOut=1\n[Directories]\nInputPath=" + in_ + "\nOutputPath=" + out_ +
+                  "\n[Output]\nAction=APPEND\n");
+    WriteFile(in_ + "day.INP", "S,2,______,_,__;x;\n");
+    testing_support::FrozenFolder frozen(in_);
+    if (!frozen.Frozen()) GTEST_SKIP() << "the input folder cannot be made read-only here";
+    Identify();
+    TfmMain& window = Window();
+    window.TrayIconDblClick();
+    EXPECT_EQ(window.StatusWindow().ePassedOver->text(), "");
+    Next();
+    Reply(1, 2, 0);
+    Next();
+    Reply(160, 2, 0, ReceiptBlock(9, 1));
+    Reply(4, 2, 0, ReceiptBlock(9, 1));
+    ASSERT_TRUE(WaitUntil([&] { return !window.Loop().Input().PassedOver().empty(); }));
+    EXPECT_EQ(window.StatusWindow().ePassedOver->text().toStdString(),
+              in_ + "day.INP (finished, but it could not be removed)");
+    EXPECT_EQ(ReadFile(out_ + "day.OUT"), "S,2,000009,1,Ok;x;\n");
+    EXPECT_NE(ReadFile(folder_.Path() + "wexhaven.passed").find(in_ + "day.INP"), std::string::npos);
+    EXPECT_EQ(window.Loop().ProcessState(), 1);  // selling goes on
 }
 
 TEST_F(ClientMainWindowTest, StopAndConfigureBehindTheSystemPassword) {

@@ -13,6 +13,7 @@
 
 #include "server/client_message.h"
 #include "server/receipt_ref.h"
+#include "tests/text_client/frozen_folder.h"
 #include "tests/text_client/poll_loop.h"
 #include "tests/text_client/temp_folder.h"
 
@@ -21,6 +22,7 @@ namespace {
 
 using namespace std::string_literals;
 using testing_support::FakeServer;
+using testing_support::FrozenFolder;
 using testing_support::PollLoop;
 using testing_support::ReadFile;
 using testing_support::TempFolder;
@@ -606,8 +608,12 @@ std::string Sold(int logNo, int serial, int digit, const std::string& code, cons
 // The line once its request has left, before any reply: the register may have it.
 std::string Sent(int logNo, const std::string& data) { return Sold(logNo, 0, 0, "??", data); }
 
+// A regular file that even root may not open for writing.
+constexpr char kUnwritableFile[] = "/proc/sys/kernel/ostype";
+
 // An input file name that the longest file name allows, but not with ".check" after it.
 std::string LongInputName() { return std::string(251 - 4, 'a') + ".inp"; }
+std::string LongOutputName() { return std::string(251 - 4, 'a') + ".OUT"; }
 
 // The receipt reference of one sale: the server numbers each one.
 std::string Ref(std::int32_t sequence, std::int32_t serial, std::uint8_t digit) {
@@ -625,6 +631,7 @@ struct SequenceCase {
     std::map<std::string, std::string> inputAfter{};   // the input folder at the end
     std::map<std::string, std::string> outputAfter{};  // the output folder; "Wx*" a unique name
     std::vector<std::string> logged{};                 // the log holds lines that begin so
+    bool inputFolderFrozen = false;  // nothing can be renamed or removed in the input folder
 };
 
 std::ostream& operator<<(std::ostream& out, const SequenceCase& c) { return out << c.name; }
@@ -632,6 +639,8 @@ std::ostream& operator<<(std::ostream& out, const SequenceCase& c) { return out 
 // The steps of the sequences, each on the fixture's fake server and loop.
 class SellingSequenceTest : public SellingLoopTest, public ::testing::WithParamInterface<SequenceCase> {
 public:
+    using SellingLoopTest::In;
+    using SellingLoopTest::Next;
     void Start() { Identify("1.0.20.0"); }
     void ExpectOpen(int logNo) {
         const ClientMessage open = Next();
@@ -759,6 +768,18 @@ public:
         Start();
     }
     void ConnectionOpenedAnew() { ExpectConnectionOpenedAnew(); }
+    // The files passed over are these, in this order.
+    void ExpectPassedOver(const std::vector<std::string>& paths) {
+        std::vector<std::string> passedOver;
+        for (const PassedOverFiles::Entry& entry : sellingLoop_->Input().PassedOver()) {
+            passedOver.push_back(entry.path);
+        }
+        EXPECT_EQ(passedOver, paths);
+    }
+    // How many log lines begin with `text`.
+    long LoggedTimes(const std::string& text) const {
+        return std::count_if(log_.begin(), log_.end(), [&](const std::string& l) { return l.rfind(text, 0) == 0; });
+    }
     bool Closed() const { return host_.closed; }
     void ServerCloses() {
         server_.DropClient();
@@ -835,6 +856,11 @@ TEST_P(SellingSequenceTest, SoldOnceIntoItsOwnLine) {
         std::filesystem::create_directories(std::filesystem::path(In(name)).parent_path());
         WriteFile(In(name), content);
     }
+    std::optional<FrozenFolder> frozen;
+    if (c.inputFolderFrozen) {
+        frozen.emplace(settings_.InputPath);
+        if (!frozen->Frozen()) GTEST_SKIP() << "the input folder cannot be made read-only here";
+    }
     c.play(*this);
     EXPECT_EQ(Files(settings_.InputPath), c.inputAfter);
     EXPECT_EQ(Files(settings_.OutputPath), c.outputAfter);
@@ -871,8 +897,184 @@ std::vector<SequenceCase> HandOverCases() {
     return cases;
 }
 
+// Data whose sale request ("1;" + data + ";") has `requestLength` bytes.
+std::string DataOfRequestLength(std::size_t requestLength) {
+    return std::string(requestLength - 3, 'x');  // "1;" + data + ";"
+}
+
+std::vector<SequenceCase> EndAndLimitCases() {
+    std::vector<SequenceCase> cases;
+    cases.push_back({
+        // The mark is on the disk before the request leaves: a kill (or a power cut) right
+        // after it does not make the line be sold again.
+        .name = "KilledAfterARequestLeftDoesNotSellItAgain",
+        .action = "REPLACE",
+        .inputs = {{"a.inp", Line(1, "a1") + Line(1, "a2")}},
+        .play =
+            [](SellingSequenceTest& t) {
+                t.Start();
+                t.ExpectOpen(1);
+                t.ExpectRequest(1, "a1");
+                EXPECT_EQ(t.InputContent("a.inp"), Sent(1, "a1") + Line(1, "a2"));
+                t.KilledAndStartedAgain();
+                t.ExpectOpen(1);
+                t.ExpectRequest(1, "a2");
+                t.Early(1, Ref(1, 11, 1));
+                t.Final(1, Ref(1, 11, 1));
+                t.WaitForOutput("a.OUT");
+            },
+        .outputAfter = {{"a.OUT", Sent(1, "a1") + Sold(1, 11, 1, "Ok", "a2")}},
+    });
+    // The end of the session keeps the lines nobody chose to abandon, whatever the action;
+    // the user's Exit finishes the file with it.
+    for (const auto& [name, end, input, kept] :
+         std::vector<std::tuple<std::string, std::function<void(SellingSequenceTest&)>, std::string, bool>>{
+             {"EndOfTheSessionKeepsAFileWithLinesToSellWithoutOutput", [](SellingSequenceTest& t) { t.SessionEnds(); },
+              Line(1, "a1") + Line(1, "a2"), true},
+             {"EndOfTheSessionFinishesAFileWithoutLinesToSell", [](SellingSequenceTest& t) { t.SessionEnds(); },
+              Line(1, "a1"), false},
+             {"ExitFinishesAFileWithLinesToSellWithItsAction", [](SellingSequenceTest& t) { t.ProgramEnds(); },
+              Line(1, "a1") + Line(1, "a2"), false}}) {
+        SequenceCase c{
+            .name = name,
+            .action = "NO_OUTPUT",
+            .inputs = {{"a.inp", input}},
+            .play =
+                [end](SellingSequenceTest& t) {
+                    t.Start();
+                    t.ExpectOpen(1);
+                    t.ExpectRequest(1, "a1");
+                    end(t);
+                },
+        };
+        if (kept) c.inputAfter = {{"a.inp", Sent(1, "a1") + Line(1, "a2")}};
+        cases.push_back(c);
+    }
+    // A finished file that cannot be removed from the input folder is passed over, also
+    // after a new start: its output is written once, and it is logged once.
+    for (const auto& [action, output] : std::vector<std::pair<std::string, bool>>{
+             {"APPEND", true}, {"REPLACE", false}, {"UNIQUE", false}, {"NO_OUTPUT", false}}) {
+        SequenceCase c{
+            .name = "FinishedFileThatCannotLeaveTheInputFolderIsPassedOver_" + action,
+            .action = action,
+            .inputs = {{"a.inp", Line(1, "a1")}, {"b.inp", Line(1, "b1")}},
+            .play =
+                [](SellingSequenceTest& t) {
+                    t.Start();
+                    t.ExpectOpen(1);
+                    t.ExpectRequest(1, "a1");
+                    t.Early(1, Ref(1, 11, 1));
+                    t.Final(1, Ref(1, 11, 1));
+                    t.ExpectRequest(1, "b1");  // a.inp is passed over
+                    t.Early(1, Ref(2, 11, 2));
+                    t.Final(1, Ref(2, 11, 2));
+                    t.ExpectNothing(1600);
+                    t.ExpectPassedOver({t.In("a.inp"), t.In("b.inp")});
+                    t.KilledAndStartedAgain();
+                    t.ExpectNothing(1600);
+                    t.ExpectPassedOver({t.In("a.inp"), t.In("b.inp")});
+                    EXPECT_EQ(t.LoggedTimes("Passed over "), 2);
+                    EXPECT_EQ(t.LoggedTimes("Invalid input file "), 0);
+                },
+            .inputAfter = {{"a.inp", Sold(1, 11, 1, "Ok", "a1")}, {"b.inp", Sold(1, 11, 2, "Ok", "b1")}},
+            .inputFolderFrozen = true,
+        };
+        if (output) c.outputAfter = {{"a.OUT", Sold(1, 11, 1, "Ok", "a1")}, {"b.OUT", Sold(1, 11, 2, "Ok", "b1")}};
+        cases.push_back(c);
+    }
+    cases.push_back({
+        // A server in its old fiscal-printer mode sends no early reply: the next line waits
+        // for one, and the file for the not-ready dialog. The program needs the server's
+        // OldFPMode 0.
+        .name = "ServerInItsOldFiscalPrinterModeGetsOnlyTheFirstLineOfAFile",
+        .action = "REPLACE",
+        .inputs = {{"a.inp", Line(1, "a1") + Line(1, "a2")}},
+        .play =
+            [](SellingSequenceTest& t) {
+                t.Start();
+                t.ExpectOpen(1);
+                t.ExpectRequest(1, "a1");
+                t.FinalWithoutEarly(copSell, 1, 0, "");
+                t.CancelWhenNotReady();
+                t.ExpectCancel(1);
+                t.CancelReply(1);
+                t.WaitForOutput("a.OUT");
+            },
+        .outputAfter = {{"a.OUT", Sold(1, 0, 0, "Ok", "a1") + Line(1, "a2")}},
+    });
+    cases.push_back({
+        // A request longer than one message (255 bytes with its 5-byte header) would go out
+        // cut: it is not sent and its line shows 18 (buffer overflow); one of exactly 250
+        // bytes goes.
+        .name = "LineWhoseRequestDoesNotFitIntoOneMessageIsNotSent",
+        .action = "REPLACE",
+        .inputs = {{"a.inp", Line(1, DataOfRequestLength(251)) + Line(1, DataOfRequestLength(250)) + Line(1, "a3")}},
+        .play =
+            [](SellingSequenceTest& t) {
+                t.Start();
+                t.ExpectOpen(1);
+                t.ExpectRequest(1, DataOfRequestLength(250));
+                t.Early(1, Ref(1, 11, 1));
+                t.ExpectRequest(1, "a3");
+                t.Final(1, Ref(1, 11, 1));
+                t.Early(1, Ref(2, 11, 2));
+                t.Final(1, Ref(2, 11, 2));
+                t.WaitForOutput("a.OUT");
+            },
+        .outputAfter = {{"a.OUT", Sold(1, 0, 0, "12", DataOfRequestLength(251)) +
+                                      Sold(1, 11, 1, "Ok", DataOfRequestLength(250)) + Sold(1, 11, 2, "Ok", "a3")}},
+        .logged = {"Line 1 of "},
+    });
+    cases.push_back({
+        // The register line carries at most 253 data bytes less the fill bytes of its speed
+        // (4 at 4800 bit/s), and the register gets "L;" and the request: a request of 248
+        // bytes fits one message but not the line. The server refuses it with 18, which
+        // the line shows, and the next line goes.
+        .name = "LineThatDoesNotFitTheRegisterLineIsRefusedWith18",
+        .action = "REPLACE",
+        .inputs = {{"a.inp", Line(1, DataOfRequestLength(248)) + Line(1, "a2")}},
+        .play =
+            [](SellingSequenceTest& t) {
+                t.Start();
+                t.ExpectOpen(1);
+                const ClientMessage request = t.Next();
+                constexpr std::size_t kLineDataAt4800 = 253 - 4;
+                ASSERT_GT(std::string("L;").size() + request.Payload.size(), kLineDataAt4800);
+                t.FinalWithoutEarly(copSell, 1, erBufferOverflow, "");
+                t.ExpectRequest(1, "a2");
+                t.Early(1, Ref(1, 11, 1));
+                t.Final(1, Ref(1, 11, 1));
+                t.WaitForOutput("a.OUT");
+            },
+        .outputAfter = {{"a.OUT", Sold(1, 0, 0, "12", DataOfRequestLength(248)) + Sold(1, 11, 1, "Ok", "a2")}},
+    });
+    cases.push_back({
+        // a.inp may not be opened (a file of another user's, here a name for a file of the
+        // system that nobody may write): it is logged once and passed over, b.inp is sold.
+        .name = "InputFileThatCannotBeOpenedIsLoggedOnceAndPassedOver",
+        .action = "REPLACE",
+        .inputs = {{"b.inp", Line(1, "b1")}},
+        .play =
+            [](SellingSequenceTest& t) {
+                std::filesystem::create_symlink(kUnwritableFile, t.In("a.inp"));
+                t.Start();
+                t.ExpectOpen(1);
+                t.ExpectRequest(1, "b1");
+                t.Early(1, Ref(1, 11, 1));
+                t.Final(1, Ref(1, 11, 1));
+                t.WaitForOutput("b.OUT");
+                t.ExpectNothing(1200);
+                EXPECT_EQ(t.LoggedTimes("Cannot open input file " + t.In("a.inp") + ": "), 1);
+            },
+        .inputAfter = {{"a.inp", ReadFile(kUnwritableFile)}},
+        .outputAfter = {{"b.OUT", Sold(1, 11, 1, "Ok", "b1")}},
+    });
+    return cases;
+}
+
 std::vector<SequenceCase> SequenceCases() {
     std::vector<SequenceCase> cases = HandOverCases();
+    for (SequenceCase& c : EndAndLimitCases()) cases.push_back(std::move(c));
     cases.push_back({
         .name = "FinalReplyOwedByACancelledFileIsDroppedNotWrittenIntoTheNextFile",
         .action = "REPLACE",
@@ -1018,21 +1220,33 @@ std::vector<SequenceCase> SequenceCases() {
         // over, also after a new start of selling or of the program, and sells the next file.
         .name = "FileThatCannotBeSetAsideIsPassedOverAndTheNextFileSold",
         .action = "REPLACE",
-        .inputs = {{LongInputName(), Line(1, "a1")}, {"b.inp", Line(1, "b1")}, {"check", "not a folder"}},
+        .inputs = {{LongInputName(), Line(1, "a1") + Line(1, "a2")}, {"b.inp", Line(1, "b1")}, {"check", "not a folder"}},
         .play =
             [](SellingSequenceTest& t) {
                 t.EarlyReplyOfA1CannotBeWritten(LongInputName());
                 t.ExpectStopReasonPassesOver(1, LongInputName());
+                t.ExpectPassedOver({t.In(LongInputName())});
                 t.KilledAndStartedAgain();
+                t.ExpectPassedOver({t.In(LongInputName())});
                 t.ExpectOpen(1);
                 t.ExpectRequest(1, "b1");
                 t.Early(1, Ref(2, 11, 2));
                 t.Final(1, Ref(2, 11, 2));
                 t.WaitForOutput("b.OUT");
+                // A person checks a1 at the register and writes its result in: the file is
+                // sold on.
+                WriteFile(t.In(LongInputName()), Sold(1, 11, 1, "Ok", "a1") + Line(1, "a2"));
+                t.ExpectRequest(1, "a2");
+                t.Early(1, Ref(3, 11, 3));
+                t.Final(1, Ref(3, 11, 3));
+                t.WaitForOutput(LongOutputName());
+                t.ExpectPassedOver({});
             },
-        .inputAfter = {{"check", "not a folder"}, {LongInputName(), Sent(1, "a1")}},
-        .outputAfter = {{"b.OUT", Sold(1, 11, 2, "Ok", "b1")}},
-        .logged = {"Cannot move ", "Cannot rename "},
+        .inputAfter = {{"check", "not a folder"}},
+        .outputAfter = {{"b.OUT", Sold(1, 11, 2, "Ok", "b1")},
+                        {LongOutputName(), Sold(1, 11, 1, "Ok", "a1") + Sold(1, 11, 3, "Ok", "a2")}},
+        .logged = {"Cannot move ", "Cannot rename ",
+                   "Selling stopped: a result could not be written into the input file: check line 1 of "},
     });
     cases.push_back({
         // A file of that name was set aside before.
