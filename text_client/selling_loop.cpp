@@ -278,7 +278,7 @@ void SellingLoop::OpenReply(std::uint8_t logNo, std::uint8_t errorCode) {
     if (!Written(input_.WriteLineResult(id, 0, 0, errorCode), id) || cancelling_) return;
     if (ParseNextInputLine()) {
         SendNewestLine();
-    } else if (input_.IsOpen()) {
+    } else {
         // Lines still outstanding keep the file open until their replies are written.
         FinishWhenDone();
     }
