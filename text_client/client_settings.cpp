@@ -80,8 +80,6 @@ private:
     int fd_;
 };
 
-ClientSettings ReadSettings(const IniFile& ini, std::string_view programFolder);
-
 }  // namespace
 
 std::string WithFinalSlash(std::string_view path) {
@@ -95,14 +93,6 @@ ClientSettings DefaultClientSettings(std::string_view programFolder) {
     settings.InputPath = WithFinalSlash(programFolder);
     settings.OutputPath = settings.InputPath;
     return settings;
-}
-
-ClientSettings LoadSettings(const IniFile& ini, std::string_view programFolder) {
-    if (const std::optional<std::string> text = TextAfterByteOrderMark(ini.path())) {
-        const MemoryFile withoutMark(*text);
-        if (withoutMark.IsOpen()) return ReadSettings(IniFile(withoutMark.Path()), programFolder);
-    }
-    return ReadSettings(ini, programFolder);
 }
 
 namespace {
@@ -138,6 +128,14 @@ ClientSettings ReadSettings(const IniFile& ini, std::string_view programFolder) 
 }
 
 }  // namespace
+
+ClientSettings LoadSettings(const IniFile& ini, std::string_view programFolder) {
+    if (const std::optional<std::string> text = TextAfterByteOrderMark(ini.path())) {
+        const MemoryFile withoutMark(*text);
+        if (withoutMark.IsOpen()) return ReadSettings(IniFile(withoutMark.Path()), programFolder);
+    }
+    return ReadSettings(ini, programFolder);
+}
 
 bool SaveSettings(IniFile& ini, const ClientSettings& settings) {
     // The writer would not find the first section behind the mark and add another one.

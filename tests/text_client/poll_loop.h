@@ -91,22 +91,28 @@ private:
     std::function<void(LoopTimer)> fire_;
 };
 
+// A socket listening on a free port of 127.0.0.1 (`flags` go to socket(2) with the type);
+// its port in `port`. Throws when it cannot listen.
+inline int ListenOnLoopback(int flags, std::uint16_t& port) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener, 8) != 0) {
+        ::close(listener);
+        throw std::runtime_error("cannot listen");
+    }
+    socklen_t length = sizeof address;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    return listener;
+}
+
 // A listening socket on 127.0.0.1 that accepts one client and speaks raw bytes.
 class FakeServer {
 public:
-    FakeServer() {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(listener_, 8) != 0) {
-            throw std::runtime_error("cannot listen");
-        }
-        socklen_t length = sizeof address;
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-    }
+    FakeServer() : listener_(ListenOnLoopback(0, port_)) {}
     ~FakeServer() {
         DropClient();
         ::close(listener_);
@@ -189,9 +195,9 @@ private:
         return bytes;
     }
 
+    std::uint16_t port_ = 0;  // before the listener, which sets it
     int listener_ = -1;
     int client_ = -1;
-    std::uint16_t port_ = 0;
 };
 
 }  // namespace ecr::testing_support

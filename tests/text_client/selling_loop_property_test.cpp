@@ -49,12 +49,14 @@
 #include "server/client_message.h"
 #include "server/receipt_ref.h"
 #include "tests/support/temp_dir.h"
+#include "tests/text_client/poll_loop.h"
 #include "tests/text_client/temp_folder.h"
 #include "text_client/selling_loop.h"
 
 namespace ecr {
 namespace {
 
+using testing_support::ListenOnLoopback;
 using testing_support::ReadFile;
 using testing_support::WriteFile;
 
@@ -325,19 +327,7 @@ private:
 // the sequence says.
 class ScriptedServer {
 public:
-    explicit ScriptedServer(Ledger& ledger) : ledger_(ledger) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(listener_, 8) != 0) {
-            throw std::runtime_error("cannot listen");
-        }
-        socklen_t length = sizeof address;
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-    }
+    explicit ScriptedServer(Ledger& ledger) : ledger_(ledger), listener_(ListenOnLoopback(SOCK_NONBLOCK, port_)) {}
     ~ScriptedServer() {
         Close();
         ::close(listener_);
@@ -593,9 +583,9 @@ private:
     }
 
     Ledger& ledger_;
+    std::uint16_t port_ = 0;  // before the listener, which sets it
     int listener_ = -1;
     int client_ = -1;
-    std::uint16_t port_ = 0;
     std::string inbox_;
     std::array<Register, kRegisters> registers_{};
     std::deque<int> cancels_;  // of this connection, not yet reached the server
