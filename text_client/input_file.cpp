@@ -54,6 +54,14 @@ std::string FormatResultWithCodeText(std::int32_t number, std::uint8_t digit, co
 // The placeholder from its first underscore: what a line shows that is still to be sold.
 std::string UnsoldLineResult() { return std::string(kResultPlaceholder).substr(1, kResultLength); }
 
+// True when a move out of `inputFolder` that failed with `error` failed because nothing may
+// be taken out of that folder (read-only, or not ours to change).
+bool InputFolderKeeps(const std::string& inputFolder, int error) {
+    if (error != EACCES && error != EPERM && error != EROFS) return false;
+    const std::string folder = inputFolder.empty() ? "." : inputFolder;
+    return ::faccessat(AT_FDCWD, folder.c_str(), W_OK, AT_EACCESS) != 0;
+}
+
 }  // namespace
 
 std::optional<std::uint8_t> CopOfLetter(char letter) {
@@ -144,8 +152,12 @@ std::string FormatLineResultWithTotals(
     return std::string(text).substr(0, kTotalsResultLength);
 }
 
-InputFile::InputFile(const ClientSettings& settings, LogSink log, std::uint32_t seed)
-    : settings_(settings), log_(std::move(log)), random_(seed) {}
+InputFile::InputFile(const ClientSettings& settings, LogSink log, std::uint32_t seed,
+                     std::string passedOverStore)
+    : settings_(settings),
+      log_(std::move(log)),
+      random_(seed),
+      passedOver_(std::move(passedOverStore), log_) {}
 
 void InputFile::Log(const std::string& text) const {
     if (log_) log_(text);
@@ -154,25 +166,48 @@ void InputFile::Log(const std::string& text) const {
 bool InputFile::OpenNextInputFile() {
     file_ = ExclusiveFile();
     outstanding_.clear();
+    fileName_.clear();
+    passedOver_.ForgetChanged();
     const auto names = FindMatchingFiles(settings_.InputPath, InputFilePattern(settings_));
-    auto first = std::find_if(names.begin(), names.end(), [&](const std::string& name) {
-        return !PassedOver(settings_.InputPath + name);
+    std::erase_if(notOpened_, [&](const auto& entry) {
+        return std::find(names.begin(), names.end(), FileNameOf(entry.first)) == names.end();
     });
-    if (first == names.end()) return false;
-    std::string path = settings_.InputPath + *first;
-    ExclusiveFile opened(path, O_RDWR);
-    if (!opened.IsOpen()) {
-        fileName_.clear();
-        return false;
+    for (const std::string& name : names) {
+        std::string path = settings_.InputPath + name;
+        if (passedOver_.Holds(path)) continue;
+        ExclusiveFile opened(path, O_RDWR);
+        if (!opened.IsOpen()) {
+            const int error = opened.LastError();
+            // Another process holds it (the other application still writes it): it comes
+            // first once it is released.
+            if (error == EWOULDBLOCK) return false;
+            if (error != ENOENT) LogNotOpened(path, error);  // ENOENT: gone since the search
+            continue;
+        }
+        notOpened_.erase(path);
+        file_ = std::move(opened);
+        fileName_ = path;
+        newestRegister_ = 0;
+        linesAccepted_ = 0;
+        endOfFile_ = false;
+        position_ = 0;
+        buffer_.clear();
+        bufferStart_ = 0;
+        return true;
     }
-    file_ = std::move(opened);
-    fileName_ = path;
-    newestRegister_ = 0;
-    endOfFile_ = false;
-    position_ = 0;
-    buffer_.clear();
-    bufferStart_ = 0;
-    return true;
+    return false;
+}
+
+void InputFile::LogNotOpened(const std::string& path, int error) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return;  // gone meanwhile
+    const auto stamp = std::make_tuple(info.st_dev, info.st_ino,
+                                       static_cast<std::int64_t>(info.st_ctim.tv_sec), info.st_ctim.tv_nsec);
+    auto logged = notOpened_.find(path);
+    if (logged != notOpened_.end() && logged->second == stamp) return;
+    notOpened_[path] = stamp;
+    Log("Cannot open input file " + path + ": " + std::strerror(error) +
+        "; it is passed over while it cannot be opened");
 }
 
 int InputFile::ReadInputByte() {
@@ -227,6 +262,7 @@ bool InputFile::ParseNextInputLine() {
             static_cast<RequestLine&>(accepted) = std::move(*request);
             accepted.Id = nextId_++;
             newestRegister_ = accepted.RegisterNumber;
+            ++linesAccepted_;
             outstanding_.push_back(std::move(accepted));
             return true;
         }
@@ -245,7 +281,8 @@ const OutstandingLine* InputFile::FindLine(std::uint64_t id) const {
     return nullptr;
 }
 
-ResultWrite InputFile::WriteAt(std::uint64_t id, const std::string& bytes, LineShows shows) {
+ResultWrite InputFile::WriteAt(std::uint64_t id, const std::string& bytes, LineShows shows,
+                               bool synced) {
     if (!file_.IsOpen()) return ResultWrite::NotOutstanding;
     auto line = outstanding_.begin();
     while (line != outstanding_.end() && line->Id != id) ++line;
@@ -265,6 +302,10 @@ ResultWrite InputFile::WriteAt(std::uint64_t id, const std::string& bytes, LineS
     if (n != static_cast<ssize_t>(bytes.size())) {
         if (n >= 0) errno = EIO;  // a short write over bytes that exist
         Log(ErrnoText("Cannot write the result into " + fileName_));
+        return ResultWrite::Failed;
+    }
+    if (synced && ::fdatasync(file_.Descriptor()) != 0) {
+        Log(ErrnoText("Cannot bring the result written into " + fileName_ + " to the disk"));
         return ResultWrite::Failed;
     }
     switch (shows) {
@@ -295,6 +336,10 @@ ResultWrite InputFile::WriteLineResultWithTotals(std::uint64_t id, std::int32_t 
     };
     return WriteAt(id, FormatLineResultWithTotals(number, digit, payload, code, onNegative),
                    LineShows::Result);
+}
+
+ResultWrite InputFile::WriteSendingResult(std::uint64_t id) {
+    return WriteAt(id, FormatPendingLineResult(0, 0), LineShows::OutcomeNotKnown, true);
 }
 
 ResultWrite InputFile::WritePendingResult(std::uint64_t id, std::int32_t number,
@@ -404,12 +449,11 @@ std::string InputFile::SetAsideForCheck() {
         if (kept.empty()) Log(ErrnoText("Cannot rename " + fileName_));
     }
     if (kept.empty()) {
-        // Nothing can be moved in the input folder (it is read-only, say): this run at least
-        // does not sell the file again.
-        struct stat info {};
-        if (::fstat(file_.Descriptor(), &info) == 0) passedOver_.insert({info.st_dev, info.st_ino});
-        Log(fileName_ + " stays in the input folder; it is passed over until the program is"
-                        " started again, and must be checked before that");
+        // Nothing can be moved in the input folder (it is read-only, say): it is not sold
+        // again, also after a new start, until a person has dealt with it.
+        passedOver_.Add(file_.Descriptor(), fileName_, PassedOverFiles::Reason::NotSetAside);
+        Log(fileName_ + " stays in the input folder; it is passed over until it changes or is"
+                        " moved away, and must be checked");
     } else {
         Log("Kept " + fileName_ + " as " + kept + " for a person to check");
     }
@@ -428,10 +472,11 @@ std::string InputFile::MoveToFreeName(SoldFile& sold,
     return {};
 }
 
-bool InputFile::PassedOver(const std::string& path) const {
-    struct stat info {};
-    return !passedOver_.empty() && ::stat(path.c_str(), &info) == 0 &&
-           passedOver_.count({info.st_dev, info.st_ino}) != 0;
+void InputFile::PassOverNotRemoved(const SoldFile& sold, const std::string& what, int error) {
+    if (!sold.AtPath()) return;
+    passedOver_.Add(file_.Descriptor(), fileName_, PassedOverFiles::Reason::NotRemoved);
+    Log("Passed over " + fileName_ + ": " + what + " (" + std::strerror(error) +
+        "); it is not finished again until it changes or is moved away");
 }
 
 void InputFile::KeepSold(SoldFile& sold) {
@@ -457,7 +502,10 @@ FinishOutcome InputFile::ApplyOutputAction() {
     }
     const std::string& action = settings_.Action;
     if (!OutputActionWritesFile(action)) {
-        sold.RemoveFromInputFolder();
+        if (!sold.RemoveFromInputFolder()) {
+            PassOverNotRemoved(sold, "it is finished, but it cannot be removed from the input folder",
+                               sold.RemoveError());
+        }
         return FinishOutcome::ActionApplied;
     }
     const std::string_view name = FileNameOf(fileName_);
@@ -482,11 +530,22 @@ FinishOutcome InputFile::ApplyOutputAction() {
             KeepSold(sold);
             return FinishOutcome::ActionApplied;
         }
-        sold.RemoveFromInputFolder();
+        if (!sold.RemoveFromInputFolder()) {
+            PassOverNotRemoved(sold, "it is appended to " + target + ", but it cannot be removed from the input folder",
+                               sold.RemoveError());
+        }
         return FinishOutcome::ActionApplied;
     }
     if (action == "REPLACE" && FileExists(target)) ::unlink(target.c_str());
-    if (!sold.MoveTo(target)) {
+    if (sold.MoveTo(target)) {
+        PassOverNotRemoved(sold, "it is copied to " + target + ", but it cannot be removed from the input folder",
+                           sold.RemoveError());
+    } else if (const int error = errno; InputFolderKeeps(settings_.InputPath, error)) {
+        // It can never leave the folder: trying again at every tick would only log it again.
+        PassOverNotRemoved(sold, "it cannot be moved out of the input folder to " + target, error);
+    } else {
+        // The output side failed (a missing output folder, say): the next tick tries again.
+        errno = error;
         Log(ErrnoText("Cannot move " + fileName_));
         KeepSold(sold);
     }

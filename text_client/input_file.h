@@ -11,10 +11,14 @@
 //
 // Every accepted line stays outstanding, with an id of its own, until its result is written;
 // results are written to the line they are given for, so replies that do not arrive in the
-// order of the lines still reach their own lines. A line whose request has reached the
-// register shows a result with the code text "??" until its outcome is known, so that a
-// line that went out is never sold again, also when the program or the server dies before
-// the final reply.
+// order of the lines still reach their own lines. A line shows a result with the code text
+// "??" from before its request leaves until its outcome is known, and that mark is on the
+// disk before the request goes, so that a line that went out is never sold again, also when
+// the program, the server or the machine dies before the final reply.
+//
+// Files that must not be sold or finished again although they lie in the input folder are
+// passed over (see passed_over_files.h); a file that cannot be opened is passed over while
+// it cannot, and logged once.
 //
 // The file stays open, locked for this process, from opening until it is finished or kept;
 // finishing works on the file that is open (see sold_file.h).
@@ -26,14 +30,17 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <optional>
 #include <random>
-#include <set>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <vector>
 
 #include "platform/exclusive_file.h"
 #include "text_client/client_settings.h"
+#include "text_client/passed_over_files.h"
 #include "text_client/sold_file.h"
 
 namespace ecr {
@@ -119,12 +126,16 @@ public:
     using LogSink = std::function<void(const std::string& text)>;
 
     // `settings` are the values in force; they must outlive this object. The random source
-    // of unique output names is seeded with `seed`.
-    InputFile(const ClientSettings& settings, LogSink log, std::uint32_t seed);
+    // of unique output names is seeded with `seed`. The files passed over are kept in
+    // `passedOverStore` ("": for the life of this object only).
+    InputFile(const ClientSettings& settings, LogSink log, std::uint32_t seed,
+              std::string passedOverStore = {});
 
     // Closes a file still open (without output action), then opens the first file of the
-    // input folder that matches "*." + InputExt, for this process alone. False when none
-    // matches or the first one cannot be opened.
+    // input folder that matches "*." + InputExt and is not passed over, for this process
+    // alone. A file that another process holds (its lock is taken) holds the later files
+    // back until it is released; one that cannot be opened for any other reason is logged
+    // once and passed over while it stays so. False when no file was opened.
     bool OpenNextInputFile();
 
     // Reads on to the next valid line and makes it the newest outstanding line. False at
@@ -137,8 +148,12 @@ public:
     ResultWrite WriteLineResultWithTotals(std::uint64_t id, std::int32_t number,
                                           std::uint8_t digit, std::string_view payload,
                                           std::uint8_t code);
-    // Writes "??" as the code of the outstanding line `id`, whose request reached the
-    // register; the line stays outstanding until its result is written.
+    // Writes "000000,0,??" into the outstanding line `id`, whose request is about to leave,
+    // and waits until it is on the disk; the line stays outstanding until its result is
+    // written.
+    ResultWrite WriteSendingResult(std::uint64_t id);
+    // Writes "??" with the register's number and digit into the outstanding line `id`, whose
+    // request reached the register; the line stays outstanding until its result is written.
     ResultWrite WritePendingResult(std::uint64_t id, std::int32_t number, std::uint8_t digit);
     // Writes the placeholder back into the outstanding line `id`, whose request the register
     // did not execute: the line is unsold again until its request is answered anew.
@@ -166,13 +181,18 @@ public:
     // taken); when that folder cannot be made or used, it is renamed in the input folder to
     // its name + "." + kCheckFolderName (".1", ".2", ... when taken), which the search for
     // input files does not match. Returns where it now lies, or "" when it could not be
-    // moved at all (logged): it then stays where it was, and OpenNextInputFile passes it
-    // over for the life of this object.
+    // moved at all (logged): it then stays where it was and is passed over until it changes
+    // or is moved away.
     std::string SetAsideForCheck();
+
+    // The files passed over, for the status window.
+    const std::vector<PassedOverFiles::Entry>& PassedOver() const { return passedOver_.Entries(); }
 
     bool IsOpen() const { return file_.IsOpen(); }
     const std::string& FileName() const { return fileName_; }  // with its folder
     bool EndOfFile() const { return endOfFile_; }
+    // The valid lines read from the file in work so far.
+    int LinesAccepted() const { return linesAccepted_; }
     int OutstandingLines() const { return static_cast<int>(outstanding_.size()); }
     const std::deque<OutstandingLine>& Outstanding() const { return outstanding_; }
     const OutstandingLine* NewestLine() const;
@@ -196,7 +216,8 @@ private:
     LineRead ReadInputLine();
     // What a line shows once its bytes are written.
     enum class LineShows { Result, OutcomeNotKnown, Placeholder };
-    ResultWrite WriteAt(std::uint64_t id, const std::string& bytes, LineShows shows);
+    ResultWrite WriteAt(std::uint64_t id, const std::string& bytes, LineShows shows,
+                        bool synced = false);
     FinishOutcome ApplyOutputAction();
     // The file sold stays in the input folder: under its name, or under a new one when its
     // name was given to another file.
@@ -205,8 +226,12 @@ private:
     // name is skipped); where it went, or "" with errno set.
     std::string MoveToFreeName(SoldFile& sold,
                                const std::function<std::string(unsigned attempt)>& nameFor);
-    // True when `path` is a file that could not be set aside for a check.
-    bool PassedOver(const std::string& path) const;
+    // When the file finished is still at its name although its output action is done (or
+    // can never be), it is passed over, so that it is neither finished nor sold again; the
+    // log line says `what` happened and the error `error`.
+    void PassOverNotRemoved(const SoldFile& sold, const std::string& what, int error);
+    // Logs once that `path` cannot be opened (the error `error`), until it changes.
+    void LogNotOpened(const std::string& path, int error);
     void Log(const std::string& text) const;
 
     const ClientSettings& settings_;
@@ -222,7 +247,10 @@ private:
     std::deque<OutstandingLine> outstanding_;
     std::uint64_t nextId_ = 1;
     int newestRegister_ = 0;
-    std::set<std::pair<dev_t, ino_t>> passedOver_;  // device and inode
+    int linesAccepted_ = 0;
+    PassedOverFiles passedOver_;
+    // Per name that could not be opened: the device, inode and change time it was logged for.
+    std::map<std::string, std::tuple<dev_t, ino_t, std::int64_t, long>> notOpened_;
 };
 
 }  // namespace ecr

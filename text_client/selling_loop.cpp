@@ -30,17 +30,23 @@ bool ComesWithoutEarlyReply(std::uint8_t command, std::uint8_t errorCode,
            (errorCode != erNoError && errorCode != erNotExecuted);
 }
 
+// The request of `line` fits whole into one message (a longer one would be cut and sold
+// wrong).
+bool FitsOneMessage(const RequestLine& line) {
+    return kMessageHeaderLength + line.Data.size() <= kMaxMessageLength;
+}
+
 }  // namespace
 
 SellingLoop::SellingLoop(SellingLoopHost& host, TSockClient& socket,
                          const ClientSettings& settings, const ClientPasswords& passwords,
-                         LogSink log, std::uint32_t seed)
+                         LogSink log, std::uint32_t seed, std::string passedOverStore)
     : host_(host),
       socket_(socket),
       settings_(settings),
       passwords_(passwords),
       log_(std::move(log)),
-      input_(settings, log_, seed) {
+      input_(settings, log_, seed, std::move(passedOverStore)) {
     socket_.OnConnect = [this] { OnConnect(); };
     socket_.OnDataIn = [this](const std::string& frame) { OnFrame(frame); };
     socket_.OnDisconnect = [this] { OnDisconnect(); };
@@ -133,7 +139,7 @@ void SellingLoop::StopUnasked(const std::string& reason, FileAtStop file) {
     Stop(file);
 }
 
-void SellingLoop::Stop(FileAtStop file) {
+void SellingLoop::DropConnection() {
     if (socket_.Connected()) {
         try {
             socket_.SetConnected(false);
@@ -143,6 +149,25 @@ void SellingLoop::Stop(FileAtStop file) {
     } else {
         socket_.AbandonConnect();  // a stop also ends an attempt still under way
     }
+    heldSets_.clear();
+    // With the connection, every SET of ours at the server is gone: nothing that was owed
+    // comes any more.
+    owedFinals_.clear();
+    cancelsSent_.clear();
+}
+
+void SellingLoop::ConnectAnew() {
+    Log("The connection to the server is closed and opened anew, so that no late reply of a"
+        " line sent over it is taken for another line's");
+    host_.StopTimer();
+    processState_ = 0;  // until the new connection is identified
+    DropConnection();
+    ConnectToServer();
+    if (!socket_.HasSocket()) StopUnasked(kStopConnectionFailed, FileAtStop::Finish);
+}
+
+void SellingLoop::Stop(FileAtStop file) {
+    DropConnection();
     showsStart_ = true;
     host_.ShowStartStopItem(true);
     host_.EnableConfigure(true);
@@ -151,18 +176,7 @@ void SellingLoop::Stop(FileAtStop file) {
     processState_ = 0;
     CloseNotReadyWithRetry();
     host_.StopTimer();
-    heldSets_.clear();
-    // A file the user cancelled is finished as the cancel's reply would have finished it.
-    if (file == FileAtStop::KeepWhenUnsold && !cancelling_ && input_.HasUnsoldLines()) {
-        KeepInputFile();
-    } else {
-        FinishInputFile();
-    }
-    // The connection is gone, and with it every SET of ours at the server: nothing that
-    // was owed comes any more.
-    owedFinals_.clear();
-    unsettled_.clear();
-    cancelsSent_.clear();
+    FinishOrKeepInputFile(file);
     host_.ShowRunning(false);
     host_.RefreshStatusIfShown();
 }
@@ -264,7 +278,6 @@ void SellingLoop::OpenReply(std::uint8_t logNo, std::uint8_t errorCode) {
     if (!Written(input_.WriteLineResult(id, 0, 0, errorCode), id) || cancelling_) return;
     if (ParseNextInputLine()) {
         SendNewestLine();
-        processState_ = 2;
     } else {
         // Lines still outstanding keep the file open until their replies are written.
         FinishWhenDone();
@@ -295,17 +308,6 @@ void SellingLoop::AnswerSentReply(std::uint8_t logNo, std::uint8_t errorCode,
         Log("Repeated early reply dropped: register " + std::to_string(logNo));
         return;
     }
-    if (auto unsettled = unsettled_.find(logNo);
-        unsettled != unsettled_.end() && !HoldsFileInWork(unsettled->second)) {
-        // No line of ours has gone to this register since the line of the finished file:
-        // the reply is that line's.
-        Log("Early reply of a line of " + unsettled->second.fileName +
-            " dropped: the file was finished before it came (register " + std::to_string(logNo) +
-            ")");
-        if (!receiptRef.empty()) RememberOwedFinal(logNo, receiptRef, unsettled->second.fileName);
-        SettleRegister(logNo);
-        return;
-    }
     const std::uint64_t id = FindLine(logNo, AwaitingFirstReply);
     if (id == 0) {
         Log("Early reply without a line waiting for it dropped: register " + std::to_string(logNo));
@@ -320,8 +322,8 @@ void SellingLoop::AnswerSentReply(std::uint8_t logNo, std::uint8_t errorCode,
     } else {
         progress.linkErrors = 0;
     }
-    // The answer went out to the register: from now on the line shows that its outcome is
-    // not known, so that it is never sold again, until its final reply tells.
+    // The answer went out to the register: the line shows which receipt its outcome belongs
+    // to, still not known until its final reply tells.
     if (!Written(input_.WritePendingResult(id, number, digit), id)) return;
     if (!IsLinkError(errorCode)) SendNextLine();
     FinishCancelledFileWhenSettled();
@@ -415,9 +417,19 @@ void SellingLoop::LineReply(std::uint8_t command, std::uint8_t logNo, std::uint8
 }
 
 bool SellingLoop::ParseNextInputLine() {
-    if (!input_.ParseNextInputLine()) return false;
-    progress_[input_.NewestLine()->Id] = Progress{};
-    return true;
+    while (input_.ParseNextInputLine()) {
+        const OutstandingLine& line = *input_.NewestLine();
+        const std::uint64_t id = line.Id;
+        if (FitsOneMessage(line)) {
+            progress_[id] = Progress{};
+            return true;
+        }
+        Log("Line " + std::to_string(input_.LineNumberOf(id)) + " of " + input_.FileName() +
+            " not sent: its request of " + std::to_string(line.Data.size()) +
+            " bytes does not fit into one message");
+        if (!Written(input_.WriteLineResult(id, 0, 0, erBufferOverflow), id)) return false;
+    }
+    return false;
 }
 
 void SellingLoop::SendNextLine() {
@@ -433,19 +445,19 @@ void SellingLoop::SendLine(std::uint64_t id) {
     const OutstandingLine* line = input_.FindLine(id);
     if (!line) return;
     const auto logNo = static_cast<std::uint8_t>(line->RegisterNumber);
-    Progress& progress = progress_[id];
-    progress.receiptRef.clear();  // sent again: a new early reply is to come
-    if (unsettled_.count(line->RegisterNumber) != 0) {
-        progress.stage = Stage::Held;  // goes out when the register is settled
+    progress_[id].receiptRef.clear();  // sent again: a new early reply is to come
+    if (heldSets_.count(std::to_string(line->RegisterNumber)) == 0) {
+        progress_[id].stage = Stage::AwaitingOpen;
+        Send(kSellingSet, cmdOpenSet, logNo, passwords_.LoginPassword());
         return;
     }
-    if (heldSets_.count(std::to_string(line->RegisterNumber)) != 0) {
-        progress.stage = Stage::RequestSent;
-        Send(kSellingSet, line->COP, logNo, line->Data);
-    } else {
-        progress.stage = Stage::AwaitingOpen;
-        Send(kSellingSet, cmdOpenSet, logNo, passwords_.LoginPassword());
-    }
+    const std::uint8_t command = line->COP;
+    const std::string data = line->Data;
+    // The server may hand the request to the register at once, and its cancel does not call
+    // it back: from now on the line must not be sold again, whatever ends before its reply.
+    if (!Written(input_.WriteSendingResult(id), id)) return;
+    progress_[id].stage = Stage::RequestSent;
+    Send(kSellingSet, command, logNo, data);
 }
 
 bool SellingLoop::Written(ResultWrite result, std::uint64_t id) {
@@ -464,7 +476,7 @@ void SellingLoop::StopForCheck(std::uint64_t id) {
     const std::string line = lineNumber > 0 ? "line " + std::to_string(lineNumber) : "a line";
     StopUnasked(std::string(kStopResultNotWritten) + ": check " + line + " of " + fileName +
                     (kept.empty() ? ", which could not be moved out of the input folder and is"
-                                    " passed over only until the program is started again"
+                                    " passed over until it changes or is moved away"
                                   : "; the file is kept as " + kept),
                 FileAtStop::Finish);  // nothing is open any more
 }
@@ -476,7 +488,10 @@ void SellingLoop::FinishWhenDone() {
 void SellingLoop::FinishInputFile() {
     if (!input_.IsOpen()) return;
     RememberOwedReplies();
+    const std::size_t passedOver = input_.PassedOver().size();
     const FinishOutcome outcome = input_.FinishInputFile();
+    // The status window names the files passed over.
+    if (input_.PassedOver().size() != passedOver) host_.RefreshStatusIfShown();
     ForgetFileInWork();
     if (processState_ != 0) processState_ = 1;
     if (outcome == FinishOutcome::KeptOutputNamesInput) {
@@ -487,6 +502,15 @@ void SellingLoop::FinishInputFile() {
         } else {
             stopReason_ = kStopOutputNamesInput;
         }
+    }
+}
+
+void SellingLoop::FinishOrKeepInputFile(FileAtStop file) {
+    // A file the user cancelled is finished as the cancel's reply would have finished it.
+    if (file == FileAtStop::KeepWhenUnsold && !cancelling_ && input_.HasUnsoldLines()) {
+        KeepInputFile();
+    } else {
+        FinishInputFile();
     }
 }
 
@@ -501,29 +525,19 @@ void SellingLoop::ForgetFileInWork() {
     progress_.clear();
     cancelling_ = false;
     cancelsUnanswered_.clear();
+    cancelWaitTicks_ = 0;
     notReadyCounter_ = 0;
     CloseNotReadyWithRetry();
 }
 
 void SellingLoop::RememberOwedReplies() {
-    const bool connected = processState_ != 0;
+    const bool connected = processState_ != 0;  // else no reply of the connection gone comes
     int pending = 0;
     for (const OutstandingLine& line : input_.Outstanding()) {
         auto progress = progress_.find(line.Id);
-        if (progress == progress_.end()) continue;
-        if (progress->second.stage == Stage::RequestSent) {
-            if (!connected) continue;  // no reply of the connection that is gone can come
-            // The register may have taken it before the cancel reached the server.
-            HoldRegister(line);
-            Log("Finished " + input_.FileName() + " while a line sent to register " +
-                std::to_string(line.RegisterNumber) +
-                " had no early reply: no line goes to that register until its early reply comes or " +
-                std::to_string(settings_.TimeOut) + " s have passed");
-            continue;
-        }
-        if (progress->second.stage != Stage::AnswerSent) continue;
+        if (progress == progress_.end() || progress->second.stage == Stage::AwaitingOpen) continue;
         ++pending;
-        if (!progress->second.receiptRef.empty()) {
+        if (connected && !progress->second.receiptRef.empty()) {
             RememberOwedFinal(line.RegisterNumber, progress->second.receiptRef, input_.FileName());
         }
     }
@@ -540,15 +554,6 @@ void SellingLoop::RememberOwedFinal(int logNo, const std::string& receiptRef,
     if (owedFinals_.size() > kMaxOwedFinals) owedFinals_.pop_front();
 }
 
-void SellingLoop::HoldRegister(const OutstandingLine& line) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(settings_.TimeOut);
-    unsettled_[line.RegisterNumber] = {input_.FileName(), until, fileSerial_};
-}
-
-bool SellingLoop::HoldsFileInWork(const Unsettled& unsettled) const {
-    return unsettled.file == fileSerial_ && input_.IsOpen();
-}
-
 bool SellingLoop::AwaitingCancelledLines() const {
     return cancelling_ && cancelsUnanswered_.empty() && input_.IsOpen();
 }
@@ -559,95 +564,63 @@ void SellingLoop::AwaitCancelledLines() {
         if (progress == progress_.end() || !AwaitingFirstReply(progress->second)) continue;
         // The register may have taken it before the cancel reached the server: its reply
         // is written into the line before the file is finished.
-        HoldRegister(line);
         Log("Cancelled " + input_.FileName() + " while a line sent to register " +
             std::to_string(line.RegisterNumber) +
             " had no reply: the file is finished once that reply comes or " +
             std::to_string(settings_.TimeOut) + " s have passed");
     }
+    cancelWaitTicks_ = 2 * settings_.TimeOut;  // ticks of 500 ms
     FinishCancelledFileWhenSettled();
 }
 
 void SellingLoop::FinishCancelledFileWhenSettled() {
     if (!AwaitingCancelledLines()) return;
-    std::vector<int> answered;
-    bool waiting = false;
-    for (const auto& [logNo, unsettled] : unsettled_) {
-        if (!HoldsFileInWork(unsettled)) continue;
-        if (FindLine(static_cast<std::uint8_t>(logNo), AwaitingFirstReply) == 0) {
-            answered.push_back(logNo);
-        } else {
-            waiting = true;
-        }
+    for (const OutstandingLine& line : input_.Outstanding()) {
+        auto progress = progress_.find(line.Id);
+        if (progress != progress_.end() && AwaitingFirstReply(progress->second)) return;
     }
-    for (int logNo : answered) SettleRegister(logNo);
-    if (!waiting) FinishInputFile();
+    FinishInputFile();
 }
 
-void SellingLoop::SettleRegister(int logNo) {
-    unsettled_.erase(logNo);
-    if (cancelling_) return;  // the lines of an abandoned file go out no more
-    bool sent = false;
-    while (std::uint64_t id = FindLine(static_cast<std::uint8_t>(logNo),
-                                       [](const Progress& p) { return p.stage == Stage::Held; })) {
-        SendLine(id);
-        sent = true;
+void SellingLoop::CountDownCancelledLines() {
+    if (--cancelWaitTicks_ > 0) return;
+    for (const OutstandingLine& line : input_.Outstanding()) {
+        auto progress = progress_.find(line.Id);
+        if (progress == progress_.end() || !AwaitingFirstReply(progress->second)) continue;
+        Log("No reply came within " + std::to_string(settings_.TimeOut) +
+            " s of the cancel for the line of " + input_.FileName() + " sent to register " +
+            std::to_string(line.RegisterNumber) + ": it keeps its \"" + kOutcomeNotKnownCode + "\"");
     }
-    if (sent) notReadyCounter_ = 0;  // the register's time to answer starts now
-}
-
-void SellingLoop::SettleExpiredRegisters() {
-    const auto now = std::chrono::steady_clock::now();
-    std::vector<int> expired;
-    for (const auto& [logNo, unsettled] : unsettled_) {
-        if (now >= unsettled.until) expired.push_back(logNo);
-    }
-    for (int logNo : expired) {
-        const Unsettled& held = unsettled_[logNo];
-        const std::string lineOf = "No early reply came for the line of " + held.fileName +
-                                   " sent to register " + std::to_string(logNo);
-        if (!HoldsFileInWork(held)) {
-            Log(lineOf + ": it takes lines again");
-            SettleRegister(logNo);
-            continue;
-        }
-        // The cancel took it back in time: the line of the cancelled file stays unsold.
-        Log(lineOf + " within " + std::to_string(settings_.TimeOut) +
-            " s of the cancel: it keeps its placeholder");
-        while (std::uint64_t id = FindLine(static_cast<std::uint8_t>(logNo), AwaitingFirstReply)) {
-            progress_.erase(id);
-        }
-        unsettled_.erase(logNo);
-    }
-    FinishCancelledFileWhenSettled();
-}
-
-bool SellingLoop::NewestLineHeld() const {
-    const OutstandingLine* newest = input_.NewestLine();
-    if (!newest) return false;
-    auto progress = progress_.find(newest->Id);
-    return progress != progress_.end() && progress->second.stage == Stage::Held;
+    FinishInputFile();
+    // A reply that such a line still gets would be taken for that of the register's next line.
+    ConnectAnew();
 }
 
 void SellingLoop::ProcessingTick() {
-    SettleExpiredRegisters();
     if (processState_ == 1) {
         notReadyCounter_ = 0;
         CloseNotReadyWithRetry();
-        if (!input_.OpenNextInputFile()) return;
+        const std::size_t passedOver = input_.PassedOver().size();
+        const bool opened = input_.OpenNextInputFile();
+        if (input_.PassedOver().size() != passedOver) host_.RefreshStatusIfShown();
+        if (!opened) return;
         ++fileSerial_;
         progress_.clear();
         if (ParseNextInputLine()) {
             SendNewestLine();
-            processState_ = 2;
-        } else {
-            Log("Invalid input file " + input_.FileName());
+            if (input_.IsOpen()) processState_ = 2;  // not stopped to check a line
+        } else if (input_.IsOpen()) {
+            // A file whose every line was too long to send has had its results written.
+            if (input_.LinesAccepted() == 0) Log("Invalid input file " + input_.FileName());
             FinishInputFile();
         }
     } else if (processState_ == 2) {
-        if (NewestLineHeld()) return;  // nothing is asked of a register yet
-        // The user has cancelled: the wait for the file's held registers has its own end.
-        if (AwaitingCancelledLines()) return;
+        // The user has cancelled: the wait for the lines that may still be answered has its
+        // own end.
+        if (AwaitingCancelledLines()) {
+            CountDownCancelledLines();
+            return;
+        }
         ++notReadyCounter_;
         if (notReadyShown_ || notReadyCounter_ < 2 * settings_.TimeOut) return;
         host_.StopTimer();
@@ -730,8 +703,14 @@ bool SellingLoop::CloseQuery() {
     if (passwordDialogOpen_) return false;
     if (!quit_ && !AskSystemPassword()) return false;
     host_.HideTrayIcon();
-    FinishInputFile();
+    FinishOrKeepInputFile(fileAtClose_);
     return true;
+}
+
+void SellingLoop::EndOfSession() {
+    quit_ = true;
+    fileAtClose_ = FileAtStop::KeepWhenUnsold;
+    host_.CloseMainWindow();
 }
 
 void SellingLoop::OnQuitRequest(int messageId, const std::string& text, bool loopedBack) {

@@ -9,8 +9,13 @@
 // identification reply.
 //
 // Each line keeps its own progress (SET opening sent, request sent, answer sent, link
-// errors counted). A final reply is matched to the line whose early reply carried the same
-// receipt reference. A reply that follows no early reply (a totals line's, a refusal, or a
+// errors counted). Before a line's request leaves, the line shows "??" (its outcome is not
+// known) on the disk, so that whatever ends before its reply (the program, the server, the
+// connection, the machine), the line is never sold again; only a reply that shows that the
+// register did not take it gives it back its placeholder (22 after a link error, when it
+// goes out again) or a refusal's code. A line whose request does not fit into one message
+// is not sent: it shows the code 18 (buffer overflow). A final reply is matched to the line
+// whose early reply carried the same receipt reference. A reply that follows no early reply (a totals line's, a refusal, or a
 // reply without a reference at all) goes to the line of its register and of the command it
 // names that was sent and had no early reply; never to a line of another command. A final
 // reply whose reference no line holds, and an early reply that repeats the reference of
@@ -22,31 +27,32 @@
 //
 // The server's cancel does not call back an answer that the register has already taken,
 // so a line of a cancelled file that was sent and had no reply may still be answered.
-// After the cancel replies the file stays in work, and its registers are held, until
-// each such line has its first reply (an early reply, which writes "??" into it, or the
-// final reply of a totals line or a refusal, which writes its result) or TimeOut seconds
-// have passed (the line keeps its placeholder). Then the file is finished. No line goes
-// to a held register: while none of ours waits there, a reply of that register can belong
-// to nothing else.
+// After the cancel replies the file stays in work, and no line goes out, until each such
+// line has its first reply (an early reply, or the final reply of a totals line or a
+// refusal, which writes its result) or TimeOut seconds have passed. Then the file is
+// finished; in the second case the lines keep their "??" and the connection is closed and
+// opened anew before anything more is sent: the protocol carries no request number, so a
+// late reply of such a line could not be told from the reply of the register's next line,
+// and a new connection hears none of the old one's replies.
 //
 // A line whose final reply is 22 (not executed) after a link error shows its placeholder
 // again while it is sent again: it is unsold until it is answered anew.
 //
-// Stops: the user's Stop (and a close) finishes the file in work with its output action. A
-// stop the user did not ask for (the server closed the connection, a socket error) keeps a
-// file that may still have lines to sell in the input folder, but finishes a file the user
-// cancelled, as the cancel's reply would have. A result that could not be written stops
+// Stops: the user's Stop (and Exit, and a close request of a second start) finishes the file
+// in work with its output action. A stop or close the user did not ask for (the server
+// closed the connection, a socket error, the end of the session or another request of the
+// system to end) keeps a file that may still have lines to sell in the input folder, but
+// finishes a file the user cancelled, as the cancel's reply would have. A result that could not be written stops
 // selling and moves the file into the folder "check" inside the input folder, where the
 // search for input files does not look (or, when that cannot be, renames it to a name the
-// search does not match, or at last passes it over while the program runs): the line does
-// not show what became of its request, and a person must check it before the file is sold
-// on. Each such stop is logged with its
-// reason; the status window shows it too (StopReason).
+// search does not match, or at last passes it over until it changes or is moved away): the
+// line does not show what became of its request, and a person must check it before the file
+// is sold on. Each such stop is logged with its reason; the status window shows it too
+// (StopReason).
 //
 // Threads: everything runs on the main thread, driven by the host's timer, the socket's
 // events and the window's menu; no member may be called from another thread.
 
-#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -88,9 +94,11 @@ public:
     using LogSink = std::function<void(const std::string& text)>;
 
     // Binds the socket's events. `settings` and `passwords` are the values in force; they,
-    // the socket and the host must outlive the loop.
+    // the socket and the host must outlive the loop. The input files passed over are kept
+    // in `passedOverStore` (see passed_over_files.h; "": while the loop lives).
     SellingLoop(SellingLoopHost& host, TSockClient& socket, const ClientSettings& settings,
-                const ClientPasswords& passwords, LogSink log, std::uint32_t seed);
+                const ClientPasswords& passwords, LogSink log, std::uint32_t seed,
+                std::string passedOverStore = {});
 
     // At creation: state 0, "&Stop" shown, Configure disabled, the start timer set.
     void Begin();
@@ -103,6 +111,10 @@ public:
     void StartStopClicked();
     bool CloseQuery();  // true: the main window may close
     void OnQuitRequest(int messageId, const std::string& text, bool loopedBack);
+    // The end of the session or another request of the system to end: the close of a
+    // valid close request, except that a file in work with lines still to sell stays in the
+    // input folder whatever the output action (nobody chose to abandon them).
+    void EndOfSession();
 
     // A start clears the reason of an earlier stop.
     void ConnectToServer();
@@ -127,8 +139,7 @@ public:
     const InputFile& Input() const { return input_; }
 
 private:
-    // Held: not sent, because its register may still answer a line of a cancelled file.
-    enum class Stage { AwaitingOpen, Held, RequestSent, AnswerSent };
+    enum class Stage { AwaitingOpen, RequestSent, AnswerSent };
     struct Progress {
         Stage stage = Stage::AwaitingOpen;
         int linkErrors = 0;
@@ -141,13 +152,6 @@ private:
         int registerNumber = 0;
         std::string receiptRef;
         std::string fileName;
-    };
-    // A register that may still answer a line of a cancelled file that was sent to it and
-    // had no reply: no line goes to it until that reply or `until`.
-    struct Unsettled {
-        std::string fileName;
-        std::chrono::steady_clock::time_point until;
-        std::uint64_t file = 0;  // fileSerial_ of that file
     };
     // Sent, and no reply of any kind has come.
     static bool AwaitingFirstReply(const Progress& progress) {
@@ -171,6 +175,8 @@ private:
                          std::int32_t number, std::uint8_t digit);
     void ProcessingTick();
     void CancelFile(int newestRegister);
+    // A tick while a cancelled file waits for the first replies of its lines.
+    void CountDownCancelledLines();
 
     std::uint64_t LineOfFinalReply(std::uint8_t command, std::uint8_t logNo,
                                    std::uint8_t errorCode, const std::string& receiptRef);
@@ -190,20 +196,21 @@ private:
     void FinishInputFile();
     void FinishWhenDone();
     void KeepInputFile();
+    void FinishOrKeepInputFile(FileAtStop file);
     void ForgetFileInWork();
     void RememberOwedReplies();
     void RememberOwedFinal(int logNo, const std::string& receiptRef, const std::string& fileName);
-    void HoldRegister(const OutstandingLine& line);
-    // True when `unsettled` waits for a line of the file in work (not of a finished one).
-    bool HoldsFileInWork(const Unsettled& unsettled) const;
     void AwaitCancelledLines();
     void FinishCancelledFileWhenSettled();
     bool AwaitingCancelledLines() const;
-    void SettleRegister(int logNo);
-    void SettleExpiredRegisters();
-    bool NewestLineHeld() const;
     void Stop(FileAtStop file);
     void StopUnasked(const std::string& reason, FileAtStop file);
+    // Closes the connection and forgets what belonged to it: the SETs held, the replies
+    // owed, the cancels sent.
+    void DropConnection();
+    // The connection is closed and opened anew, the loop going through the identification
+    // again, so that no reply of the old one reaches a line sent later.
+    void ConnectAnew();
     void CloseNotReadyWithRetry();
     // The oldest line of register `logNo` that `fits`, and names `command` when it is not 0.
     std::uint64_t FindLine(std::uint8_t logNo, bool (*fits)(const Progress&),
@@ -230,15 +237,17 @@ private:
     bool showsStart_ = false;
     bool notReadyShown_ = false;
     bool passwordDialogOpen_ = false;
+    FileAtStop fileAtClose_ = FileAtStop::Finish;
     std::map<std::uint64_t, Progress> progress_;
 
     std::uint64_t fileSerial_ = 0;  // counts the files opened; names the file in work
     bool cancelling_ = false;       // a cancel was sent for the file in work
     std::set<int> cancelsUnanswered_;  // registers cancelled for the file in work, no reply yet
+    // Ticks left for the cancelled file's lines that were sent and had no reply to get one.
+    int cancelWaitTicks_ = 0;
     // Per register, the file of each cancel sent whose reply has not come, oldest first.
     std::map<int, std::deque<std::uint64_t>> cancelsSent_;
     std::deque<OwedFinal> owedFinals_;  // newest last; forgotten with the connection
-    std::map<int, Unsettled> unsettled_;  // by register; forgotten with the connection
 };
 
 }  // namespace ecr

@@ -9,23 +9,12 @@
 #include <cstring>
 #include <utility>
 
+#include "text_client/whole_file.h"
+
 namespace ecr {
 namespace {
 
 constexpr unsigned kAsideAttempts = 100;
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 // The bytes of an open file from its start, whatever its read position.
 bool ReadWhole(int fd, std::string& content) {
@@ -117,7 +106,7 @@ bool SoldFile::AppendTo(const std::string& target, std::string& error) {
         error = ErrnoText("cannot seek " + target);
         return false;
     }
-    if (!WriteAll(out.Descriptor(), content.data(), content.size()) ||
+    if (!WriteAll(out.Descriptor(), content) ||
         ::fsync(out.Descriptor()) != 0) {
         error = ErrnoText("cannot write " + target);
         // A half-written copy would repeat at the next try: take it back.
@@ -146,7 +135,7 @@ bool SoldFile::CopyTo(const std::string& target, std::string& error) {
         error = ErrnoText("cannot create " + target);
         return false;
     }
-    bool written = WriteAll(out.Descriptor(), content.data(), content.size()) &&
+    bool written = WriteAll(out.Descriptor(), content) &&
                    ::fsync(out.Descriptor()) == 0;
     if (written && !out.Close()) {
         errno = out.LastError();
@@ -162,19 +151,20 @@ bool SoldFile::CopyTo(const std::string& target, std::string& error) {
     return true;
 }
 
-void SoldFile::RemoveFromInputFolder() {
-    if (!AtPath()) return;
+bool SoldFile::RemoveFromInputFolder() {
+    if (!AtPath()) return true;
     const std::string aside = AsideName(path_);
     if (::rename(path_.c_str(), aside.c_str()) != 0) {
-        Log(ErrnoText("Cannot delete " + path_));
-        return;
+        removeError_ = errno;
+        return false;
     }
     if (!file_.IsAt(aside)) {
         // A new file took the name between the check and the rename.
         PutBack(aside);
-        return;
+        return true;
     }
     if (::unlink(aside.c_str()) != 0) Log(ErrnoText("Cannot delete " + path_ + " (renamed " + aside + ")"));
+    return true;
 }
 
 void SoldFile::PutBack(const std::string& from) {

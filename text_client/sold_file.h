@@ -36,8 +36,9 @@ public:
     // Moves the file sold to `target`, replacing a file there (AtTarget::Keep: failing with
     // EEXIST instead). When the name no longer holds it, or the target lies on another file
     // system, the file is written to `target` from what is open instead (and then removed
-    // from the input folder if its name holds it). False, with errno set, when nothing
-    // reached the target: the file stays where it was.
+    // from the input folder if its name holds it; when that fails, AtPath() stays true and
+    // RemoveError() tells why). False, with errno set, when nothing reached the target: the
+    // file stays where it was.
     bool MoveTo(const std::string& target, AtTarget atTarget = AtTarget::Replace);
 
     // Appends the whole file sold to `target` (created when missing, opened for this
@@ -51,8 +52,10 @@ public:
 
     // Deletes the file sold from the input folder when its name holds it. It is first
     // renamed aside and checked there, so that a file handed over under the name in the
-    // meantime is never deleted. A failure is logged; the file then stays.
-    void RemoveFromInputFolder();
+    // meantime is never deleted. False when the file stays at its name (RemoveError() and
+    // errno tell why).
+    bool RemoveFromInputFolder();
+    int RemoveError() const { return removeError_; }
 
 private:
     // Renames `from`, which holds a file that is not the one sold, back to the input name.
@@ -62,6 +65,7 @@ private:
     const ExclusiveFile& file_;
     const std::string& path_;
     LogSink log_;
+    int removeError_ = 0;
 };
 
 // "what: " and the text of errno.

@@ -26,6 +26,9 @@ public:
         return process_.WaitForExit(std::chrono::milliseconds(timeoutMs));
     }
     bool Running() { return process_.Running(); }
+    pid_t Pid() const { return process_.Pid(); }
+    // Ends it at once (SIGKILL), as a power cut or a kill ends a program.
+    void Kill() { process_.Kill(); }
 
 private:
     ecr::ChildProcess process_;

@@ -19,6 +19,7 @@
 #include "server/client_message.h"
 #include "server/receipt_ref.h"
 #include "tests/support/key_typing.h"
+#include "tests/text_client/frozen_folder.h"
 #include "tests/text_client/poll_loop.h"
 #include "tests/text_client/qt_wait.h"
 #include "tests/support/tray_test_support.h"
@@ -72,6 +73,10 @@ protected:
     // Connects now (not after the start delay) and answers the identification.
     void Identify() {
         Window().Loop().ConnectToServer();
+        AcceptAndIdentify();
+    }
+    // Takes the connection that the loop opens and answers its identification.
+    void AcceptAndIdentify() {
         ASSERT_TRUE(server_.Accept());
         ASSERT_TRUE(WaitUntil([&] { return Window().Loop().ProcessState() == 3; }));
         ASSERT_EQ(server_.ReadMessage(), BuildClientMessage(255, 1, 0, 0, "", ""));
@@ -200,8 +205,13 @@ TEST_F(ClientMainWindowTest, NotReadyDialogCancelAbandonsTheFile) {
     EXPECT_EQ(cancel.Command, 3);
     EXPECT_EQ(cancel.LogNo, 4);
     Reply(3, 4, 0);
+    // x went out and has had no reply: TimeOut seconds after the cancel reply the file is
+    // finished with x marked, and the connection is opened anew.
     ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(out_ + "late.OUT"); }));
+    EXPECT_EQ(ReadFile(out_ + "late.OUT"), "S,4,000000,0,??;x;\n");
     EXPECT_FALSE(dialog.isVisible());
+    ASSERT_TRUE(WaitUntil([&] { return server_.ClientClosed(0); }));
+    AcceptAndIdentify();
     EXPECT_EQ(Window().Loop().ProcessState(), 1);
 }
 
@@ -270,6 +280,33 @@ TEST_F(ClientMainWindowTest, OutputThatWouldBeAnInputFileStopsAndTheStatusWindow
     ASSERT_TRUE(WaitUntil([&] { return window.Loop().ProcessState() == 3; }));
     window.RefreshStatusIfShown();
     EXPECT_EQ(window.StatusWindow().eState->text(), "Started");
+}
+
+// A file sold whose output is written but that cannot leave the input folder is passed
+// over, named in the status window, and remembered beside the INI file for the next start.
+TEST_F(ClientMainWindowTest, FileThatCannotLeaveTheInputFolderIsNamedInTheStatusWindow) {
+    WriteFile(folder_.Path() + "wexhaven.ini",
+              "[Server]\nAddress=127.0.0.1\nPort=" + std::to_string(server_.Port()) +
+                  "\nTimeOut=1\n[Directories]\nInputPath=" + in_ + "\nOutputPath=" + out_ +
+                  "\n[Output]\nAction=APPEND\n");
+    WriteFile(in_ + "day.INP", "S,2,______,_,__;x;\n");
+    testing_support::FrozenFolder frozen(in_);
+    if (!frozen.Frozen()) GTEST_SKIP() << "the input folder cannot be made read-only here";
+    Identify();
+    TfmMain& window = Window();
+    window.TrayIconDblClick();
+    EXPECT_EQ(window.StatusWindow().ePassedOver->text(), "");
+    Next();
+    Reply(1, 2, 0);
+    Next();
+    Reply(160, 2, 0, ReceiptBlock(9, 1));
+    Reply(4, 2, 0, ReceiptBlock(9, 1));
+    ASSERT_TRUE(WaitUntil([&] { return !window.Loop().Input().PassedOver().empty(); }));
+    EXPECT_EQ(window.StatusWindow().ePassedOver->text().toStdString(),
+              in_ + "day.INP (finished, but it could not be removed)");
+    EXPECT_EQ(ReadFile(out_ + "day.OUT"), "S,2,000009,1,Ok;x;\n");
+    EXPECT_NE(ReadFile(folder_.Path() + "wexhaven.passed").find(in_ + "day.INP"), std::string::npos);
+    EXPECT_EQ(window.Loop().ProcessState(), 1);  // selling goes on
 }
 
 TEST_F(ClientMainWindowTest, StopAndConfigureBehindTheSystemPassword) {
@@ -365,8 +402,8 @@ TEST_F(ClientMainWindowTest, QuitRequestDuringThePasswordQuestionLetsTheNextExit
 }
 
 // The end of the session (or a signal) closes as a valid close request does, also while a
-// password question shows: the question goes first, then the window closes and the file in
-// work is finished.
+// password question shows: the question goes first, then the window closes; but the file
+// in work, whose line was not sold, stays in the input folder.
 TEST_F(ClientMainWindowTest, TheEndOfTheSessionClosesWithoutThePasswordAlsoWhileItIsAsked) {
     for (const bool whileAsked : {false, true}) {
         SCOPED_TRACE(whileAsked ? "while the password is asked" : "no question open");
@@ -392,7 +429,9 @@ TEST_F(ClientMainWindowTest, TheEndOfTheSessionClosesWithoutThePasswordAlsoWhile
         EXPECT_EQ(closed, 1);
         EXPECT_TRUE(window.IsClosed());
         EXPECT_FALSE(window.Tray().Shown());
-        EXPECT_EQ(ReadFile(out_ + "day.OUT"), "S,1,______,_,__;x;\n");  // REPLACE applied
+        // Nobody chose to abandon x, which was not sold: the file stays to be sold.
+        EXPECT_EQ(ReadFile(in_ + "day.INP"), "S,1,______,_,__;x;\n");
+        EXPECT_FALSE(std::filesystem::exists(out_ + "day.OUT"));
         window.EndSession();  // closed already: nothing more
         EXPECT_EQ(closed, 1);
     }

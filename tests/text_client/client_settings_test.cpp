@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "tests/text_client/file_size_limit.h"
@@ -104,6 +105,27 @@ TEST(ClientSettings, SaveOnAFullDiskLeavesTheOldFileWhole) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()),
                             std::filesystem::directory_iterator()),
               1);  // no temporary file left behind
+}
+
+// An editor may begin the file with a UTF-8 byte order mark: the first section counts all
+// the same, and a save keeps its keys where they are.
+TEST(ClientSettings, ByteOrderMarkAtTheStartIsSkipped) {
+    TempFolder folder;
+    IniFile ini(folder.Path() + "w.ini");
+    WriteFile(ini.path(), "\xEF\xBB\xBF[Server]\r\nPort=5001\r\n[Output]\r\nAction=APPEND\r\n");
+    EXPECT_EQ(LoadSettings(ini, "/p").Port, 5001);
+    WriteFile(ini.path(), "\xEF\xBB\xBF[Output]\nAction=APPEND\n[Server]\nPort=5001\n");
+    ClientSettings settings = LoadSettings(ini, "/p");
+    EXPECT_EQ(settings.Action, "APPEND");
+    EXPECT_EQ(settings.Port, 5001);
+
+    settings.Port = 5002;
+    ASSERT_TRUE(SaveSettings(ini, settings));
+    const std::string saved = ReadFile(ini.path());
+    EXPECT_EQ(saved.rfind("[Output]\nAction=APPEND\n", 0), 0u) << saved;
+    EXPECT_EQ(std::count(saved.begin(), saved.end(), '['), 4) << "no section written twice:\n" << saved;
+    EXPECT_EQ(LoadSettings(ini, "/p").Port, 5002);
+    EXPECT_EQ(LoadSettings(ini, "/p").Action, "APPEND");
 }
 
 TEST(ClientPasswords, ShortStringRecord) {

@@ -335,6 +335,16 @@ TEST(StatusWindow, RowsAndColours) {
     window.RefreshStatusIfShown();
     EXPECT_EQ(window.eState->text(), "Stopped");
 
+    // Files passed over wait for a person: the row names them.
+    EXPECT_EQ(window.ePassedOver->text(), "");
+    status.passedOver = {"/data/in/a.INP (finished, but it could not be removed)",
+                         "/data/in/b.INP (set aside for a check, but it could not be moved)"};
+    window.RefreshStatusIfShown();
+    EXPECT_EQ(window.ePassedOver->text(),
+              "/data/in/a.INP (finished, but it could not be removed); "
+              "/data/in/b.INP (set aside for a check, but it could not be moved)");
+    EXPECT_EQ(window.ePassedOver->palette().color(QPalette::Text), red);
+
     window.hide();
     status.started = true;
     window.RefreshStatusIfShown();  // a hidden window is left alone

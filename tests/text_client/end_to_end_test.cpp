@@ -3,6 +3,7 @@
 // way a register does (see AskingRegister).
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -279,6 +280,15 @@ protected:
                "\nwexhaven.log:\n" + ReadFile(clientFolder_ + "wexhaven.log");
     }
 
+    // Waits until the client's log holds `text`.
+    void WaitForClientLog(const std::string& text) {
+        const auto end = std::chrono::steady_clock::now() + kStartTimeout;
+        while (ReadFile(clientFolder_ + "wexhaven.log").find(text) == std::string::npos) {
+            ASSERT_LT(std::chrono::steady_clock::now(), end) << Logs();
+            std::this_thread::sleep_for(50ms);
+        }
+    }
+
     std::vector<std::string> FilesIn(const std::string& folder) const {
         std::vector<std::string> names;
         for (const auto& entry : std::filesystem::directory_iterator(folder)) {
@@ -384,9 +394,10 @@ TEST_F(TwoProgramsTest, NewFileHandedOverUnderTheNameOfTheFileInWorkIsSoldAfterI
 }
 
 // The register's first answer is lost on the line; the server refuses the line at the
-// register's next message and the client sends it again. The server dies before the
-// register takes it: the line was never executed, so the file stays to be sold.
-TEST_F(TwoProgramsTest, ServerDyingWhileALineLostOnTheLineGoesOutAgainKeepsTheLineToSell) {
+// register's next message and the client sends it again. The server dies right then: the
+// request had left again, so the register may have it, and the line shows so; it is not
+// sold again.
+TEST_F(TwoProgramsTest, ServerDyingWhileALineLostOnTheLineGoesOutAgainMarksIt) {
     const SaleCase c{.name = "ResendInterrupted", .lines = {}, .action = "REPLACE"};
     WriteClientSettings(c);
     const std::string line = "S,1" + kPlaceholder + "2;1.50;\r\n";
@@ -401,17 +412,98 @@ TEST_F(TwoProgramsTest, ServerDyingWhileALineLostOnTheLineGoesOutAgainKeepsTheLi
         kSaleTimeout))
         << Logs();
     server_.reset();  // killed before the register asks again
+    WaitForClientLog("Selling stopped: ");
+    // Nothing of the file is left to sell: it gets its output action.
     const auto end = std::chrono::steady_clock::now() + kStartTimeout;
-    while (ReadFile(clientLog).find("Selling stopped: ") == std::string::npos) {
+    while (!std::filesystem::exists(out_ + "day.OUT")) {
         ASSERT_LT(std::chrono::steady_clock::now(), end) << Logs();
         std::this_thread::sleep_for(50ms);
     }
     EXPECT_TRUE(ecr1.OnLineAnswers().empty());
-    ASSERT_TRUE(std::filesystem::exists(in_ + "day.INP")) << ReadFile(out_ + "day.OUT") << "\n" << Logs();
-    EXPECT_EQ(ReadFile(in_ + "day.INP"), line);
-    EXPECT_TRUE(FilesIn(out_).empty());
+    EXPECT_EQ(ReadFile(out_ + "day.OUT"), "S,1,000000,0,??;2;1.50;\r\n") << Logs();
+    EXPECT_TRUE(FilesIn(in_).empty());
     StopClient();
 }
+
+// The program, the server or the connection ends while a line's request is on its way:
+// the line shows "??" from before its request left, so that it is sold once at most, also
+// after both are started again. The rest of the file is sold after the new start.
+struct EndCase {
+    std::string name;
+    std::function<void(TwoProgramsTest&)> end;
+};
+
+std::ostream& operator<<(std::ostream& out, const EndCase& c) { return out << c.name; }
+
+class LineOnItsWayTest : public TwoProgramsTest, public ::testing::WithParamInterface<EndCase> {
+public:
+    void KillClient() { client_->Kill(); }
+    void KillServer() {
+        server_->Kill();
+        // The client stops by itself and keeps the file; the user ends it.
+        WaitForClientLog("Selling stopped: ");
+        StopClient();
+    }
+    void TerminateClient() {
+        ASSERT_EQ(::kill(client_->Pid(), SIGTERM), 0);
+        EXPECT_EQ(client_->WaitForExit(kExitTimeoutMs), 0);
+    }
+};
+
+TEST_P(LineOnItsWayTest, IsSoldOnceAtMost) {
+    const SaleCase c{.name = GetParam().name, .lines = {}, .action = "REPLACE"};
+    WriteClientSettings(c);
+    std::string input;
+    for (const char* amount : {"1.00", "2.00", "3.00"}) input += "S,1" + kPlaceholder + "1;" + amount + ";\r\n";
+    WriteFile(in_ + "day.INP", input);
+    EmulatedRegister& ecr1 = emulator_.AddRegister(1);
+    AskingRegister asking(emulator_, ecr1, kSerial);
+    StartBoth();
+    // The first line's mark is on the disk: its request leaves now, or has left.
+    ASSERT_TRUE(asking.AskUntil([&] { return ReadFile(in_ + "day.INP").find("??") != std::string::npos; },
+                                kSaleTimeout))
+        << Logs();
+    GetParam().end(*this);
+    ASSERT_TRUE(std::filesystem::exists(in_ + "day.INP")) << Logs();  // lines are left to sell
+    if (!server_ || !server_->Running()) {
+        StartBoth();
+    } else {
+        client_ = std::make_unique<ChildProcess>(clientFolder_ + "wexhaven", std::vector<std::string>{},
+                                                 Environment());
+    }
+    ASSERT_TRUE(asking.AskUntil([&] { return !std::filesystem::exists(in_ + "day.INP"); }, kSaleTimeout))
+        << Logs();
+    StopClient();
+    // Each line was sold once at most. It shows "Ok" when its sale was confirmed, "??" when
+    // its request had left when the end came (the register may have it or not); none is
+    // left unsold.
+    const std::vector<std::string> answers = ecr1.OnLineAnswers();
+    std::istringstream sold(ReadFile(out_ + "day.OUT"));
+    int marked = 0;
+    for (const char* amount : {"1.00", "2.00", "3.00"}) {
+        std::string line;
+        std::getline(sold, line);
+        const auto times = std::count(answers.begin(), answers.end(), std::string("L;1;1;") + amount + ";");
+        if (line.find(",Ok;") != std::string::npos) {
+            EXPECT_EQ(times, 1) << line << "\n" << Logs();
+        } else {
+            EXPECT_NE(line.find(",??;"), std::string::npos) << line << "\n" << Logs();
+            EXPECT_LE(times, 1) << line << "\n" << Logs();
+            ++marked;
+        }
+    }
+    // The end came while a line was on its way (the register asks on only when the test
+    // lets it).
+    EXPECT_GE(marked, 1) << Logs();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, LineOnItsWayTest,
+    ::testing::Values(EndCase{"WexhavenKilled", [](TwoProgramsTest& test) { static_cast<LineOnItsWayTest&>(test).KillClient(); }},
+                      EndCase{"HarbendixKilled", [](TwoProgramsTest& test) { static_cast<LineOnItsWayTest&>(test).KillServer(); }},
+                      EndCase{"WexhavenTerminated",
+                              [](TwoProgramsTest& test) { static_cast<LineOnItsWayTest&>(test).TerminateClient(); }}),
+    [](const ::testing::TestParamInfo<EndCase>& test) { return test.param.name; });
 
 }  // namespace
 }  // namespace ecr

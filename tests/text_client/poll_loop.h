@@ -9,7 +9,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
@@ -89,22 +91,28 @@ private:
     std::function<void(LoopTimer)> fire_;
 };
 
+// A socket listening on a free port of 127.0.0.1 (`flags` go to socket(2) with the type);
+// its port in `port`. Throws when it cannot listen.
+inline int ListenOnLoopback(int flags, std::uint16_t& port) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener, 8) != 0) {
+        ::close(listener);
+        throw std::runtime_error("cannot listen");
+    }
+    socklen_t length = sizeof address;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    return listener;
+}
+
 // A listening socket on 127.0.0.1 that accepts one client and speaks raw bytes.
 class FakeServer {
 public:
-    FakeServer() {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(listener_, 8) != 0) {
-            throw std::runtime_error("cannot listen");
-        }
-        socklen_t length = sizeof address;
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-    }
+    FakeServer() : listener_(ListenOnLoopback(0, port_)) {}
     ~FakeServer() {
         DropClient();
         ::close(listener_);
@@ -152,6 +160,21 @@ public:
         return ReadBytes(static_cast<std::uint8_t>((*length)[0]), timeoutMs);
     }
 
+    // True when the client closes its end within `timeoutMs` (whatever it sent before is
+    // read and dropped).
+    bool ClientClosed(int timeoutMs = 5000) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                end - std::chrono::steady_clock::now());
+            pollfd entry{client_, POLLIN, 0};
+            if (::poll(&entry, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0))) != 1) return false;
+            char buffer[256];
+            const ssize_t n = ::recv(client_, buffer, sizeof buffer, 0);
+            if (n <= 0) return true;
+        }
+    }
+
     // True when nothing arrives within `ms`.
     bool Silent(int ms) {
         pollfd entry{client_, POLLIN, 0};
@@ -172,9 +195,9 @@ private:
         return bytes;
     }
 
+    std::uint16_t port_ = 0;  // before the listener, which sets it
     int listener_ = -1;
     int client_ = -1;
-    std::uint16_t port_ = 0;
 };
 
 }  // namespace ecr::testing_support

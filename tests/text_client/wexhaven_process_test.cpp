@@ -87,8 +87,9 @@ TEST_F(WexhavenProcessTest, SellsALineAndSecondStartsAskItToQuit) {
     auto quit = Start({"/quit:secret"});
     EXPECT_EQ(quit->WaitForExit(kExitTimeoutMs), 0);
     EXPECT_EQ(first->WaitForExit(kExitTimeoutMs), 0);
-    // The file in work got its output action (REPLACE), its lines unchanged.
-    EXPECT_EQ(ReadFile(out_ + "day.OUT"), "S,1,______,_,__;x;\nS,1,______,_,__;y;\n");
+    // The file in work got its output action (REPLACE): x went out and may be sold, y did
+    // not.
+    EXPECT_EQ(ReadFile(out_ + "day.OUT"), "S,1,000000,0,??;x;\nS,1,______,_,__;y;\n");
     EXPECT_FALSE(std::filesystem::exists(in_ + "day.INP"));
 }
 
@@ -108,22 +109,37 @@ TEST_F(WexhavenProcessTest, RefusedServerVersionDisconnectsAndAQuitRequestStillC
 }
 
 // The system's requests to end (SIGTERM: a stop of the service or the end of the session;
-// SIGHUP; SIGINT) close the client as a valid close request does: no password, the file in
-// work given its output action as at a stop, and the ordinary ending.
-TEST_F(WexhavenProcessTest, EachRequestToEndClosesAndFinishesTheFileInWork) {
+// SIGHUP; SIGINT) close the client as a valid close request does: no password, and the
+// ordinary ending. But nobody chose to abandon the lines of the file in work that are not
+// sold: whatever the action (here "No output", which would delete it), a file with such
+// lines stays in the input folder; its line that went out shows that the register may
+// have it. A file without such lines gets its output action.
+TEST_F(WexhavenProcessTest, EachRequestToEndClosesAndKeepsAFileWithLinesToSell) {
+    WriteFile(folder_.Path() + "wexhaven.ini",
+              "[Server]\nPort=" + std::to_string(server_.Port()) + "\n[Directories]\nInputPath=" + in_ +
+                  "\nOutputPath=" + out_ + "\n[Output]\nAction=NO_OUTPUT\n");
     for (const int signalNumber : {SIGTERM, SIGHUP, SIGINT}) {
-        SCOPED_TRACE(::testing::Message() << "signal " << signalNumber);
-        std::filesystem::remove(out_ + "day.OUT");
-        WriteFile(in_ + "day.INP", "S,1,______,_,__;x;\n");
-        ecr::ChildProcess client(program_, {},
-                                 {.environment = {"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + folder_.Path()},
-                                  .outputFile = folder_.Path() + "output.txt"});
-        Identify("v1.0.21.1");
-        ASSERT_TRUE(server_.ReadMessage(10000).has_value());  // the SET opening: the file is in work
-        ASSERT_EQ(::kill(client.Pid(), signalNumber), 0);
-        EXPECT_EQ(client.WaitForExit(std::chrono::milliseconds(kExitTimeoutMs)), 0) << client.Output();
-        EXPECT_EQ(ReadFile(out_ + "day.OUT"), "S,1,______,_,__;x;\n");
-        EXPECT_FALSE(std::filesystem::exists(in_ + "day.INP"));
+        for (const bool lineLeft : {true, false}) {
+            SCOPED_TRACE(::testing::Message() << "signal " << signalNumber << (lineLeft ? ", y left" : ""));
+            const std::string input = lineLeft ? "S,1,______,_,__;x;\nS,1,______,_,__;y;\n" : "S,1,______,_,__;x;\n";
+            WriteFile(in_ + "day.INP", input);
+            ecr::ChildProcess client(program_, {},
+                                     {.environment = {"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + folder_.Path()},
+                                      .outputFile = folder_.Path() + "output.txt"});
+            Identify("v1.0.21.1");
+            ASSERT_EQ(server_.ReadMessage(10000), BuildClientMessage(13, 1, 1, 0, "", "login"));
+            server_.SendMessage(BuildClientMessage(13, 1, 1, 0, "", ""));
+            ASSERT_EQ(server_.ReadMessage(10000), BuildClientMessage(13, 4, 1, 0, "", "1;x;"));
+            ASSERT_EQ(::kill(client.Pid(), signalNumber), 0);
+            EXPECT_EQ(client.WaitForExit(std::chrono::milliseconds(kExitTimeoutMs)), 0) << client.Output();
+            if (lineLeft) {
+                EXPECT_EQ(ReadFile(in_ + "day.INP"), "S,1,000000,0,??;x;\nS,1,______,_,__;y;\n");
+            } else {
+                EXPECT_FALSE(std::filesystem::exists(in_ + "day.INP"));
+            }
+            EXPECT_TRUE(std::filesystem::is_empty(out_));
+            std::filesystem::remove(in_ + "day.INP");
+        }
     }
 }
 

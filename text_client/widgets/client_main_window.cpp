@@ -10,7 +10,9 @@
 #include "foundation/widgets/modal_result.h"
 #include "foundation/widgets/msg_box.h"
 #include "foundation/widgets/password_dialog.h"
+#include "platform/program_path.h"
 #include "text_client/client_startup.h"
+#include "text_client/passed_over_files.h"
 #include "text_client/widgets/settings_dialog.h"
 
 namespace ecr {
@@ -33,7 +35,8 @@ TfmMain::TfmMain(ClientMainParts parts, QObject* parent)
     tmrGeneral_.setTimerType(Qt::PreciseTimer);
     connect(&tmrGeneral_, &QTimer::timeout, this, [this] { loop_->OnTimer(timerHandler_); });
     loop_ = std::make_unique<SellingLoop>(*this, socket_, settings_, parts_.passwords, parts_.log,
-                                          parts_.seed);
+                                          parts_.seed,
+                                          PathWithExtension(parts_.iniPath, kPassedOverStoreExtension));
     BuildMenu();
     connect(&tray_, &ClientTrayIcon::DoubleClicked, this, &TfmMain::TrayIconDblClick);
 
@@ -91,6 +94,9 @@ ClientStatus TfmMain::CurrentStatus() const {
     status.serverVersion = loop_->ServerVersionText();
     status.connected = socket_.Connected();
     status.inputPath = settings_.InputPath;
+    for (const PassedOverFiles::Entry& entry : loop_->Input().PassedOver()) {
+        status.passedOver.push_back(PassedOverText(entry));
+    }
     return status;
 }
 
@@ -141,9 +147,9 @@ void TfmMain::EndSession() {
         QMetaObject::invokeMethod(this, &TfmMain::EndSession, Qt::QueuedConnection);
         return;
     }
-    // The close of a valid close request: no password, the file in work finished as at a
-    // stop.
-    loop_->OnQuitRequest(smQuitMessage, parts_.passwords.SystemPassword(), false);
+    // The close of a valid close request, but a file in work with lines still to sell stays
+    // in the input folder.
+    loop_->EndOfSession();
 }
 
 void TfmMain::SelfMessengerSelfEvent(int messageId, const std::string& text, bool loopBack) {

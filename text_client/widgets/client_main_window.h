@@ -41,7 +41,8 @@ namespace ecr {
 struct ClientMainParts {
     TCodeStru& store;              // holds `passwords` as its record
     ClientPasswords& passwords;
-    std::string iniPath;           // the program's path with extension ".ini"
+    std::string iniPath;           // the program's path with extension ".ini"; the files
+                                   // passed over are kept beside it (passed_over_files.h)
     std::string programFolder;     // ends with "/"; the default input and output folder
     std::string versionText;       // "v" and four numbers
     std::string helpFile;
@@ -73,7 +74,8 @@ public:
     bool Close();
     bool IsClosed() const { return closed_; }
     // The end of the user's session or another request of the system to end the program:
-    // the close without the password, as a valid close request of a second start closes.
+    // the close without the password, as a valid close request of a second start closes,
+    // except that a file in work with lines still to sell stays in the input folder.
     void EndSession();
 
     // An instance message of another start.

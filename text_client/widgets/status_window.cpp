@@ -39,6 +39,12 @@ std::string ServerStatusText(const ClientStatus& status) {
            "  ver.: " + status.serverVersion;
 }
 
+std::string PassedOverStatusText(const ClientStatus& status) {
+    std::string text;
+    for (const std::string& file : status.passedOver) text += (text.empty() ? "" : "; ") + file;
+    return text;
+}
+
 TfmStatus::TfmStatus(Source source, QWidget* parent) : QDialog(parent), source_(std::move(source)) {
     setObjectName(QStringLiteral("fmStatus"));
     setMinimumSize(300, 200);
@@ -50,10 +56,12 @@ TfmStatus::TfmStatus(Source source, QWidget* parent) : QDialog(parent), source_(
     eState = ReadOnlyField("eState", pnlStatus);
     eServer = ReadOnlyField("eServer", pnlStatus);
     ePath = ReadOnlyField("ePath", pnlStatus);
+    ePassedOver = ReadOnlyField("ePassedOver", pnlStatus);
     auto* rows = new QFormLayout(pnlStatus);
     rows->addRow(QStringLiteral("Status:"), eState);
     rows->addRow(QStringLiteral("Selvaro:"), eServer);
     rows->addRow(QStringLiteral("Input Path:"), ePath);
+    rows->addRow(QStringLiteral("Passed over:"), ePassedOver);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(pnlStatus);
@@ -66,6 +74,8 @@ void TfmStatus::RefreshStatus() {
     Paint(eState, StateStatusText(status), status.started);
     Paint(eServer, ServerStatusText(status), status.connected);
     Paint(ePath, status.inputPath, true);
+    // A file passed over waits for a person.
+    Paint(ePassedOver, PassedOverStatusText(status), status.passedOver.empty());
     pnlStatus->setFocus();
 }
 

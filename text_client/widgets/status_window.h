@@ -2,7 +2,7 @@
 
 // TfmStatus, the status window of the selling client: whether the loop runs (and why it
 // stopped, when it stopped by itself), the server it talks to (address, port, the version
-// it reported) and the input folder. The window asks its source for the values each time
+// it reported), the input folder and the input files passed over. The window asks its source for the values each time
 // it refreshes. Escape closes it; Ctrl+Shift+Alt+F7 raises a test exception that the
 // application's error box shows.
 //
@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 class QLineEdit;
 class QWidget;
@@ -29,6 +30,7 @@ struct ClientStatus {
     bool connected = false;
     std::string inputPath;
     std::string stopReason;  // why the loop stopped by itself, or ""
+    std::vector<std::string> passedOver{};  // each file passed over, with why
 };
 
 // The text of the status row: "Started", "Stopped", or "Stopped: " and the reason.
@@ -36,6 +38,9 @@ std::string StateStatusText(const ClientStatus& status);
 
 // The text of the server row: "IP: %s  Port: %d  ver.: %s".
 std::string ServerStatusText(const ClientStatus& status);
+
+// The text of the row of the files passed over: each one, separated by "; "; "" for none.
+std::string PassedOverStatusText(const ClientStatus& status);
 
 class TfmStatus : public QDialog {
     Q_OBJECT
@@ -52,6 +57,7 @@ public:
     QLineEdit* eState = nullptr;
     QLineEdit* eServer = nullptr;
     QLineEdit* ePath = nullptr;
+    QLineEdit* ePassedOver = nullptr;
 
 protected:
     void showEvent(QShowEvent* event) override;
