@@ -246,7 +246,9 @@ void TPolThread::ServeInLine(int ecr, const std::string& block) {
     inline_pending_ = false;
   }
   Raise(OnInlSended, ecr, sent);
-  if (Cancelled()) return;
+  // The register runs a command it acknowledged and answers it: a cancel that came since the
+  // command went out (a restart of polling, say) must not leave that answer unread.
+  if (sent != LinkResult::Ok && Cancelled()) return;
   std::string answer;
   const LinkResult received = Com->GetBlock(answer, kInLineAnswerWaitMs);
   if (received != LinkResult::Ok) Log("InLine RcvErr: " + ResultText(received));

@@ -20,7 +20,9 @@ class PollingControl {
   // Starts and stops the keep-alive bytes of the line.
   virtual void StartNoise() = 0;
   virtual void StopNoise() = 0;
-  // The exchange under way sends and waits no further.
+  // The exchange under way sends nothing it has not begun to send and waits no further for
+  // an application's answer; a command or answer already on the line runs to its end (a
+  // command the register acknowledged still has its answer read and reported).
   virtual void CancelExchange() = 0;
   // The command for the current InLine exchange (text in the server's character set).
   virtual void SetInLineCommand(std::string_view text) = 0;

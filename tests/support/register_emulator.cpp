@@ -20,7 +20,7 @@ namespace ecr {
 struct RegisterEmulator::Plan {
   int ecr = 0;
   Clock::time_point not_before{};  // the frame answered has crossed the line
-  std::chrono::milliseconds delay{0};
+  std::chrono::microseconds delay{0};
   std::string noise;
   std::chrono::milliseconds noise_gap{0};
   std::string bytes;  // after the noise
@@ -413,6 +413,7 @@ void RegisterEmulator::HandleFrame(const PcFrame& frame, Clock::time_point cross
         } else if (phase_ == Phase::AwaitAckOfStatus) {
           phase_ = Phase::AwaitCommand;
         } else if (phase_ == Phase::AwaitAckOfReply) {
+          ++it->second->acknowledged_answers_;
           phase_ = Phase::Done;
         }
         Changed();
