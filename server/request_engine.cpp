@@ -16,7 +16,7 @@ constexpr std::string_view kServerName = "HARBENDIX";
 // A SET given back keeps the reply fields it holds; a new open clears them.
 void ReleaseSet(TSetDescr& set) {
   set.ClientId = 0;
-  set.Tenure = 0;
+  set.Connection = 0;
   set.Command = 0;
   set.State = kStateNone;
 }
@@ -88,6 +88,8 @@ void RequestEngine::ClientDisconnected(ClientSender& /*server*/, PollingControl*
     }
     ExchangeContext::LeaveQueueWholly(ecr, clientId);
   }
+  // What is owed to this connection is not the next one's in the slot.
+  context_.EndConnection(clientId);
 }
 
 void RequestEngine::OnSelfMessage(int messageId, std::string_view text, bool loopBack) {
@@ -266,7 +268,7 @@ void RequestEngine::OpenMonitor(Request& request) {
 void RequestEngine::TakeSet(const Request& request) {
   TSetDescr& set = SetOf(request);
   set.ClientId = static_cast<std::int16_t>(request.clientId);
-  set.Tenure = context_.NewSerial();
+  set.Connection = context_.ConnectionOf(request.clientId);
   set.Command = 0;
   set.State = kStateNone;
 }
@@ -328,9 +330,9 @@ void RequestEngine::QueueCommand(Request& request) {
 
 std::uint8_t RequestEngine::AnswerRefusal(const Request& request) const {
   if (!IsOwner(request)) return erSetNotYours;
-  // A holder that took the SET after the message went out never saw it.
-  const std::uint64_t tenure = context_.EcrTable.At(request.LogNo).Set(request.SetNo).Tenure;
-  if (!context_.IsExchangeOfferedTo(request.LogNo, request.SetNo, tenure)) return erTooLate;
+  // A connection that took the SET after the message went out never saw it.
+  const std::uint64_t connection = context_.EcrTable.At(request.LogNo).Set(request.SetNo).Connection;
+  if (!context_.IsExchangeOfferedTo(request.LogNo, request.SetNo, connection)) return erTooLate;
   return erNoError;
 }
 
