@@ -104,6 +104,13 @@ void TPolThread::StopNoise() {
   if (Com != nullptr) Com->StopNoise();
 }
 
+std::size_t TPolThread::BlockCapacity() const {
+  if (Com == nullptr) return 0;
+  const int speedIndex = FindSpeedIndex(Com->BaudRate());
+  if (speedIndex < 0) return 0;
+  return BlockDataCapacity(SpeedTable[static_cast<std::size_t>(speedIndex)].FillCount);
+}
+
 std::string TPolThread::StrToEcr(std::string_view text) const { return ConvertToEcr(code_table_, text); }
 
 std::string TPolThread::StrFromEcr(std::string_view text) const { return ConvertFromEcr(code_table_, text); }

@@ -31,6 +31,7 @@
 #include <atomic>
 #include <cstdint>
 #include <condition_variable>
+#include <cstddef>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -97,6 +98,9 @@ class TPolThread {
   bool SetOnLineAnswer(std::string_view text);
   void StartNoise();
   void StopNoise();
+  // The most data bytes a command or answer may have to go out whole on Com at its speed;
+  // 0 without a line or at a speed the line cannot send at.
+  std::size_t BlockCapacity() const;
 
   std::string StrToEcr(std::string_view text) const;
   std::string StrFromEcr(std::string_view text) const;

@@ -72,6 +72,10 @@ TSetDescr* ExchangeContext::PendingOwedRequest() {
   return &set;
 }
 
+bool ExchangeContext::FitsTheLine(const PollingControl* poller, std::size_t length) {
+  return poller == nullptr || length <= poller->BlockCapacity();
+}
+
 void ExchangeContext::AnswerCurrentExchange(ClientSender& server, std::uint8_t ErrorCode) {
   if (WaitRes.SetNo == 0) return;
   // A reply context naming no register or SET of the table has nowhere to go.

@@ -7,6 +7,7 @@
 // Not thread-safe by itself: RequestEngine holds its lock around every call. Tests drive
 // it directly with fakes.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -70,6 +71,10 @@ class ExchangeContext {
   // A number never given out before (in this run of the program), for connections and
   // requests.
   std::uint64_t NewSerial() { return ++lastSerial_; }
+
+  // A command or answer of `length` characters goes out whole on the line at its speed
+  // (without a polling thread nothing goes out, and nothing is refused).
+  static bool FitsTheLine(const PollingControl* poller, std::size_t length);
 
   // Nothing is sent to client 0; a failing send is ignored (the socket server closes a
   // connection that fails and reports it as a disconnect).

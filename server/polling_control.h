@@ -7,6 +7,7 @@
 // the polling thread (inside the polling thread's events), so an implementation must
 // return without waiting on the line or for an application's answer.
 
+#include <cstddef>
 #include <string_view>
 
 namespace ecr {
@@ -30,6 +31,9 @@ class PollingControl {
   // sends it and then raises its sent event. False when no exchange takes an answer any
   // more (its wait ended by time-out or cancel): nothing goes to the register.
   virtual bool SetOnLineAnswer(std::string_view text) = 0;
+  // The most characters a command or answer may have so that its block goes out whole on
+  // the line at its speed.
+  virtual std::size_t BlockCapacity() const = 0;
 };
 
 }  // namespace ecr

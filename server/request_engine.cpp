@@ -322,10 +322,20 @@ void RequestEngine::QueueCommand(Request& request) {
     ReplyWithCopy(request, erEcrBusy);
     return;
   }
+  if (!QueuedCommandFits(request)) {
+    ReplyWithCopy(request, erBufferOverflow);
+    return;
+  }
   set.Command = request.Command;
   set.State = kStateQueued;
   set.Payload = request.Payload;
   set.Request = context_.NewSerial();
+}
+
+bool RequestEngine::QueuedCommandFits(const Request& request) const {
+  // A SET 5 command goes to the register as its letter followed by the Payload.
+  constexpr int kCommandSet = 5;
+  return request.SetNo != kCommandSet || ExchangeContext::FitsTheLine(request.poller, 1 + request.Payload.size());
 }
 
 std::uint8_t RequestEngine::AnswerRefusal(const Request& request) const {
@@ -339,6 +349,11 @@ std::uint8_t RequestEngine::AnswerRefusal(const Request& request) const {
 void RequestEngine::SendDataToEcr(Request& request) {
   if (const std::uint8_t refusal = AnswerRefusal(request); refusal != erNoError) {
     ReplyWithCopy(request, refusal);
+    return;
+  }
+  // An answer the line would cut is refused; the register still waits for one that fits.
+  if (!ExchangeContext::FitsTheLine(request.poller, request.Payload.size())) {
+    ReplyWithCopy(request, erBufferOverflow);
     return;
   }
   // The polling thread may have stopped waiting a moment ago (its no-answer event is still
