@@ -47,14 +47,19 @@ struct OpenAtEnd {
 class OverTheLine : public RegisterRoadOverLine {
  protected:
   Party Join() { return Party{Connect(), {}}; }
-  // Reads until `line` has come (and returns true), or nothing more comes in time.
-  bool ReadUntil(Party& party, const std::string& line) {
+  // Reads until `line` has come, or nothing more comes in time.
+  ::testing::AssertionResult ReadUntil(Party& party, const std::string& line) {
     while (std::find(party.got.begin(), party.got.end(), line) == party.got.end()) {
       const std::optional<std::string> message = party.link->ReadMessage();
-      if (!message) return false;
+      if (!message) {
+        ::testing::AssertionResult failure = ::testing::AssertionFailure();
+        failure << "no " << line << "; got:";
+        for (const std::string& got : party.got) failure << "\n  " << got;
+        return failure;
+      }
       party.got.push_back(DescribeReply(ParseClientMessage(*message)));
     }
-    return true;
+    return ::testing::AssertionSuccess();
   }
   // Reads what still comes.
   void ReadRest(Party& party) {
@@ -76,7 +81,7 @@ class OverTheLine : public RegisterRoadOverLine {
     party.link->Close();
     ASSERT_TRUE(EmulatorSees([&] { return disconnects == before + 1; }));
   }
-  // The line starts again at `baud`: the rows that hold a block on the wire pace it slowly.
+  // The line starts again at `baud`.
   void RestartAt(std::uint32_t baud) {
     Stop();
     Start(baud);
@@ -93,7 +98,7 @@ class OverTheLine : public RegisterRoadOverLine {
 
 enum class Phase {
   Queued,         // the register does not answer its takes
-  OnTheLine,      // the command crosses a slow line, its answer held back
+  OnTheLine,      // the command's long block is still crossing a slow line, its answer held back
   AckAwaited,     // the register has the command and acknowledges it late, its answer held back
   AnswerAwaited,  // acknowledged, the answer held back
   Answered,       // the reply has reached the asker and the monitor
@@ -104,7 +109,8 @@ enum class Event {
   CloseAndReopen,              // ... and takes it again on the same connection
   Disconnect,                  // the asker's connection ends
   NewConnectionInTheSlot,      // the next connection takes the asker's slot and the SET
-  AnotherOpenRestartsPolling,  // the asker gives its only SET back, another client opens one
+  AnotherOpenRestartsPolling,  // the asker, which held the only SET in use, disconnects; another
+                               // client opens a SET of another register
   StopAndStart,                // the service stops and starts; new clients take the SETs
 };
 
@@ -145,7 +151,10 @@ using E = Event;
 constexpr bool y = true;
 constexpr bool n = false;
 
-// After a stop the old connections are gone: the asker and the monitor are not asked then.
+// After a stop the old connections are gone: the asker and the monitor are not asked then;
+// nor is the asker once it has disconnected. The property test's shrunk failure of a
+// restart of polling against a command on the line is the row AckAwaited,
+// AnotherOpenRestartsPolling.
 const CommandRow kCommandRows[] = {
     {P::Queued, E::Cancel, n, n, n},
     {P::Queued, E::Close, n, n, n},
@@ -188,8 +197,7 @@ const CommandRow kCommandRows[] = {
 Lines AskerSeesOfTheEvent(Event event) {
   switch (event) {
     case Event::Cancel: return {"5/3/7 err 0 []"};
-    case Event::Close:
-    case Event::AnotherOpenRestartsPolling: return {"5/2/7 err 0 []"};
+    case Event::Close: return {"5/2/7 err 0 []"};
     case Event::CloseAndReopen: return {"5/2/7 err 0 []", "5/1/7 err 0 [HARBENDIX]"};
     default: return {};
   }
@@ -200,8 +208,7 @@ const Lines kOpenCopies{"5/1/7 err 0 []", "5/1/7 err 0 [HARBENDIX]"};
 Lines MonitorSeesOfTheEvent(Event event) {
   switch (event) {
     case Event::Cancel: return {"5/3/7 err 0 []", "5/3/7 err 0 []"};
-    case Event::Close:
-    case Event::AnotherOpenRestartsPolling: return {"5/2/7 err 0 []", "5/2/7 err 0 []"};
+    case Event::Close: return {"5/2/7 err 0 []", "5/2/7 err 0 []"};
     case Event::CloseAndReopen: return {"5/2/7 err 0 []", "5/2/7 err 0 []", kOpenCopies[0], kOpenCopies[1]};
     case Event::NewConnectionInTheSlot: return kOpenCopies;
     default: return {};
@@ -216,10 +223,11 @@ TEST_P(CommandMeetsEvent, TheExchangeRunsToItsEndAndItsReplyFollowsItsConnection
   const CommandRow& row = GetParam();
   const bool holdAnswer = row.phase == Phase::OnTheLine || row.phase == Phase::AckAwaited ||
                           row.phase == Phase::AnswerAwaited;
-  // A slow line keeps the command on the wire for about a second.
+  // At 1200 bit/s the line takes the command's block to be on the wire for 1.75 s, and waits
+  // 200 ms more for its ACK; the register keeps its ACK until the event is over.
   if (row.phase == Phase::OnTheLine) RestartAt(1200);
   emulator.AddRegister(8);
-  const std::string text = row.phase == Phase::OnTheLine ? "AAA;" + std::string(120, 'X') : "AAA;";
+  const std::string text = row.phase == Phase::OnTheLine ? "AAA;" + std::string(200, 'X') : "AAA;";
   const std::string reply = "5/9/7 err 0 [RI" + text + "]";
   // Held back, the answer keeps the exchange in its phase however late the event comes: the
   // line waits 8000 ms for it.
@@ -241,7 +249,7 @@ TEST_P(CommandMeetsEvent, TheExchangeRunsToItsEndAndItsReplyFollowsItsConnection
 
   switch (row.phase) {
     case Phase::Queued: ecr7.StaySilent(EmulatorReply::Take); break;
-    case Phase::OnTheLine: emulator.SetPacing(1200, RegisterEmulator::Pacing::BothDirections); break;
+    case Phase::OnTheLine: emulator.HoldAcknowledgements(1200ms); break;
     case Phase::AckAwaited: ecr7.AcknowledgeLate(60ms); break;
     default: break;
   }
@@ -259,7 +267,7 @@ TEST_P(CommandMeetsEvent, TheExchangeRunsToItsEndAndItsReplyFollowsItsConnection
   }
   const auto release = [&] {
     ecr7.Behave();
-    emulator.SetPacing(0);
+    emulator.ReleaseAcknowledgements();
     gate->Open();
   };
 
@@ -295,8 +303,7 @@ TEST_P(CommandMeetsEvent, TheExchangeRunsToItsEndAndItsReplyFollowsItsConnection
       holder = &newcomer;
       break;
     case Event::AnotherOpenRestartsPolling:
-      Send(asker, 5, cmdClose);
-      ASSERT_TRUE(ReadUntil(asker, "5/2/7 err 0 []"));
+      Disconnect(asker);
       ASSERT_FALSE(engine.PollingActive());
       other = Join();
       OpenSet(other, 1, 8);
@@ -344,7 +351,8 @@ TEST_P(CommandMeetsEvent, TheExchangeRunsToItsEndAndItsReplyFollowsItsConnection
 
   const Lines probe{"5/9/7 err 0 [RIPROBE;]"};
   const Lines probeSeen{"5/9/7 err 0 [PROBE;]", probe[0]};
-  if (asked && row.event != Event::Disconnect && row.event != Event::NewConnectionInTheSlot) {
+  if (asked && row.event != Event::Disconnect && row.event != Event::NewConnectionInTheSlot &&
+      row.event != Event::AnotherOpenRestartsPolling) {
     Lines expected;
     if (row.phase == Phase::Answered) expected.push_back(reply);
     Append(expected, AskerSeesOfTheEvent(row.event));
@@ -395,7 +403,7 @@ enum class Road {
 };
 enum class Moment {
   OfferSeen,       // SET 1 got the register's message
-  AnswerOnTheLine, // the answer crosses a slow line
+  AnswerOnTheLine, // the answer's long block is still crossing a slow line, unacknowledged
   EarlyReplySeen,  // SET 13 got its reply 160; the final one is held back
 };
 enum class Then {
@@ -478,7 +486,8 @@ TEST_P(AnswerMeetsEvent, TheOfferTheAnswerAndTheHeldBackReplyFollowTheirConnecti
   const AnswerRow& row = GetParam();
   const int set = row.road == Road::Answer ? 1 : 13;
   const std::string answer = row.moment == Moment::AnswerOnTheLine ? kLong : row.road == Road::Sale ? "S;" : "OK;";
-  // A slow line keeps the answer on the wire for more than a second.
+  // At 1200 bit/s the line takes the answer's block to be on the wire for 1.7 s, and waits
+  // 200 ms more for its ACK; the register keeps its ACK until the event is over.
   if (row.moment == Moment::AnswerOnTheLine) RestartAt(1200);
   Party keeper;
   if (row.keeper) {
@@ -497,7 +506,7 @@ TEST_P(AnswerMeetsEvent, TheOfferTheAnswerAndTheHeldBackReplyFollowTheirConnecti
   monitor.got.clear();
   owner.got.clear();
 
-  if (row.moment == Moment::AnswerOnTheLine) emulator.SetPacing(1200, RegisterEmulator::Pacing::BothDirections);
+  if (row.moment == Moment::AnswerOnTheLine) emulator.HoldAcknowledgements(1200ms);
   ecr7.QueueOnLineMessage(row.road == Road::Answer ? "123456;3;1;Q;" : "123456;4;5;");
   if (row.road == Road::Answer) {
     ASSERT_TRUE(ReadUntil(owner, kOffer));
@@ -533,7 +542,7 @@ TEST_P(AnswerMeetsEvent, TheOfferTheAnswerAndTheHeldBackReplyFollowTheirConnecti
       answerer = &newcomer;
       break;
   }
-  emulator.SetPacing(0);
+  emulator.ReleaseAcknowledgements();
   if (row.moment == Moment::OfferSeen) {
     Send(*answerer, 1, cmdAnswer, answer);
     ASSERT_TRUE(ReadUntil(*answerer, row.owner.back()));
