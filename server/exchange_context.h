@@ -42,8 +42,8 @@ class ExchangeContext {
   // The stop of the service: table, current exchange and polling flag back to zero.
   void Reset();
 
-  // The connection now in slot clientId (1..65535): a number of its own from the slot's
-  // first request on, until EndConnection; the next connection in the slot gets a new one.
+  // The connection now in slot clientId (1..65535): a number of its own, given when it first
+  // takes a SET and kept until EndConnection; the next connection in the slot gets a new one.
   std::uint64_t ConnectionOf(int clientId);
   // The connection in slot clientId has closed.
   void EndConnection(int clientId);
@@ -117,7 +117,7 @@ class ExchangeContext {
   EngineLog log_;
   // Not reset with the table: a number stays unique across stops of the service.
   std::uint64_t lastSerial_ = 0;
-  // Of the slots whose connection has made a request; a stop of the service closes them all.
+  // Of the slots whose connection has taken a SET; a stop of the service closes them all.
   std::unordered_map<int, std::uint64_t> connections_;
 };
 
