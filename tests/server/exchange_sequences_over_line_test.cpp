@@ -98,7 +98,7 @@ class OverTheLine : public RegisterRoadOverLine {
 
 enum class Phase {
   Queued,         // the register does not answer its takes
-  OnTheLine,      // the command's long block is still crossing a slow line, its answer held back
+  OnTheLine,      // the command's long block is on a slow line; the register holds its ACK and answer
   AckAwaited,     // the register has the command and acknowledges it late, its answer held back
   AnswerAwaited,  // acknowledged, the answer held back
   Answered,       // the reply has reached the asker and the monitor
@@ -398,7 +398,7 @@ enum class Road {
 };
 enum class Moment {
   OfferSeen,       // SET 1 got the register's message
-  AnswerOnTheLine, // the answer's long block is still crossing a slow line, unacknowledged
+  AnswerOnTheLine, // the answer's long block is on a slow line; the register holds its ACK
   EarlyReplySeen,  // SET 13 got its reply 160; the final one is held back
 };
 enum class Then {
