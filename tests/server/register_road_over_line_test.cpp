@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "tests/server/register_road_over_line_fixture.h"
@@ -86,14 +87,30 @@ TEST_F(RegisterRoadOverLine, SaleQuestionIsAnsweredFromTheQueuedRequest) {
   EXPECT_EQ(ecr7.OnLineAnswers().size(), 1u);
 }
 
-// The register acknowledges the asker's command this late (the asker leaves, and the next
-// connection's open restarts polling, within that time when it is long enough): the
-// command's exchange runs to its end however the events fall.
-class LeaveWhileTheCommandIsOnTheLine : public RegisterRoadOverLine,
-                                        public ::testing::WithParamInterface<std::chrono::microseconds> {};
+// How late the register acknowledges the asker's command.
+struct LateAck {
+  const char* name;
+  std::chrono::microseconds delay;
+  // The ACK waits until the next connection's open, which restarts polling, is done: on a
+  // 1200 bit/s line a long command leaves the line waiting for its ACK for 1.9 s, and the
+  // register keeps the ACK for 1.2 s at most.
+  bool heldUntilTheNextOpen;
+};
+void PrintTo(const LateAck& late, std::ostream* os) { *os << late.name; }
+
+// The asker leaves while its command is on the line, and the next connection's open
+// restarts polling before or after the register's ACK: the command's exchange runs to its
+// end however the events fall.
+class LeaveWhileTheCommandIsOnTheLine : public RegisterRoadOverLine, public ::testing::WithParamInterface<LateAck> {};
 
 TEST_P(LeaveWhileTheCommandIsOnTheLine, ReplyReachesOnlyTheMonitorAndTheNextOwnerGetsItsOwn) {
-  ecr7.AcknowledgeLate(GetParam());
+  const LateAck& late = GetParam();
+  if (late.heldUntilTheNextOpen) {
+    Stop();
+    Start(1200);
+  }
+  const std::string text = late.heldUntilTheNextOpen ? "AAA;" + std::string(200, 'X') : "AAA;";
+  ecr7.AcknowledgeLate(late.delay);
   // The first command's answer is held back until the next owner has queued its own; the
   // register must answer within 8000 ms of a command, so the hold ends at 6000 ms at most.
   auto gate = std::make_shared<AnswerGate>();
@@ -104,9 +121,13 @@ TEST_P(LeaveWhileTheCommandIsOnTheLine, ReplyReachesOnlyTheMonitorAndTheNextOwne
     return "DONE-" + std::to_string(number);
   });
   struct OpenAtEnd {
+    RegisterEmulator& emulator;
     std::shared_ptr<AnswerGate> gate;
-    ~OpenAtEnd() { gate->Open(); }
-  } openAtEnd{gate};
+    ~OpenAtEnd() {
+      emulator.ReleaseAcknowledgements();
+      gate->Open();
+    }
+  } openAtEnd{emulator, gate};
 
   auto monitor = Connect();
   Open(*monitor, 6);
@@ -114,9 +135,10 @@ TEST_P(LeaveWhileTheCommandIsOnTheLine, ReplyReachesOnlyTheMonitorAndTheNextOwne
   Open(*asker, 5);
   EXPECT_EQ(Next(*monitor), "5/1/7 err 0 []");
   EXPECT_EQ(Next(*monitor), "5/1/7 err 0 [HARBENDIX]");
-  asker->SendMessage(Request(5, 9, "AAA;"));
-  EXPECT_EQ(Next(*monitor), "5/9/7 err 0 [AAA;]");
-  // The command is on the line, its answer awaited; the asker goes away.
+  if (late.heldUntilTheNextOpen) emulator.HoldAcknowledgements(1200ms);
+  asker->SendMessage(Request(5, 9, text));
+  EXPECT_EQ(Next(*monitor), "5/9/7 err 0 [" + text + "]");
+  // The command is on the line, its ACK or answer awaited; the asker goes away.
   ASSERT_TRUE(EmulatorSees([&] { return ecr7.Commands().size() == 1; }));
   asker->Close();
   ASSERT_TRUE(EmulatorSees([&] { return disconnects == 1; }));
@@ -124,12 +146,13 @@ TEST_P(LeaveWhileTheCommandIsOnTheLine, ReplyReachesOnlyTheMonitorAndTheNextOwne
   // The next connection takes the slot the asker had, and the SET, and queues the same request.
   auto next = Connect();
   Open(*next, 5);
+  emulator.ReleaseAcknowledgements();
   ASSERT_EQ(clientIds.size(), 3u);
   EXPECT_EQ(clientIds[2], clientIds[1]);
   EXPECT_EQ(Next(*monitor), "5/1/7 err 0 []");
   EXPECT_EQ(Next(*monitor), "5/1/7 err 0 [HARBENDIX]");
-  next->SendMessage(Request(5, 9, "AAA;"));
-  EXPECT_EQ(Next(*monitor), "5/9/7 err 0 [AAA;]");
+  next->SendMessage(Request(5, 9, text));
+  EXPECT_EQ(Next(*monitor), "5/9/7 err 0 [" + text + "]");
   gate->Open();
 
   EXPECT_EQ(Next(*monitor), "5/9/7 err 0 [DONE-1]");
@@ -138,20 +161,21 @@ TEST_P(LeaveWhileTheCommandIsOnTheLine, ReplyReachesOnlyTheMonitorAndTheNextOwne
   // Its request ran once: the register is polled on and hears nothing more.
   const int takes = ecr7.Takes();
   ASSERT_TRUE(EmulatorSees([&] { return ecr7.Takes() > takes + 2; }));
-  EXPECT_EQ(ecr7.Commands(), (std::vector<std::string>{"IAAA;", "IAAA;"}));
+  EXPECT_EQ(ecr7.Commands(), (std::vector<std::string>{"I" + text, "I" + text}));
   EXPECT_TRUE(next->NothingArrives(100ms));
   EXPECT_EQ(ecr7.AcknowledgedAnswers(), 2);
 }
 
 // At once; half a millisecond, which the command's exchange used to lose to the next open
-// every time; and long enough for the asker to leave and the next open to come before the
-// ACK on a loaded machine, well within the 200 ms the line waits for it.
+// now and then; long enough for the asker to leave and the next open to come before the ACK
+// on an idle machine, well within the 200 ms the line waits for it; and held until the next
+// open is done, which puts the restart of polling between the command and its ACK every time.
 INSTANTIATE_TEST_SUITE_P(AckDelays, LeaveWhileTheCommandIsOnTheLine,
-                         ::testing::Values(std::chrono::microseconds(0), std::chrono::microseconds(500),
-                                           std::chrono::microseconds(60000)),
-                         [](const ::testing::TestParamInfo<std::chrono::microseconds>& delay) {
-                           return "AckAfter" + std::to_string(delay.param.count()) + "us";
-                         });
+                         ::testing::Values(LateAck{"AckAfter0us", std::chrono::microseconds(0), false},
+                                           LateAck{"AckAfter500us", std::chrono::microseconds(500), false},
+                                           LateAck{"AckAfter60ms", std::chrono::milliseconds(60), false},
+                                           LateAck{"AckHeldUntilTheNextOpen", {}, true}),
+                         [](const ::testing::TestParamInfo<LateAck>& late) { return std::string(late.param.name); });
 
 TEST_F(RegisterRoadOverLine, AnswerAfterTheNextOpenRestartedPollingIsTooLate) {
   auto asker = Connect();
