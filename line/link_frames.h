@@ -67,6 +67,11 @@ inline constexpr std::array<LinkSpeed, 8> SpeedTable{{
 int FindSpeedIndex(std::uint32_t speed);
 // FillCount of the listed speed; std::out_of_range for a speed that is not listed.
 int FillCountOf(std::uint32_t speed);
+// The most data bytes that a PC's block carries whole on a line with `fillCount` fill bytes:
+// the block before its CRC (fill, LF, data, CR) is held in kLinkBlockMax bytes.
+constexpr std::size_t BlockDataCapacity(int fillCount) {
+  return kLinkBlockMax - 2 - static_cast<std::size_t>(fillCount < 0 ? 0 : fillCount);
+}
 
 // 0x11 0x11, then the tens digit (modulo 10) and units digit of the register's number.
 std::string TakeFrame(int ecrNo);

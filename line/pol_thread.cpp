@@ -104,6 +104,13 @@ void TPolThread::StopNoise() {
   if (Com != nullptr) Com->StopNoise();
 }
 
+std::size_t TPolThread::BlockCapacity() const {
+  if (Com == nullptr) return 0;
+  const int speedIndex = FindSpeedIndex(Com->BaudRate());
+  if (speedIndex < 0) return 0;
+  return BlockDataCapacity(SpeedTable[static_cast<std::size_t>(speedIndex)].FillCount);
+}
+
 std::string TPolThread::StrToEcr(std::string_view text) const { return ConvertToEcr(code_table_, text); }
 
 std::string TPolThread::StrFromEcr(std::string_view text) const { return ConvertFromEcr(code_table_, text); }
@@ -246,7 +253,9 @@ void TPolThread::ServeInLine(int ecr, const std::string& block) {
     inline_pending_ = false;
   }
   Raise(OnInlSended, ecr, sent);
-  if (Cancelled()) return;
+  // The register runs a command it acknowledged and answers it: a cancel that came since the
+  // command went out (a restart of polling, say) must not leave that answer unread.
+  if (sent != LinkResult::Ok && Cancelled()) return;
   std::string answer;
   const LinkResult received = Com->GetBlock(answer, kInLineAnswerWaitMs);
   if (received != LinkResult::Ok) Log("InLine RcvErr: " + ResultText(received));

@@ -4,7 +4,9 @@
 // good block into an exchange:
 // - InLine (a block of at most 7 characters, the register's status): OnEcrInLine is raised;
 //   a command handed over inside it with SetInLineCommand is sent at once, and the
-//   register's answer is read (up to 8000 ms) and raised with OnInlReceived.
+//   register's answer is read (up to 8000 ms) and raised with OnInlReceived. A command the
+//   register has acknowledged is run by it whatever happens meanwhile, so its answer is read
+//   (and acknowledged) even when the exchange is cancelled after the command went out.
 // - OnLine (more than 7 characters, a message of the register): OnOnlReceived is raised and
 //   the thread waits up to 6000 ms for SetOnLineAnswer (which it then sends) or
 //   CancelExchange (which ends the exchange at once, nothing sent). The exchange takes one
@@ -29,6 +31,7 @@
 #include <atomic>
 #include <cstdint>
 #include <condition_variable>
+#include <cstddef>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -83,8 +86,10 @@ class TPolThread {
   int NextEcr();
   int EcrCount() const;
 
-  // The exchange under way sends and waits no further; an OnLine answer that the thread
-  // has taken already is still sent.
+  // The exchange under way sends nothing it has not begun to send and waits no further for
+  // an application's answer. What is on the line runs to its end: an OnLine answer that the
+  // thread has taken already is still sent, and a command that the register acknowledged
+  // still has its answer read; after a command the register did not take, nothing is read.
   void CancelExchange();
   void SetInLineCommand(std::string_view text);
   // True when the OnLine exchange under way took the answer: the thread sends it and raises
@@ -93,6 +98,9 @@ class TPolThread {
   bool SetOnLineAnswer(std::string_view text);
   void StartNoise();
   void StopNoise();
+  // The most data bytes a command or answer may have to go out whole on Com at its speed;
+  // 0 without a line or at a speed the line cannot send at.
+  std::size_t BlockCapacity() const;
 
   std::string StrToEcr(std::string_view text) const;
   std::string StrFromEcr(std::string_view text) const;

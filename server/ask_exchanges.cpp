@@ -159,6 +159,10 @@ bool RunAsk(ExchangeContext& context, ClientSender& server, PollingControl* poll
     context.Log(std::string(name) + ": Unknown COP: $" + HexByte(cop));
   }
   AskStep step = cop == 0 ? Release() : plan(cop, set.Payload);
+  // An answer that the line would cut never goes to the register.
+  if (step.action == AskStep::Action::Answer && !ExchangeContext::FitsTheLine(poller, step.answer.size())) {
+    step = Reject(erBufferOverflow);
+  }
   if (step.action == AskStep::Action::Release) {
     if (poller != nullptr) poller->CancelExchange();
     return false;

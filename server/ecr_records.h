@@ -16,9 +16,10 @@ inline constexpr std::size_t kSubscriberQueueLength = 20;
 
 // One SET of one register.
 //
-// Client ids are slot numbers that the next connection reuses, and a client may give a SET
-// back and take it again: a reply that comes back from the line finds its owner by Tenure,
-// which names one holding of the SET, and the pending command by Request.
+// Client ids are slot numbers that the next connection reuses: a reply that comes back from
+// the line finds its owner by Connection, which names the connection that holds the SET (the
+// same connection is the owner again after it gave the SET back and took it anew, the next
+// connection in the slot never is), and the pending command by Request.
 struct TSetDescr {
   std::int16_t ClientId = 0;     // owner, 1..500; 0 = free
   std::uint8_t Command = 0;      // pending command; 0 = none
@@ -28,9 +29,9 @@ struct TSetDescr {
   std::string SavedPayload;
   std::uint8_t SavedCommand = 0;
   std::string SavedBlock;
-  std::uint64_t Tenure = 0;       // a new number each time the SET is taken; 0 while free
-  std::uint64_t Request = 0;      // a new number each time a command is queued
-  std::uint64_t SavedTenure = 0;  // the holding whose request the held-back reply answers
+  std::uint64_t Connection = 0;       // the owner's connection; 0 while free
+  std::uint64_t Request = 0;          // a new number each time a command is queued
+  std::uint64_t SavedConnection = 0;  // the connection whose request the held-back reply answers
 };
 
 // Drops the held-back reply that waits in the SET.
@@ -39,7 +40,7 @@ inline void DropHeldBackReply(TSetDescr& set) {
   set.SavedCommand = 0;
   set.SavedPayload.clear();
   set.SavedBlock.clear();
-  set.SavedTenure = 0;
+  set.SavedConnection = 0;
 }
 
 // One register.
@@ -72,21 +73,22 @@ struct TWaitRes {
   std::uint8_t Deferred = 0;  // 1 = keep the reply in the SET and answer with NextCommand
   std::string Block;
   std::uint8_t NextCommand = 0;
-  // Who asked, taken from the SET when the reply context is stored: the holding of the
-  // SET whose owner made the request (only that holding gets the reply; the monitor SET's
-  // owner gets its copy whoever holds the SET now), and the queued command it answers
-  // (only that command is done when the reply goes out; 0 for an answer to a message).
-  std::uint64_t Tenure = 0;
+  // Who asked, taken from the SET when the reply context is stored: the connection that
+  // held the SET and made the request (the reply goes to the SET's owner only while that
+  // connection holds it; the monitor SET's owner gets its copy whoever holds the SET now),
+  // and the queued command it answers (only that command is done when the reply goes out;
+  // 0 for an answer to a message).
+  std::uint64_t Connection = 0;
   std::uint64_t Request = 0;
 };
 
 // The OnLine exchange that waits for an application's answer; 0 and 0 when none. The
-// message went to one holding of the SET (Tenure, 0 while the SET was free): only that
-// holding saw it and may answer or finish it.
+// message went to the connection that held the SET (Connection, 0 while the SET was free):
+// only that connection saw it and may answer or finish it.
 struct TCurrentExchange {
   std::uint8_t Ecr = 0;
   std::uint8_t Set = 0;
-  std::uint64_t Tenure = 0;
+  std::uint64_t Connection = 0;
 };
 
 }  // namespace ecr

@@ -15,14 +15,23 @@ void ExchangeContext::Reset() {
   EcrTable = TEcrs{};
   CurrentExchange = TCurrentExchange{};
   PollingActive = 0;
+  connections_.clear();
 }
+
+std::uint64_t ExchangeContext::ConnectionOf(int clientId) {
+  std::uint64_t& connection = connections_[clientId];
+  if (connection == 0) connection = NewSerial();
+  return connection;
+}
+
+void ExchangeContext::EndConnection(int clientId) { connections_.erase(clientId); }
 
 void ExchangeContext::SetCurrentExchange(int ecr, int set) {
   CurrentExchange.Ecr = static_cast<std::uint8_t>(ecr);
   CurrentExchange.Set = static_cast<std::uint8_t>(set);
-  CurrentExchange.Tenure = 0;
+  CurrentExchange.Connection = 0;
   if (ecr >= 1 && ecr <= kMaxLogNo && set >= 1 && set <= kSetCount) {
-    CurrentExchange.Tenure = EcrTable.At(ecr).Set(set).Tenure;
+    CurrentExchange.Connection = EcrTable.At(ecr).Set(set).Connection;
   }
 }
 
@@ -32,8 +41,8 @@ bool ExchangeContext::IsCurrentExchange(int ecr, int set) const {
   return CurrentExchange.Ecr == ecr && CurrentExchange.Set == set;
 }
 
-bool ExchangeContext::IsExchangeOfferedTo(int ecr, int set, std::uint64_t tenure) const {
-  return IsCurrentExchange(ecr, set) && CurrentExchange.Tenure == tenure;
+bool ExchangeContext::IsExchangeOfferedTo(int ecr, int set, std::uint64_t connection) const {
+  return IsCurrentExchange(ecr, set) && CurrentExchange.Connection == connection;
 }
 
 void ExchangeContext::SetExchange(std::uint8_t SetNo, std::uint8_t Command, std::uint8_t LogNo,
@@ -44,11 +53,11 @@ void ExchangeContext::SetExchange(std::uint8_t SetNo, std::uint8_t Command, std:
   WaitRes.Payload.assign(Payload);
   WaitRes.Block.assign(Block);
   WaitRes.Deferred = 0;
-  WaitRes.Tenure = 0;
+  WaitRes.Connection = 0;
   WaitRes.Request = 0;
   if (SetNo >= 1 && SetNo <= kSetCount && LogNo >= 1 && LogNo <= kMaxLogNo) {
     const TSetDescr& asker = EcrTable.At(LogNo).Set(SetNo);
-    WaitRes.Tenure = asker.Tenure;
+    WaitRes.Connection = asker.Connection;
     WaitRes.Request = asker.Request;
   }
 }
@@ -57,9 +66,14 @@ TSetDescr* ExchangeContext::PendingOwedRequest() {
   if (WaitRes.SetNo < 1 || WaitRes.SetNo > kSetCount || WaitRes.LogNo < 1 || WaitRes.LogNo > kMaxLogNo) {
     return nullptr;
   }
+  // Every queued command has a number of its own, and a SET given back drops its command.
   TSetDescr& set = EcrTable.At(WaitRes.LogNo).Set(WaitRes.SetNo);
-  if (set.Command == 0 || set.Request != WaitRes.Request || set.Tenure != WaitRes.Tenure) return nullptr;
+  if (set.Command == 0 || set.Request != WaitRes.Request) return nullptr;
   return &set;
+}
+
+bool ExchangeContext::FitsTheLine(const PollingControl* poller, std::size_t length) {
+  return poller == nullptr || length <= poller->BlockCapacity();
 }
 
 void ExchangeContext::AnswerCurrentExchange(ClientSender& server, std::uint8_t ErrorCode) {
@@ -72,7 +86,7 @@ void ExchangeContext::AnswerCurrentExchange(ClientSender& server, std::uint8_t E
     set.SavedPayload = WaitRes.Payload;
     set.SavedCommand = WaitRes.Command;
     set.SavedBlock = WaitRes.Block;
-    set.SavedTenure = WaitRes.Tenure;
+    set.SavedConnection = WaitRes.Connection;
     WaitRes.Deferred = 0;
     WaitRes.Command = WaitRes.NextCommand;
   }
@@ -85,7 +99,7 @@ void ExchangeContext::AnswerCurrentExchange(ClientSender& server, std::uint8_t E
   if (set.Saved == 1 && OldFPMode) return;
   const std::string message = BuildClientMessage(WaitRes.SetNo, WaitRes.Command, WaitRes.LogNo,
                                                  ErrorCode, WaitRes.Block, WaitRes.Payload);
-  if (set.Tenure == WaitRes.Tenure) SendToClient(server, set.ClientId, message);
+  if (set.Connection == WaitRes.Connection) SendToClient(server, set.ClientId, message);
   if (WaitRes.SetNo % 2 == 1) SendToSetOwner(server, WaitRes.LogNo, WaitRes.SetNo + 1, message);
 }
 

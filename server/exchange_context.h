@@ -7,10 +7,12 @@
 // Not thread-safe by itself: RequestEngine holds its lock around every call. Tests drive
 // it directly with fakes.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "server/client_sender.h"
 #include "server/ecr_records.h"
@@ -40,27 +42,39 @@ class ExchangeContext {
   // The stop of the service: table, current exchange and polling flag back to zero.
   void Reset();
 
-  // Opens the OnLine exchange for the SET's holding as it is now.
+  // The connection now in slot clientId (1..65535): a number of its own, given when it first
+  // takes a SET and kept until EndConnection; the next connection in the slot gets a new one.
+  std::uint64_t ConnectionOf(int clientId);
+  // The connection in slot clientId has closed.
+  void EndConnection(int clientId);
+
+  // Opens the OnLine exchange for the connection that holds the SET now.
   void SetCurrentExchange(int ecr, int set);
   void ClearCurrentExchange();
   bool IsCurrentExchange(int ecr, int set) const;
-  // The OnLine exchange in progress is register ecr's and was offered to this holding of
+  // The OnLine exchange in progress is register ecr's and was offered to this connection on
   // SET set.
-  bool IsExchangeOfferedTo(int ecr, int set, std::uint64_t tenure) const;
+  bool IsExchangeOfferedTo(int ecr, int set, std::uint64_t connection) const;
 
   // Fills WaitRes and clears Deferred (NextCommand stays). The reply remembers who asked:
-  // the holding of SET SetNo of register LogNo and its pending command, as they are now.
+  // the connection that holds SET SetNo of register LogNo and its pending command, as they
+  // are now.
   void SetExchange(std::uint8_t SetNo, std::uint8_t Command, std::uint8_t LogNo,
                    std::string_view Payload, std::string_view Block);
   // Sends (or keeps, for a deferred reply) the reply owed in WaitRes. The SET's owner gets
-  // it only while it still holds the SET it asked on, and the SET's pending command is
+  // it only while the connection that asked holds the SET, and the SET's pending command is
   // done only when it is the one the reply answers; the monitor SET's copy always goes.
   void AnswerCurrentExchange(ClientSender& server, std::uint8_t ErrorCode);
   // The SET whose pending command is the one the owed reply answers; null when nothing is
-  // owed, or when that command was cancelled or the SET changed hands since.
+  // owed, or when that command was cancelled or given back since.
   TSetDescr* PendingOwedRequest();
-  // A number never given out before (in this run of the program), for Tenure and Request.
+  // A number never given out before (in this run of the program), for connections and
+  // requests.
   std::uint64_t NewSerial() { return ++lastSerial_; }
+
+  // A command or answer of `length` characters goes out whole on the line at its speed
+  // (without a polling thread nothing goes out, and nothing is refused).
+  static bool FitsTheLine(const PollingControl* poller, std::size_t length);
 
   // Nothing is sent to client 0; a failing send is ignored (the socket server closes a
   // connection that fails and reports it as a disconnect).
@@ -103,6 +117,8 @@ class ExchangeContext {
   EngineLog log_;
   // Not reset with the table: a number stays unique across stops of the service.
   std::uint64_t lastSerial_ = 0;
+  // Of the slots whose connection has taken a SET; a stop of the service closes them all.
+  std::unordered_map<int, std::uint64_t> connections_;
 };
 
 }  // namespace ecr

@@ -7,6 +7,7 @@
 // the polling thread (inside the polling thread's events), so an implementation must
 // return without waiting on the line or for an application's answer.
 
+#include <cstddef>
 #include <string_view>
 
 namespace ecr {
@@ -20,7 +21,9 @@ class PollingControl {
   // Starts and stops the keep-alive bytes of the line.
   virtual void StartNoise() = 0;
   virtual void StopNoise() = 0;
-  // The exchange under way sends and waits no further.
+  // The exchange under way sends nothing it has not begun to send and waits no further for
+  // an application's answer; a command or answer already on the line runs to its end (a
+  // command the register acknowledged still has its answer read and reported).
   virtual void CancelExchange() = 0;
   // The command for the current InLine exchange (text in the server's character set).
   virtual void SetInLineCommand(std::string_view text) = 0;
@@ -28,6 +31,9 @@ class PollingControl {
   // sends it and then raises its sent event. False when no exchange takes an answer any
   // more (its wait ended by time-out or cancel): nothing goes to the register.
   virtual bool SetOnLineAnswer(std::string_view text) = 0;
+  // The most characters a command or answer may have so that its block goes out whole on
+  // the line at its speed.
+  virtual std::size_t BlockCapacity() const = 0;
 };
 
 }  // namespace ecr

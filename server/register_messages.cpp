@@ -261,8 +261,8 @@ void RequestEngine::AnswerClient(ClientSender& server, int SetNo, int LogNo, std
   const std::string message =
       BuildClientMessage(static_cast<std::uint8_t>(SetNo), set.SavedCommand, static_cast<std::uint8_t>(LogNo),
                          ErrorCode, set.SavedBlock, set.SavedPayload);
-  // A reply kept for a client that has given the SET up since reaches its monitor only.
-  if (set.Tenure == set.SavedTenure) ExchangeContext::SendToClient(server, set.ClientId, message);
+  // A reply kept for a connection that does not hold the SET now reaches its monitor only.
+  if (set.Connection == set.SavedConnection) ExchangeContext::SendToClient(server, set.ClientId, message);
   if (SetNo % 2 == 1) context_.SendToSetOwner(server, LogNo, SetNo + 1, message);
   DropHeldBackReply(set);
 }

@@ -16,7 +16,7 @@ constexpr std::string_view kServerName = "HARBENDIX";
 // A SET given back keeps the reply fields it holds; a new open clears them.
 void ReleaseSet(TSetDescr& set) {
   set.ClientId = 0;
-  set.Tenure = 0;
+  set.Connection = 0;
   set.Command = 0;
   set.State = kStateNone;
 }
@@ -88,6 +88,8 @@ void RequestEngine::ClientDisconnected(ClientSender& /*server*/, PollingControl*
     }
     ExchangeContext::LeaveQueueWholly(ecr, clientId);
   }
+  // What is owed to this connection is not the next one's in the slot.
+  context_.EndConnection(clientId);
 }
 
 void RequestEngine::OnSelfMessage(int messageId, std::string_view text, bool loopBack) {
@@ -266,7 +268,7 @@ void RequestEngine::OpenMonitor(Request& request) {
 void RequestEngine::TakeSet(const Request& request) {
   TSetDescr& set = SetOf(request);
   set.ClientId = static_cast<std::int16_t>(request.clientId);
-  set.Tenure = context_.NewSerial();
+  set.Connection = context_.ConnectionOf(request.clientId);
   set.Command = 0;
   set.State = kStateNone;
 }
@@ -320,23 +322,38 @@ void RequestEngine::QueueCommand(Request& request) {
     ReplyWithCopy(request, erEcrBusy);
     return;
   }
+  if (!QueuedCommandFits(request)) {
+    ReplyWithCopy(request, erBufferOverflow);
+    return;
+  }
   set.Command = request.Command;
   set.State = kStateQueued;
   set.Payload = request.Payload;
   set.Request = context_.NewSerial();
 }
 
+bool RequestEngine::QueuedCommandFits(const Request& request) const {
+  // A SET 5 command goes to the register as its letter followed by the Payload.
+  constexpr int kCommandSet = 5;
+  return request.SetNo != kCommandSet || ExchangeContext::FitsTheLine(request.poller, 1 + request.Payload.size());
+}
+
 std::uint8_t RequestEngine::AnswerRefusal(const Request& request) const {
   if (!IsOwner(request)) return erSetNotYours;
-  // A holder that took the SET after the message went out never saw it.
-  const std::uint64_t tenure = context_.EcrTable.At(request.LogNo).Set(request.SetNo).Tenure;
-  if (!context_.IsExchangeOfferedTo(request.LogNo, request.SetNo, tenure)) return erTooLate;
+  // A connection that took the SET after the message went out never saw it.
+  const std::uint64_t connection = context_.EcrTable.At(request.LogNo).Set(request.SetNo).Connection;
+  if (!context_.IsExchangeOfferedTo(request.LogNo, request.SetNo, connection)) return erTooLate;
   return erNoError;
 }
 
 void RequestEngine::SendDataToEcr(Request& request) {
   if (const std::uint8_t refusal = AnswerRefusal(request); refusal != erNoError) {
     ReplyWithCopy(request, refusal);
+    return;
+  }
+  // An answer the line would cut is refused; the register still waits for one that fits.
+  if (!ExchangeContext::FitsTheLine(request.poller, request.Payload.size())) {
+    ReplyWithCopy(request, erBufferOverflow);
     return;
   }
   // The polling thread may have stopped waiting a moment ago (its no-answer event is still

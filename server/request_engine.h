@@ -131,9 +131,13 @@ class RequestEngine {
   // a conflicting SET (the SET itself included) has an owner, erWrongSetPassword, else 0.
   std::uint8_t OpenRefusal(Request& request);
   // The refusal of an answer or finish of the OnLine exchange: erSetNotYours, erTooLate
-  // when the exchange in progress is not this register's and SET's or was offered to an
-  // earlier holding of the SET, else 0.
+  // when the exchange in progress is not this register's and SET's or was offered to another
+  // connection, else 0.
   std::uint8_t AnswerRefusal(const Request& request) const;
+  // A SET 5 command goes to the line as it is queued, so it is measured now; a SET 13
+  // request becomes the answer to a question of the register, whose form only the question
+  // decides, and is measured then (Ask exchanges).
+  bool QueuedCommandFits(const Request& request) const;
   void RunHandler(Handler handler, Request& request);
   void HandleServerRequest(Request& request);
   void HandleSubscription(Request& request);

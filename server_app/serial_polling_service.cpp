@@ -22,6 +22,7 @@ class PolThreadControl : public PollingControl {
   void CancelExchange() override { thread_->CancelExchange(); }
   void SetInLineCommand(std::string_view text) override { thread_->SetInLineCommand(text); }
   bool SetOnLineAnswer(std::string_view text) override { return thread_->SetOnLineAnswer(text); }
+  std::size_t BlockCapacity() const override { return thread_->BlockCapacity(); }
 
  private:
   TPolThread* thread_;

@@ -42,17 +42,18 @@ TEST(LinkFrames, EverySpeedSendsItsOwnFillBytes) {
     int fillCount;
     std::uint32_t byteTime;
     std::string_view fill;  // the fill bytes on one side of a frame, as sent
+    std::size_t capacity;   // data bytes of the longest block that goes out whole
   };
   // The registers' own figures: the counts do not grow with the speed.
   const Row rows[] = {
-      {0, 1200, 1, 83333, "FF"},
-      {1, 2400, 2, 41666, "FF FF"},
-      {2, 4800, 4, 20833, "FF FF FF FF"},
-      {3, 9600, 9, 10416, "FF FF FF FF FF FF FF FF FF"},
-      {4, 14400, 4, 6944, "FF FF FF FF"},
-      {5, 19200, 7, 5208, "FF FF FF FF FF FF FF"},
-      {6, 28800, 9, 3472, "FF FF FF FF FF FF FF FF FF"},
-      {7, 38400, 15, 2604, "FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF"},
+      {0, 1200, 1, 83333, "FF", 252},
+      {1, 2400, 2, 41666, "FF FF", 251},
+      {2, 4800, 4, 20833, "FF FF FF FF", 249},
+      {3, 9600, 9, 10416, "FF FF FF FF FF FF FF FF FF", 244},
+      {4, 14400, 4, 6944, "FF FF FF FF", 249},
+      {5, 19200, 7, 5208, "FF FF FF FF FF FF FF", 246},
+      {6, 28800, 9, 3472, "FF FF FF FF FF FF FF FF FF", 244},
+      {7, 38400, 15, 2604, "FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF", 238},
   };
   ASSERT_EQ(SpeedTable.size(), std::size(rows));
   // The block of the five data bytes ABCDE after its fill: LF, data, CR, CRC 0x4896.
@@ -69,6 +70,11 @@ TEST(LinkFrames, EverySpeedSendsItsOwnFillBytes) {
     const int n = FillCountOf(row.speed);
     EXPECT_EQ(FreeFrame(n), fill + Hex("13 13 13") + fill);
     EXPECT_EQ(PcDataBlock("ABCDE", n), fill + abcde);
+    // The longest block ends in its CR and the CRC over all of it; one byte more is cut.
+    EXPECT_EQ(BlockDataCapacity(n), row.capacity);
+    const std::string longest(row.capacity, 'y');
+    EXPECT_EQ(PcDataBlock(longest, n), fill + EcrDataBlock(longest));
+    EXPECT_NE(PcDataBlock(longest + "y", n), fill + EcrDataBlock(longest + "y"));
   }
   // At 9600 bit/s: 21 bytes free a register, 18 carry a block of five data bytes.
   EXPECT_EQ(FreeFrame(FillCountOf(9600)).size(), 21u);

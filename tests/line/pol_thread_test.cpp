@@ -289,6 +289,79 @@ TEST_F(Poller, CancelInsideOnEcrInLineSuppressesTheCommand) {
   EXPECT_EQ(std::count(names.begin(), names.end(), "InlSended"), 0);
 }
 
+// A cancel that comes once the command has gone out (a restart of polling, say) stops
+// nothing that is on the line: the register acknowledged the command and runs it, so its
+// answer is read, acknowledged and raised. Only after a command the register refused is
+// nothing read.
+TEST_F(Poller, ACancelAfterTheCommandWentOutLeavesItsAnswerRead) {
+  enum class When { InsideTheSentEvent, WhileTheAckIsLate, WhileTheAnswerIsLate };
+  struct Case {
+    const char* name;
+    When when;
+    bool refused;  // the register refuses the command nine times
+  };
+  const Case cases[] = {
+      {"inside OnInlSended", When::InsideTheSentEvent, false},
+      {"while the register's ACK is late", When::WhileTheAckIsLate, false},
+      {"while the register's answer is late", When::WhileTheAnswerIsLate, false},
+      {"inside OnInlSended after the register refused the command", When::InsideTheSentEvent, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RegisterEmulator emulator;
+    TSimpleComObject line;
+    line.SetLog(log_);
+    line.PortName = emulator.PortPath();
+    line.SetBaudRate(9600);
+    line.Open();
+    EventRecord record;
+    TPolThread poller;
+    poller.Com = &line;
+    poller.SetLog(log_);
+    EmulatedRegister& ecr7 = emulator.AddRegister(7).SetResponder([](const std::string&) { return "DONE"; });
+    if (c.refused) ecr7.NakNext(9);
+    if (c.when == When::WhileTheAckIsLate) ecr7.AcknowledgeLate(50ms);
+    if (c.when == When::WhileTheAnswerIsLate) ecr7.AnswerLate(EmulatorReply::Answer, 100ms);
+    std::atomic<int> statuses{0};
+    poller.OnEcrInLine = [&](TPolThread& t, int, const std::string&, std::uint8_t) {
+      if (++statuses == 1) t.SetInLineCommand("CMD");
+      record.Add({"InLine", 7, {}, 0, {}});
+    };
+    poller.OnInlSended = [&](TPolThread& t, int, std::uint8_t errC) {
+      if (c.when == When::InsideTheSentEvent) t.CancelExchange();
+      record.Add({"InlSended", 7, {}, errC, {}});
+    };
+    poller.OnInlReceived = [&](TPolThread&, int, const std::string& blk, std::uint8_t errC) {
+      record.Add({"InlReceived", 7, blk, errC, {}});
+    };
+    poller.AddEcr(7);
+    poller.Resume();
+    if (c.when == When::WhileTheAckIsLate) {
+      ASSERT_TRUE(emulator.WaitFor([&] { return ecr7.Commands().size() == 1; }, 10s));
+      poller.CancelExchange();
+    } else if (c.when == When::WhileTheAnswerIsLate) {
+      ASSERT_TRUE(record.WaitFor("InlSended", 10s));
+      poller.CancelExchange();
+    }
+    // The register's next status comes after the exchange is over.
+    ASSERT_TRUE(record.WaitFor("InLine", 10s, 2));
+    const auto sent = record.WaitFor("InlSended", 1s);
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(sent->errC, c.refused ? 1 : 0);
+    const auto answer = record.WaitFor("InlReceived", 1s);
+    if (c.refused) {
+      EXPECT_FALSE(answer);
+      EXPECT_EQ(ecr7.AcknowledgedAnswers(), 0);
+      continue;
+    }
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->blk, "DONE");
+    EXPECT_EQ(answer->errC, 0);
+    EXPECT_EQ(ecr7.Commands(), std::vector<std::string>{"CMD"});
+    EXPECT_EQ(ecr7.AcknowledgedAnswers(), 1);
+  }
+}
+
 // One OnLine exchange and an answer or cancel handed over at each moment of it: an answer
 // the thread takes is sent to the register (and OnOnlSended raised), one it refuses is
 // never sent; none is taken and then dropped.

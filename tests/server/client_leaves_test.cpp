@@ -1,5 +1,7 @@
-// A client that leaves while its request is on the line: the exchange runs to its end, but
-// its reply reaches only the monitor, never whoever holds the SET next (client ids are slot
+// A client that leaves while its request is on the line: the exchange runs to its end, and
+// its reply follows the connection that asked: it reaches the asker again when the same
+// connection has taken the SET back, and otherwise only the monitor, never another client
+// that holds the SET next nor the next connection in the asker's slot (client ids are slot
 // numbers that the next connection reuses); the next holder's own request runs once and
 // gets its own reply; and the client leaves nothing of its own behind.
 
@@ -30,8 +32,9 @@ struct Course {
   int command;  // of the request (the newcomer queues the same one with the same text)
   std::function<void(EngineOnItsOwn&)> toPhase;
   std::function<void(EngineOnItsOwn&)> toEnd;
-  // What the end sends for the asker's request (the monitor gets each); keptOnly: only
-  // while the SET keeps the held-back reply (given back, and not taken anew).
+  // What the end sends for the asker's request (the monitor gets each, and the asker too
+  // when it holds the SET again); keptOnly: only while the SET keeps the held-back reply
+  // (given back, and not taken anew).
   Lines owed;
   bool keptOnly = false;
 };
@@ -145,7 +148,7 @@ std::map<int, Lines> ByClient(const Lines& sent) {
 
 void Append(Lines& to, const Lines& more) { to.insert(to.end(), more.begin(), more.end()); }
 
-TEST(ClientLeaves, OwedReplyReachesOnlyTheMonitorAndTheNextHoldersRequestRunsOnce) {
+TEST(ClientLeaves, OwedReplyFollowsItsConnectionAndTheNextHoldersRequestRunsOnce) {
   for (const Course& course : kCourses) {
     for (const Leave leave : {Leave::Disconnect, Leave::Close}) {
       for (const Newcomer newcomer : {Newcomer::None, Newcomer::Another, Newcomer::SameSlot}) {
@@ -156,6 +159,7 @@ TEST(ClientLeaves, OwedReplyReachesOnlyTheMonitorAndTheNextHoldersRequestRunsOnc
                        << "; "
                        << (newcomer == Newcomer::None      ? "nobody takes the SET"
                            : newcomer == Newcomer::Another ? "another client takes the SET"
+                           : leave == Leave::Close         ? "the asker's connection takes the SET again"
                                                            : "the next connection in the asker's slot takes the SET")
                        << (queues ? " and queues the same request" : ""));
           const int set = course.set;
@@ -193,6 +197,10 @@ TEST(ClientLeaves, OwedReplyReachesOnlyTheMonitorAndTheNextHoldersRequestRunsOnc
           if (!course.keptOnly || (leave == Leave::Close && newcomer == Newcomer::None)) {
             Append(expected[kMonitor], course.owed);
           }
+          // The same connection took the SET back before the reply came (a held-back reply
+          // kept in the SET is dropped when it is taken anew).
+          const bool askerHoldsAgain = leave == Leave::Close && newcomer == Newcomer::SameSlot;
+          if (askerHoldsAgain && !course.keptOnly) Append(expected[kAsker], course.owed);
           if (queues) {
             Append(expected[next], NewcomersReplies(set));
             Append(expected[kMonitor], NewcomersReplies(set));

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "line/link_frames.h"
 #include "server/client_message.h"
 #include "server/commands.h"
 #include "server/frame_cutter.h"
@@ -51,11 +52,14 @@ class CheckingPoller : public PollingControl {
   void StartNoise() override { noise = true; }
   void StopNoise() override { noise = false; }
   void CancelExchange() override {}
-  void SetInLineCommand(std::string_view) override {}
   bool SetOnLineAnswer(std::string_view text) override {
-    FuzzCheck::That(text.size() <= kMaxMessageLength, "answer longer than a short string");
+    FuzzCheck::That(text.size() <= BlockCapacity(), "answer longer than the line carries");
     return true;
   }
+  void SetInLineCommand(std::string_view text) override {
+    FuzzCheck::That(text.size() <= BlockCapacity(), "command longer than the line carries");
+  }
+  std::size_t BlockCapacity() const override { return BlockDataCapacity(SpeedTable[3].FillCount); }
   std::set<int> listed;
   bool noise = false;
 };

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "server/client_message.h"
+#include "line/link_frames.h"
 #include "server/client_sender.h"
 #include "server/polling_control.h"
 #include "server/settings_saver.h"
@@ -52,7 +53,11 @@ class RecordingPoller : public PollingControl {
     return takesAnswers.load();
   }
 
+  // As a line at 9600 bit/s carries.
+  std::size_t BlockCapacity() const override { return blockCapacity.load(); }
+
   std::atomic<bool> takesAnswers{true};
+  std::atomic<std::size_t> blockCapacity{BlockDataCapacity(FillCountOf(9600))};
 
   std::vector<std::string> Take() {
     std::lock_guard<std::mutex> guard(mutex_);

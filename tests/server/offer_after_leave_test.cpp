@@ -1,7 +1,8 @@
-// A register's message that awaits the answer of a SET's holder is an offer to that holding.
-// When the holder leaves while the register waits, the SET's next holder never saw the
-// message: its answer or finish comes too late, whether or not another register keeps the
-// line polled meanwhile, and the register's wait runs on undisturbed. And an answer that the
+// A register's message that awaits the answer of a SET's holder is an offer to the
+// connection that holds the SET. When the holder leaves while the register waits, the SET's
+// next holder never saw the message: its answer or finish comes too late, whether or not
+// another register keeps the line polled meanwhile, and the register's wait runs on
+// undisturbed. The holder's own connection that takes the SET back still answers it. And an answer that the
 // polling thread no longer takes (its wait ended an instant before) is refused at once,
 // whoever gave it, never kept as a reply that no send will ever bring. Nor does an answer
 // to an offer whose wait was over before the offer went out reach the register's next
@@ -39,6 +40,8 @@ TEST(OfferAfterLeave, TheNextHolderCannotAnswerAnOfferItNeverSaw) {
     for (const Reply& reply : kReplies) {
       for (const bool otherRegisterPolled : {false, true}) {
         for (const std::uint16_t next : {kAnother, kHolder}) {
+          // The holder's own connection is no next holder (below).
+          if (leave == Leave::Close && next == kHolder) continue;
           SCOPED_TRACE(testing::Message()
                        << (leave == Leave::Disconnect ? "the holder disconnects" : "the holder closes")
                        << ", command " << reply.command
@@ -68,6 +71,49 @@ TEST(OfferAfterLeave, TheNextHolderCannotAnswerAnOfferItNeverSaw) {
           EXPECT_EQ(road.engine.WaitResSnapshot().SetNo, 0);
         }
       }
+    }
+  }
+}
+
+// The holder gives the SET back and takes it again on the same connection: the offer is
+// still its own, while another register keeps the line polled. When the SET was the only one
+// in use, taking it again restarts polling, which ends the register's wait: then the answer
+// comes too late.
+TEST(OfferAfterLeave, TheHoldersOwnConnectionAnswersItsOfferAfterTakingTheSetBack) {
+  struct Case {
+    int command;
+    const char* payload;
+    Lines sent;   // while another register is polled
+    Lines calls;  // the same
+  };
+  const Case cases[] = {
+      {cmdAnswer, "BBB;", {}, {"SetOnLineAnswer BBB;"}},
+      {cmdAnswerC, "BBB;", {}, {"SetOnLineAnswer C;BBB;"}},
+      {cmdFinish, "", {"to 8: 1/5/7 err 0 []", "to 9: 1/5/7 err 0 []"}, {"CancelExchange"}},
+  };
+  for (const Case& c : cases) {
+    for (const bool otherRegisterPolled : {true, false}) {
+      SCOPED_TRACE(testing::Message() << "command " << c.command
+                                      << (otherRegisterPolled ? ", another register is polled" : ", no other register"));
+      EngineOnItsOwn road;
+      road.OpenSets({{kHolder, 1}, {kMonitor, 2}});
+      if (otherRegisterPolled) road.Request(kElsewhere, 1, cmdOpen, "", kOtherEcr);
+      road.Sent();
+      EXPECT_EQ(road.Message("123456;4;1;Q;"), (Lines{"to 8: 1/129/7 err 0 [123456;4;Q;1;1;]",
+                                                       "to 9: 1/129/7 err 0 [123456;4;Q;1;1;]"}));
+      road.Request(kHolder, 1, cmdClose);
+      road.Request(kHolder, 1, cmdOpen);
+      road.Sent();
+      road.Calls();
+
+      road.Request(kHolder, 1, c.command, c.payload);
+      Lines sent = road.Sent();
+      ASSERT_FALSE(sent.empty());
+      sent.erase(sent.begin());  // the monitor's copy of the request
+      const std::string tooLate = "1/" + std::to_string(c.command) + "/7 err 6 []";
+      EXPECT_EQ(sent, otherRegisterPolled ? c.sent : (Lines{"to 8: " + tooLate, "to 9: " + tooLate}));
+      EXPECT_EQ(road.Calls(), otherRegisterPolled ? c.calls : Lines{});
+      EXPECT_EQ(road.engine.CurrentExchangeSnapshot().Set, 0);
     }
   }
 }

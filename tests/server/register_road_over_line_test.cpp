@@ -1,132 +1,23 @@
-// The register side end to end: registers played on a pseudo-terminal, the serial line,
-// the polling thread, the request engine, the socket server and TCP clients on 127.0.0.1,
-// wired as the server application wires them. The polling thread and the main thread are
-// both inside the engine.
+// The register side end to end (see register_road_over_line_fixture.h): the main roads of
+// a command, a message and a fiscal question, and a client that leaves while its command is
+// on the line.
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
+#include <ostream>
 #include <string>
 
-#include "foundation/log_file.h"
-#include "line/pol_thread.h"
-#include "line/simple_com_object.h"
-#include "server/client_message.h"
-#include "server/commands.h"
-#include "server/request_engine.h"
-#include "server/sock_server.h"
-#include "tests/server/engine_fakes.h"
-#include "tests/server/register_road_fixture.h"
-#include "tests/server/tcp_test_client.h"
-#include "tests/support/register_emulator.h"
-#include "tests/support/temp_dir.h"
+#include "tests/server/register_road_over_line_fixture.h"
 
 namespace ecr {
 namespace {
 
 using namespace std::chrono_literals;
-using testing_support::DescribeReply;
-using testing_support::PumpUntil;
-using testing_support::TcpClient;
-
-// The engine's view of the real polling thread.
-class PolThreadControl : public PollingControl {
- public:
-  explicit PolThreadControl(TPolThread& thread) : thread_(thread) {}
-  void AddEcr(int logNo) override { thread_.AddEcr(logNo); }
-  void RemoveEcr(int logNo) override { thread_.RemoveEcr(logNo); }
-  void StartNoise() override { thread_.StartNoise(); }
-  void StopNoise() override { thread_.StopNoise(); }
-  void CancelExchange() override { thread_.CancelExchange(); }
-  void SetInLineCommand(std::string_view text) override { thread_.SetInLineCommand(text); }
-  bool SetOnLineAnswer(std::string_view text) override { return thread_.SetOnLineAnswer(text); }
-
- private:
-  TPolThread& thread_;
-};
-
-class RegisterRoadOverLine : public ::testing::Test {
- protected:
-  void SetUp() override {
-    testing_support::EnsureApplication();
-    log.Open();
-    server.SetLocalPort(0);
-    server.OnConnect = [this](std::uint16_t id) {
-      clientIds.push_back(id);
-      engine.ClientConnected();
-    };
-    server.OnDataIn = [this](std::uint16_t id, const std::string& data) {
-      engine.DispatchRequest(server, &control, id, data);
-    };
-    server.OnDisconnect = [this](std::uint16_t id) {
-      engine.ClientDisconnected(server, &control, id);
-      ++disconnects;
-    };
-    server.Open();
-
-    line.SetLog(log);
-    line.PortName = emulator.PortPath();
-    line.SetBaudRate(9600);
-    line.OnTakeBlock = [this](TBasicCommunicationObject& sender, std::uint8_t n, const std::string& block,
-                              bool& accept) { engine.AcceptEcrMessage(sender, n, block, accept); };
-    thread.Com = &line;
-    thread.SetLog(log);
-    thread.OnEcrInLine = [this](TPolThread&, int n, const std::string& block, std::uint8_t r) {
-      engine.OnEcrStatus(server, &control, n, block, r);
-    };
-    thread.OnInlSended = [this](TPolThread&, int n, std::uint8_t r) { engine.OnCommandSent(server, &control, n, r); };
-    thread.OnInlReceived = [this](TPolThread&, int n, const std::string& block, std::uint8_t r) {
-      engine.OnCommandAnswer(server, &control, n, block, r);
-    };
-    thread.OnOnlReceived = [this](TPolThread&, int n, const std::string& block, std::uint8_t r) {
-      engine.OnEcrMessage(server, &control, n, block, r);
-    };
-    thread.OnOnlSended = [this](TPolThread&, int n, std::uint8_t r) {
-      engine.OnOnlineAnswerSent(server, &control, n, r);
-    };
-    thread.OnNoAnswer = [this](TPolThread&, int, const std::string&, std::uint8_t) { engine.ClearCurrentExchange(); };
-    thread.StopNoise();
-    line.Open();
-    thread.Resume();
-  }
-
-  std::unique_ptr<TcpClient> Connect() { return std::make_unique<TcpClient>(server.BoundPort()); }
-  static std::string Request(int set, int command, std::string_view payload = {}) {
-    return BuildClientMessage(static_cast<std::uint8_t>(set), static_cast<std::uint8_t>(command), 7, 0, {}, payload);
-  }
-  // The next message a client gets, described; "(nothing)" when none came in time.
-  static std::string Next(TcpClient& client) {
-    const std::optional<std::string> message = client.ReadMessage();
-    return message ? DescribeReply(ParseClientMessage(*message)) : "(nothing)";
-  }
-  void Open(TcpClient& client, int set) {
-    client.SendMessage(Request(set, cmdOpen));
-    const std::string reply = Next(client);
-    ASSERT_EQ(reply.rfind(std::to_string(set) + "/1/7 err 0 ", 0), 0u) << reply;
-  }
-  bool EmulatorSees(const std::function<bool()>& condition) {
-    return PumpUntil(condition, testing_support::kWaitLimit);
-  }
-
-  std::vector<std::uint16_t> clientIds;  // of each connection, in order
-  int disconnects = 0;
-  TempDir dir;
-  LogFile log{dir.File("server.log")};
-  RegisterEmulator emulator;
-  EmulatedRegister& ecr7 = emulator.AddRegister(7).SetStatus("1234;");
-  TSimpleComObject line;
-  ServerSettings settings;
-  testing_support::CountingSaver saver;
-  RequestEngine engine{settings, saver, "v1.0.0.1"};
-  TSockServer server;
-  // Declared last: it stops before the server and the line it uses go.
-  TPolThread thread;
-  PolThreadControl control{thread};
-};
+using testing_support::AnswerGate;
+using testing_support::RegisterRoadOverLine;
 
 TEST_F(RegisterRoadOverLine, InLineCommandReachesTheRegisterAndItsAnswerComesBack) {
   auto owner = Connect();
@@ -196,28 +87,30 @@ TEST_F(RegisterRoadOverLine, SaleQuestionIsAnsweredFromTheQueuedRequest) {
   EXPECT_EQ(ecr7.OnLineAnswers().size(), 1u);
 }
 
-// Holds a register's answer back until the test lets it go (or a limit passes).
-class AnswerGate {
- public:
-  void Open() {
-    {
-      std::lock_guard<std::mutex> guard(mutex_);
-      open_ = true;
-    }
-    opened_.notify_all();
-  }
-  void Wait(std::chrono::milliseconds limit) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    opened_.wait_for(lock, limit, [this] { return open_; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable opened_;
-  bool open_ = false;
+// How late the register acknowledges the asker's command.
+struct LateAck {
+  const char* name;
+  std::chrono::microseconds delay;
+  // The ACK waits until the next connection's open, which restarts polling, is done: on a
+  // 1200 bit/s line a long command leaves the line waiting for its ACK for 1.9 s, and the
+  // register keeps the ACK for 1.2 s at most.
+  bool heldUntilTheNextOpen;
 };
+void PrintTo(const LateAck& late, std::ostream* os) { *os << late.name; }
 
-TEST_F(RegisterRoadOverLine, ReplyOfAClientThatLeftReachesOnlyTheMonitorAndTheNextOwnerGetsItsOwn) {
+// The asker leaves while its command is on the line, and the next connection's open
+// restarts polling before or after the register's ACK: the command's exchange runs to its
+// end however the events fall.
+class LeaveWhileTheCommandIsOnTheLine : public RegisterRoadOverLine, public ::testing::WithParamInterface<LateAck> {};
+
+TEST_P(LeaveWhileTheCommandIsOnTheLine, ReplyReachesOnlyTheMonitorAndTheNextOwnerGetsItsOwn) {
+  const LateAck& late = GetParam();
+  if (late.heldUntilTheNextOpen) {
+    Stop();
+    Start(1200);
+  }
+  const std::string text = late.heldUntilTheNextOpen ? "AAA;" + std::string(200, 'X') : "AAA;";
+  ecr7.AcknowledgeLate(late.delay);
   // The first command's answer is held back until the next owner has queued its own; the
   // register must answer within 8000 ms of a command, so the hold ends at 6000 ms at most.
   auto gate = std::make_shared<AnswerGate>();
@@ -228,9 +121,13 @@ TEST_F(RegisterRoadOverLine, ReplyOfAClientThatLeftReachesOnlyTheMonitorAndTheNe
     return "DONE-" + std::to_string(number);
   });
   struct OpenAtEnd {
+    RegisterEmulator& emulator;
     std::shared_ptr<AnswerGate> gate;
-    ~OpenAtEnd() { gate->Open(); }
-  } openAtEnd{gate};
+    ~OpenAtEnd() {
+      emulator.ReleaseAcknowledgements();
+      gate->Open();
+    }
+  } openAtEnd{emulator, gate};
 
   auto monitor = Connect();
   Open(*monitor, 6);
@@ -238,9 +135,10 @@ TEST_F(RegisterRoadOverLine, ReplyOfAClientThatLeftReachesOnlyTheMonitorAndTheNe
   Open(*asker, 5);
   EXPECT_EQ(Next(*monitor), "5/1/7 err 0 []");
   EXPECT_EQ(Next(*monitor), "5/1/7 err 0 [HARBENDIX]");
-  asker->SendMessage(Request(5, 9, "AAA;"));
-  EXPECT_EQ(Next(*monitor), "5/9/7 err 0 [AAA;]");
-  // The command is on the line, its answer awaited; the asker goes away.
+  if (late.heldUntilTheNextOpen) emulator.HoldAcknowledgements(1200ms);
+  asker->SendMessage(Request(5, 9, text));
+  EXPECT_EQ(Next(*monitor), "5/9/7 err 0 [" + text + "]");
+  // The command is on the line, its ACK or answer awaited; the asker goes away.
   ASSERT_TRUE(EmulatorSees([&] { return ecr7.Commands().size() == 1; }));
   asker->Close();
   ASSERT_TRUE(EmulatorSees([&] { return disconnects == 1; }));
@@ -248,12 +146,13 @@ TEST_F(RegisterRoadOverLine, ReplyOfAClientThatLeftReachesOnlyTheMonitorAndTheNe
   // The next connection takes the slot the asker had, and the SET, and queues the same request.
   auto next = Connect();
   Open(*next, 5);
+  emulator.ReleaseAcknowledgements();
   ASSERT_EQ(clientIds.size(), 3u);
   EXPECT_EQ(clientIds[2], clientIds[1]);
   EXPECT_EQ(Next(*monitor), "5/1/7 err 0 []");
   EXPECT_EQ(Next(*monitor), "5/1/7 err 0 [HARBENDIX]");
-  next->SendMessage(Request(5, 9, "AAA;"));
-  EXPECT_EQ(Next(*monitor), "5/9/7 err 0 [AAA;]");
+  next->SendMessage(Request(5, 9, text));
+  EXPECT_EQ(Next(*monitor), "5/9/7 err 0 [" + text + "]");
   gate->Open();
 
   EXPECT_EQ(Next(*monitor), "5/9/7 err 0 [DONE-1]");
@@ -262,9 +161,21 @@ TEST_F(RegisterRoadOverLine, ReplyOfAClientThatLeftReachesOnlyTheMonitorAndTheNe
   // Its request ran once: the register is polled on and hears nothing more.
   const int takes = ecr7.Takes();
   ASSERT_TRUE(EmulatorSees([&] { return ecr7.Takes() > takes + 2; }));
-  EXPECT_EQ(ecr7.Commands(), (std::vector<std::string>{"IAAA;", "IAAA;"}));
+  EXPECT_EQ(ecr7.Commands(), (std::vector<std::string>{"I" + text, "I" + text}));
   EXPECT_TRUE(next->NothingArrives(100ms));
+  EXPECT_EQ(ecr7.AcknowledgedAnswers(), 2);
 }
+
+// At once; half a millisecond, which the command's exchange used to lose to the next open
+// now and then; long enough for the asker to leave and the next open to come before the ACK
+// on an idle machine, well within the 200 ms the line waits for it; and held until the next
+// open is done, which puts the restart of polling between the command and its ACK every time.
+INSTANTIATE_TEST_SUITE_P(AckDelays, LeaveWhileTheCommandIsOnTheLine,
+                         ::testing::Values(LateAck{"AckAfter0us", std::chrono::microseconds(0), false},
+                                           LateAck{"AckAfter500us", std::chrono::microseconds(500), false},
+                                           LateAck{"AckAfter60ms", std::chrono::milliseconds(60), false},
+                                           LateAck{"AckHeldUntilTheNextOpen", {}, true}),
+                         [](const ::testing::TestParamInfo<LateAck>& late) { return std::string(late.param.name); });
 
 TEST_F(RegisterRoadOverLine, AnswerAfterTheNextOpenRestartedPollingIsTooLate) {
   auto asker = Connect();

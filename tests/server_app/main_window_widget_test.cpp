@@ -26,6 +26,7 @@
 #include <stdexcept>
 
 #include "foundation/log_file.h"
+#include "line/link_frames.h"
 #include "foundation/widgets/offset_dialog.h"
 #include "foundation/widgets/password_dialog.h"
 #include "foundation/widgets/tray_stand_in.h"
@@ -108,6 +109,7 @@ class FakeControl : public PollingControl {
   void CancelExchange() override {}
   void SetInLineCommand(std::string_view) override {}
   bool SetOnLineAnswer(std::string_view) override { return false; }
+  std::size_t BlockCapacity() const override { return BlockDataCapacity(FillCountOf(4800)); }
 };
 
 class FakePolling : public PollingService {

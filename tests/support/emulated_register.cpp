@@ -63,7 +63,7 @@ EmulatedRegister& EmulatedRegister::NakNext(int times) {
   return *this;
 }
 
-EmulatedRegister& EmulatedRegister::AcknowledgeLate(std::chrono::milliseconds delay) {
+EmulatedRegister& EmulatedRegister::AcknowledgeLate(std::chrono::microseconds delay) {
   const std::lock_guard lock(lock_);
   ack_delay_ = delay;
   return *this;
@@ -93,6 +93,11 @@ std::vector<std::string> EmulatedRegister::Commands() const {
 std::vector<std::string> EmulatedRegister::OnLineAnswers() const {
   const std::lock_guard lock(lock_);
   return online_answers_;
+}
+
+int EmulatedRegister::AcknowledgedAnswers() const {
+  const std::lock_guard lock(lock_);
+  return acknowledged_answers_;
 }
 
 std::size_t EmulatedRegister::QueuedMessages() const {

@@ -53,14 +53,17 @@ class EmulatedRegister {
   EmulatedRegister& SendNoiseBeforeLf(std::string noise, std::chrono::milliseconds gap = {});
   // The next `times` blocks received are refused with NAK whatever their CRC.
   EmulatedRegister& NakNext(int times);
-  // Every ACK or NAK goes out this late.
-  EmulatedRegister& AcknowledgeLate(std::chrono::milliseconds delay);
+  // Every ACK or NAK goes out this late after the block it answers (the block is counted
+  // among Commands() or OnLineAnswers() before). The PC waits 200 ms for it after its block.
+  EmulatedRegister& AcknowledgeLate(std::chrono::microseconds delay);
   // Back to good behaviour (queues and records stay).
   EmulatedRegister& Behave();
 
   int Takes() const;                          // take frames addressed to it
   std::vector<std::string> Commands() const;  // good command blocks received
   std::vector<std::string> OnLineAnswers() const;
+  // Answers to commands that the PC acknowledged.
+  int AcknowledgedAnswers() const;
   std::size_t QueuedMessages() const;
 
  private:
@@ -86,8 +89,9 @@ class EmulatedRegister {
   std::string noise_;
   std::chrono::milliseconds noise_gap_{0};
   int nak_next_ = 0;
-  std::chrono::milliseconds ack_delay_{0};
+  std::chrono::microseconds ack_delay_{0};
   int takes_ = 0;
+  int acknowledged_answers_ = 0;
   std::vector<std::string> commands_;
   std::vector<std::string> online_answers_;
 };

@@ -20,7 +20,8 @@ namespace ecr {
 struct RegisterEmulator::Plan {
   int ecr = 0;
   Clock::time_point not_before{};  // the frame answered has crossed the line
-  std::chrono::milliseconds delay{0};
+  std::chrono::microseconds delay{0};
+  std::chrono::microseconds hold{0};  // an acknowledgement waits for its release this long at most
   std::string noise;
   std::chrono::milliseconds noise_gap{0};
   std::string bytes;  // after the noise
@@ -136,6 +137,18 @@ void RegisterEmulator::SetPacing(std::uint32_t baud, Pacing pacing) {
 void RegisterEmulator::SetTrace(std::function<void(const std::string&)> sink) {
   const std::lock_guard lock(lock_);
   trace_ = std::move(sink);
+}
+
+void RegisterEmulator::HoldAcknowledgements(std::chrono::microseconds limit) {
+  const std::lock_guard lock(lock_);
+  acks_held_ = true;
+  ack_hold_limit_ = limit;
+}
+
+void RegisterEmulator::ReleaseAcknowledgements() {
+  const std::lock_guard lock(lock_);
+  acks_held_ = false;
+  Changed();
 }
 
 std::string RegisterEmulator::ReceivedBytes() const {
@@ -321,6 +334,7 @@ RegisterEmulator::Plan RegisterEmulator::PlanAcknowledge(EmulatedRegister& reg, 
   Plan plan;
   plan.ecr = reg.Number();
   plan.delay = reg.ack_delay_;
+  if (acks_held_) plan.hold = ack_hold_limit_;
   plan.bytes = std::string(1, ack ? kLinkAck : kLinkNak);
   char text[32];
   std::snprintf(text, sizeof text, "ECR %02d  %s", plan.ecr, ack ? "ACK" : "NAK");
@@ -331,6 +345,16 @@ RegisterEmulator::Plan RegisterEmulator::PlanAcknowledge(EmulatedRegister& reg, 
 void RegisterEmulator::Execute(const Plan& plan) {
   if (!SleepUntil(plan.not_before)) return;
   if (plan.delay.count() > 0 && !Sleep(plan.delay)) return;
+  if (plan.hold.count() > 0) {
+    const auto limit = std::chrono::ceil<std::chrono::milliseconds>(plan.hold);
+    changes_.WaitFor(
+        lock_,
+        [this] {
+          const std::lock_guard lock(lock_);
+          return !acks_held_ || changes_.Stopping();
+        },
+        limit);
+  }
   if (!plan.what.empty()) Trace(plan.what);
   if (!plan.noise.empty()) WriteWire(plan.noise, plan.noise_gap);
   if (!plan.bytes.empty()) WriteWire(plan.bytes, {});
@@ -413,6 +437,7 @@ void RegisterEmulator::HandleFrame(const PcFrame& frame, Clock::time_point cross
         } else if (phase_ == Phase::AwaitAckOfStatus) {
           phase_ = Phase::AwaitCommand;
         } else if (phase_ == Phase::AwaitAckOfReply) {
+          ++it->second->acknowledged_answers_;
           phase_ = Phase::Done;
         }
         Changed();

@@ -86,6 +86,12 @@ class RegisterEmulator {
   void SetPacing(std::uint32_t baud, Pacing pacing = Pacing::RegisterBytes);
   // Readable lines about every frame received and every block sent.
   void SetTrace(std::function<void(const std::string&)> sink);
+  // From now on every ACK or NAK of a register waits, once its block has crossed (and its
+  // own delay has passed), until ReleaseAcknowledgements() or until `limit` has passed. The
+  // PC waits 200 ms beyond the transmit time of its block at its speed: a test keeps a
+  // block unacknowledged as long as it needs for an event, within that.
+  void HoldAcknowledgements(std::chrono::microseconds limit);
+  void ReleaseAcknowledgements();
 
   // Writes `bytes` to the PC at once, whatever the registers are doing and however the line
   // is paced: what a register still sends of an exchange that is over, or line noise.
@@ -145,6 +151,8 @@ class RegisterEmulator {
   std::uint32_t pacing_baud_ = 0;
   Pacing pacing_ = Pacing::RegisterBytes;
   std::function<void(const std::string&)> trace_;
+  bool acks_held_ = false;
+  std::chrono::microseconds ack_hold_limit_{0};
   std::vector<TimedByte> received_;
   std::vector<TimedFrame> frames_;
   std::vector<TimedByte> sent_;
