@@ -169,6 +169,17 @@ std::vector<SaleCase> SaleCases() {
                      .lines = {{"S,1" + kPlaceholder + "2;1.50;\r\n", "S,1,012345,?,11;2;1.50;\r\n", ""},
                                {"S,1" + kPlaceholder + "3;2.00;\r\n", "S,1,012345,#,Ok;3;2.00;\r\n", "L;1;3;2.00;"}},
                      .lostAnswers = 21});
+    // At 4800 bit/s a register block carries 249 data bytes: a sale's block is "L;" and the
+    // request's Payload ("1;" and the line's data). A Payload of 247 bytes goes whole; one of
+    // 248 fits the client message but not the register line: the server refuses it with 18
+    // and the register never gets it, while the next line is sold.
+    const std::string largest = std::string(242, 'M') + ";1;";
+    const std::string tooLong = std::string(243, 'N') + ";1;";
+    cases.push_back({.name = "LineThatDoesNotFitTheRegisterLineIsRefused",
+                     .lines = {{"S,1" + kPlaceholder + largest + "\r\n", "S,1,012345,#,Ok;" + largest + "\r\n",
+                                "L;1;" + largest},
+                               {"S,1" + kPlaceholder + tooLong + "\r\n", "S,1,012345,?,12;" + tooLong + "\r\n", ""},
+                               {"S,1" + kPlaceholder + "3;2.00;\r\n", "S,1,012345,#,Ok;3;2.00;\r\n", "L;1;3;2.00;"}}});
     return cases;
 }
 
