@@ -65,9 +65,14 @@ class HarbendixFolder {
   std::filesystem::path SettingsPath() const { return dir_ / "harbendix.STG"; }
   std::filesystem::path IniPath() const { return dir_ / "harbendix.INI"; }
 
-  // A device key that names portName (COM1 ...) for devicePath.
+  // A device key that names portName (COM1 ...) for devicePath, in the folder's registry
+  // or in `registry` (a start from cron finds its registry under its home).
   void MapPort(const std::string& portName, const std::string& devicePath) const {
-    const auto key = Registry() / "HKEY_LOCAL_MACHINE" / "Enum" / "Serial" / portName;
+    MapPortIn(Registry(), portName, devicePath);
+  }
+  static void MapPortIn(const std::filesystem::path& registry, const std::string& portName,
+                        const std::string& devicePath) {
+    const auto key = registry / "HKEY_LOCAL_MACHINE" / "Enum" / "Serial" / portName;
     std::filesystem::create_directories(key);
     std::ofstream(key / "PORTNAME", std::ios::binary) << portName;
     std::ofstream(key / "DeviceNode", std::ios::binary) << devicePath;
