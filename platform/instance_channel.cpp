@@ -1,13 +1,14 @@
 #include "platform/instance_channel.h"
 
 #include <dirent.h>
-#include <sys/epoll.h>
 #include <signal.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>

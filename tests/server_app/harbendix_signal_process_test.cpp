@@ -126,6 +126,23 @@ TEST(HarbendixSignalProcess, ASignalAtAnyMomentOfTheStartIsKeptOnceMainBegan) {
   }
 }
 
+// The error box of a failed first start holds the start until a person answers it; a
+// signal rejects it, and the close follows.
+TEST(HarbendixSignalProcess, TheErrorBoxOfAFailedFirstStartGivesWayToASignal) {
+  HarbendixFolder folder;  // COM1 names no device: the first start fails
+  ServerSettings settings;
+  settings.AdminPassword = "pw";
+  settings.IPPort = FreePort();
+  folder.WriteSettings(settings);
+  HarbendixProcess server(folder, {});
+  ASSERT_TRUE(folder.WaitForLog("Harbendix v1.0.21 stopped.")) << folder.Log() << server.Output();
+  ASSERT_EQ(::kill(server.Pid(), SIGTERM), 0);
+  EXPECT_EQ(server.WaitForExit(20s), 0) << folder.Log() << server.Output();
+  const std::string log = folder.Log();
+  ASSERT_GE(log.size(), kClosed.size()) << log;
+  EXPECT_EQ(log.substr(log.size() - kClosed.size()), kClosed) << log;
+}
+
 // Once the close has begun, the signals that follow (a service manager that repeats its
 // stop, a user who presses Ctrl+C again) never end the program by the signal: it closes as
 // the first one asked and ends with status 0.
