@@ -5,6 +5,7 @@
 // formats; the hidden main window with its tray icon.
 #include <QApplication>
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -52,13 +53,9 @@ int main(int argc, char** argv) {
   if (const int refusal = SetProcessPriorityClass(ChoosePriorityClass(priority)); refusal != 0)
     LogWrite(PriorityFailureLogLine(refusal));
 
-  const bool withoutDisplay = SteerClearOfMissingDisplay(argc, argv);
-  QApplication app(argc, argv);
-  LogWhenWithoutDisplay(withoutDisplay);
-  // The program lives in the tray; only the main window's close ends it.
-  QApplication::setQuitOnLastWindowClosed(false);
+  const std::unique_ptr<QApplication> app = MakeProgramApplication(argc, argv);
   // Lives as long as the application, so that a close request reaches the running copy.
-  auto* messengerHost = new SelfMessengerHost(&app);
+  auto* messengerHost = new SelfMessengerHost(app.get());
   TerminationSignalHost endRequests(endSignals);
 
   SetRegionalFormats();
@@ -67,7 +64,7 @@ int main(int argc, char** argv) {
   TfmMain window(MainWindowParts{settings, settingsStore, ProgramSidePath(".INI"),
                                  FileVersionText(ProgramPath()), UserDefaultLangId(),
                                  MakeSerialPollingService, windows});
-  QObject::connect(&window, &TfmMain::Closed, &app, CloseOpenDialogsAndQuit, Qt::QueuedConnection);
+  QObject::connect(&window, &TfmMain::Closed, app.get(), CloseOpenDialogsAndQuit, Qt::QueuedConnection);
   // Installed before the first start, not after it: the window expects its handler in
   // place whenever it exists, and the start's error box must not keep a close request out
   // (the start loads the settings before anything can fail).

@@ -5,6 +5,7 @@
 // the keep-awake request; the hidden main window with its tray icon.
 #include <QApplication>
 
+#include <memory>
 #include <chrono>
 #include <string>
 
@@ -45,13 +46,9 @@ int main(int argc, char** argv) {
     TCodeStru store(ProgramSidePath(".stg"), passwords);
     if (!store.Opened()) return 0;  // another copy runs from this folder
 
-    const bool withoutDisplay = SteerClearOfMissingDisplay(argc, argv);
-    QApplication app(argc, argv);
-    LogWhenWithoutDisplay(withoutDisplay);
-    // The program lives in the tray; only the main window's close ends it.
-    QApplication::setQuitOnLastWindowClosed(false);
+    const std::unique_ptr<QApplication> app = MakeProgramApplication(argc, argv);
     // Lives as long as the application, so that a close request reaches the running copy.
-    auto* messengerHost = new SelfMessengerHost(&app);
+    auto* messengerHost = new SelfMessengerHost(app.get());
     // Kept until the window has loaded the settings: a request that comes while a box holds
     // the start up rejects it and every later one, and the program ends once the start is
     // through.
@@ -78,7 +75,7 @@ int main(int argc, char** argv) {
     TfmMain window(ClientMainParts{store, passwords, ProgramSidePath(".ini"), programFolder,
                                    FileVersionText(programPath), programFolder + kClientHelpFile,
                                    &keepAwake, nullptr, seed});
-    QObject::connect(&window, &TfmMain::Closed, &app, CloseOpenDialogsAndQuit, Qt::QueuedConnection);
+    QObject::connect(&window, &TfmMain::Closed, app.get(), CloseOpenDialogsAndQuit, Qt::QueuedConnection);
     window.FormCreate();
     messengerHost->Messenger().SetOnSelfEvent(
         [&window](TSelfMessenger&, int messageId, const std::string& text, bool loopBack) {

@@ -65,8 +65,12 @@ bool SteerClearOfMissingDisplay(int argc, char** argv) {
   return true;
 }
 
-void LogWhenWithoutDisplay(bool steered) {
+std::unique_ptr<QApplication> MakeProgramApplication(int& argc, char** argv) {
+  const bool steered = SteerClearOfMissingDisplay(argc, argv);
+  auto application = std::make_unique<QApplication>(argc, argv);
   if (steered && QGuiApplication::platformName() == QLatin1String("offscreen")) LogWrite(kNoDisplayLogLine);
+  QApplication::setQuitOnLastWindowClosed(false);
+  return application;
 }
 
 }  // namespace ecr

@@ -7,20 +7,24 @@
 // can use it), else on the offscreen platform, as it does without a desktop: no icon,
 // nothing in its place.
 //
-// Main thread: SteerClearOfMissingDisplay before the application object, LogWhenWithoutDisplay
-// once it exists.
+// Main thread, before any other toolkit object.
 
+#include <QApplication>
+
+#include <memory>
 #include <string_view>
 
 namespace ecr {
 
 inline constexpr std::string_view kNoDisplayLogLine = "No display to reach: running offscreen, without an icon.";
 
+// The application object of a window program, on the platform chosen as above; when the
+// choice ended on the offscreen platform the log says so (kNoDisplayLogLine). The program
+// lives in the tray: only its main window's close ends it, not the close of its last window.
+std::unique_ptr<QApplication> MakeProgramApplication(int& argc, char** argv);
+
 // Chooses the platform as above (through QT_QPA_PLATFORM); true when it chose one.
 bool SteerClearOfMissingDisplay(int argc, char** argv);
-
-// Logs kNoDisplayLogLine when the choice ended on the offscreen platform.
-void LogWhenWithoutDisplay(bool steered);
 
 // Whether an X server takes a connection at `display` ($DISPLAY's form), and a Wayland
 // compositor one at `waylandDisplay` (a socket path, or a name in `runtimeFolder`).

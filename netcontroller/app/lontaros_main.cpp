@@ -5,6 +5,7 @@
 // keep-awake request; the main window, which starts the service.
 #include <QApplication>
 
+#include <memory>
 #include <string>
 
 #include "foundation/close_request.h"
@@ -45,13 +46,9 @@ int main(int argc, char** argv) {
   TCodeStru store(ProgramSidePath(".STG"), settings);
   if (!store.Opened()) return 0;  // another copy runs from this folder
 
-  const bool withoutDisplay = SteerClearOfMissingDisplay(argc, argv);
-  QApplication app(argc, argv);
-  LogWhenWithoutDisplay(withoutDisplay);
-  // The program lives in the tray; only the main window's close ends it.
-  QApplication::setQuitOnLastWindowClosed(false);
+  const std::unique_ptr<QApplication> app = MakeProgramApplication(argc, argv);
   // Lives as long as the application, so that a close request reaches the running copy.
-  auto* messengerHost = new SelfMessengerHost(&app);
+  auto* messengerHost = new SelfMessengerHost(app.get());
   // Kept until the service runs: a request that comes while a box holds the start up
   // rejects it and every later one, and the program ends once the start is through (or
   // without saving when no controller answered).
@@ -71,7 +68,7 @@ int main(int argc, char** argv) {
 
   nc::TfmSelvaroNT window(nc::SelvaroParts{settings, store, ProcessLog(), nc::TitleVersionText(ProgramPath()),
                                            ProgramSidePath(".hlp"), &keepAwake});
-  QObject::connect(&window, &nc::TfmSelvaroNT::Closed, &app, CloseOpenDialogsAndQuit, Qt::QueuedConnection);
+  QObject::connect(&window, &nc::TfmSelvaroNT::Closed, app.get(), CloseOpenDialogsAndQuit, Qt::QueuedConnection);
   // No controller: the box has been shown; the process ends without saving anything.
   if (!window.FormCreate()) return 1;
   messengerHost->Messenger().SetOnSelfEvent(

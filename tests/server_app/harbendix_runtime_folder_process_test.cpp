@@ -17,14 +17,11 @@
 #include <string>
 
 #include "tests/server_app/harbendix_process.h"
-#include "tests/server_app/loopback_ports.h"
-#include "tests/support/register_emulator.h"
 
 namespace ecr {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::FreePort;
 using testing::HarbendixFolder;
 using testing::HarbendixProcess;
 
@@ -39,13 +36,8 @@ TEST(HarbendixRuntimeFolderProcess, ACopyStaysReachableWhenTheRuntimeFolderGoes)
   };
   beginSession();
 
-  RegisterEmulator emulator;
-  HarbendixFolder folder;
-  folder.MapPort("COM1", emulator.PortPath());
-  ServerSettings settings;
-  settings.AdminPassword = "pw";
-  settings.IPPort = FreePort();
-  folder.WriteSettings(settings);
+  const testing::ServingFolder serving;
+  const HarbendixFolder& folder = serving.folder;
   HarbendixProcess server(folder, {}, "server.txt");
   ASSERT_TRUE(folder.WaitForLog("Harbendix v1.0.21 started on COM1.")) << folder.Log() << server.Output();
 

@@ -29,14 +29,8 @@ ChildProcessOptions InSession(const HarbendixFolder& folder, const std::filesyst
 }
 
 TEST(HarbendixSessionProcess, ACloseRequestFromAnotherSessionClosesTheRunningCopy) {
-  RegisterEmulator emulator;
-  HarbendixFolder folder;
-  folder.MapPort("COM1", emulator.PortPath());
-  ServerSettings settings;
-  settings.AdminPassword = "pw";
-  settings.IPPort = FreePort();
-  folder.WriteSettings(settings);
-
+  const testing::ServingFolder serving;
+  const HarbendixFolder& folder = serving.folder;
   ChildProcess server(folder.Program().string(), {}, InSession(folder, folder.Dir() / "desktop", "server.txt"));
   ASSERT_TRUE(folder.WaitForLog("Harbendix v1.0.21 started on COM1.")) << folder.Log() << server.Output();
 
@@ -61,13 +55,8 @@ std::size_t Count(const std::string& text, const std::string& what) {
 }
 
 TEST(HarbendixSessionProcess, ACloseRequestFromCronNeedsNoDisplay) {
-  RegisterEmulator emulator;
-  HarbendixFolder folder;
-  folder.MapPort("COM1", emulator.PortPath());
-  ServerSettings settings;
-  settings.AdminPassword = "pw";
-  settings.IPPort = FreePort();
-  folder.WriteSettings(settings);
+  const testing::ServingFolder serving;
+  const HarbendixFolder& folder = serving.folder;
   ChildProcess server(folder.Program().string(), {}, InSession(folder, folder.Dir() / "desktop", "server.txt"));
   ASSERT_TRUE(folder.WaitForLog("Harbendix v1.0.21 started on COM1.")) << folder.Log() << server.Output();
 

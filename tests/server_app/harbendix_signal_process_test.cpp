@@ -21,6 +21,7 @@ using namespace std::chrono_literals;
 using testing::FreePort;
 using testing::HarbendixFolder;
 using testing::HarbendixProcess;
+using testing::ServingFolder;
 using testing::TestClient;
 
 constexpr int kEcr = 7;
@@ -88,21 +89,6 @@ TEST(HarbendixSignalProcess, EachRequestToEndClosesLikeTheSessionsEndAndTheNumbe
     EXPECT_EQ(owner.Next(), "123456;3;C;3;1;");
   }
 }
-
-// A folder whose program serves COM1 on the emulator and a free TCP port, with a password
-// that no prompt may wait for.
-struct ServingFolder {
-  RegisterEmulator emulator;
-  HarbendixFolder folder;
-  ServerSettings settings;
-  ServingFolder() {
-    emulator.AddRegister(kEcr);
-    folder.MapPort("COM1", emulator.PortPath());
-    settings.AdminPassword = "pw";
-    settings.IPPort = FreePort();
-    folder.WriteSettings(settings);
-  }
-};
 
 // A signal that comes while the program starts, from the first moment of its main (before
 // the toolkit, the settings file and the instance messages are made) on, is kept: the

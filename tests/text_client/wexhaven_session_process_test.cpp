@@ -24,9 +24,9 @@ using testing_support::ReadFile;
 using testing_support::TempFolder;
 using testing_support::WriteFile;
 
-TEST(WexhavenSessionProcess, LogsItsFailedKeepAwakeAndClosesOnARequestFromTheDesktopSession) {
-    TempFolder folder;
-    FakeServer server;  // never answers: the client only waits for it
+// A copy of the program in `folder`, for `server`, with the system password "secret"; its
+// path.
+std::string Install(const TempFolder& folder, const FakeServer& server) {
     const std::string program = folder.Path() + "wexhaven";
     std::filesystem::copy_file(ECR_WEXHAVEN_PROGRAM, program);
     WriteFile(folder.Path() + "wexhaven.ini", "[Server]\nPort=" + std::to_string(server.Port()) +
@@ -35,6 +35,13 @@ TEST(WexhavenSessionProcess, LogsItsFailedKeepAwakeAndClosesOnARequestFromTheDes
     ClientPasswords passwords;
     passwords.SetSystemPassword("secret");
     TCodeStru(folder.Path() + "wexhaven.stg", passwords).Save();
+    return program;
+}
+
+TEST(WexhavenSessionProcess, LogsItsFailedKeepAwakeAndClosesOnARequestFromTheDesktopSession) {
+    TempFolder folder;
+    FakeServer server;  // never answers: the client only waits for it
+    const std::string program = Install(folder, server);
     const std::string log = folder.Path() + "wexhaven.log";
 
     ChildProcess service(program, {},
@@ -57,14 +64,7 @@ TEST(WexhavenSessionProcess, LogsItsFailedKeepAwakeAndClosesOnARequestFromTheDes
 TEST(WexhavenSessionProcess, ACopyStartedWithoutADisplayRunsOffscreenAndSaysSoOnce) {
     TempFolder folder;
     FakeServer server;
-    const std::string program = folder.Path() + "wexhaven";
-    std::filesystem::copy_file(ECR_WEXHAVEN_PROGRAM, program);
-    WriteFile(folder.Path() + "wexhaven.ini", "[Server]\nPort=" + std::to_string(server.Port()) +
-                                                  "\n[Directories]\nInputPath=" + folder.Sub("in") +
-                                                  "\nOutputPath=" + folder.Sub("out") + "\n");
-    ClientPasswords passwords;
-    passwords.SetSystemPassword("secret");
-    TCodeStru(folder.Path() + "wexhaven.stg", passwords).Save();
+    const std::string program = Install(folder, server);
     const auto fromCron = [&](const std::string& outputName) {
         return ChildProcessOptions{.environment = CronEnvironment(folder.Sub("home")),
                                    .outputFile = folder.Path() + outputName,
