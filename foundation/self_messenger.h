@@ -90,7 +90,8 @@ class TSelfMessenger {
   // Until a handler is set, arriving messages are consumed without effect.
   void SetOnSelfEvent(SelfEvent handler) { onSelfEvent_ = std::move(handler); }
 
-  // Sends one message to every messenger of the name; does not wait. The result is the
+  // Sends one message to every messenger of the name; does not wait for it to be handled
+  // (only, for at most a second, for room in a receiver's full queue). The result is the
   // number of other messengers whose sockets took it (whether their programs handle it
   // is theirs). Texts longer than 65,534 bytes are cut to that length, and a text ends at
   // its first zero byte.

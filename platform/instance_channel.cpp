@@ -1,6 +1,7 @@
 #include "platform/instance_channel.h"
 
 #include <dirent.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -142,6 +144,43 @@ bool FillAddress(const std::string& path, sockaddr_un& address) {
 std::string ErrorText(int error) {
   char text[256];
   return strerror_r(error, text, sizeof text);
+}
+
+// How long a datagram waits for room in a receiver's queue (the system keeps few): one
+// that reads only a moment later still gets it.
+constexpr std::chrono::milliseconds kRoomWait{1000};
+
+// Sends `bytes` from `fd` to the socket at `address`; when its queue is full, waits (at
+// most kRoomWait) until the receiver has read some. A probe connected to the receiver tells
+// when it has room; `fd` itself stays unconnected, so that it keeps receiving from anyone.
+bool SendWhenThereIsRoom(int fd, const sockaddr_un& address, const void* bytes, std::size_t size) {
+  const auto deadline = std::chrono::steady_clock::now() + kRoomWait;
+  int probe = -1;
+  bool sent = false;
+  for (;;) {
+    if (sendto(fd, bytes, size, MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&address),
+               sizeof address) >= 0) {
+      sent = true;
+      break;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN) break;
+    if (probe < 0) {
+      probe = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+      if (probe < 0 || connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) break;
+    }
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    pollfd room{probe, POLLOUT, 0};
+    if (left <= 0 || poll(&room, 1, static_cast<int>(left)) <= 0) {
+      errno = EAGAIN;
+      break;
+    }
+  }
+  const int error = errno;
+  if (probe >= 0) close(probe);
+  errno = error;
+  return sent;
 }
 
 // True when nothing is bound to the socket file at `path` any more.
@@ -373,6 +412,10 @@ PostResult InstanceChannel::Post(std::uint16_t messageId, std::int32_t param, st
   // Each channel has a socket of one file name in every folder it uses; it is reached once.
   std::set<std::string, std::less<>> reached;
   for (const Folder& socketFolder : folders_) {
+    // A folder that went away (the runtime folder with the user's last session) no longer
+    // holds this channel's section, even when it came anew: its copies there, if any, are
+    // reached through the folders that follow.
+    if (!socketFolder.section->AtItsPath()) continue;
     // The copies whose sockets are here read the text from this folder's section.
     socketFolder.section->Write(text);
     ForEachOwnSocket(socketFolder.path, prefix, [&](const std::string& path, std::string_view file) {
@@ -380,8 +423,7 @@ PostResult InstanceChannel::Post(std::uint16_t messageId, std::int32_t param, st
       sockaddr_un address{};
       if (!FillAddress(path, address)) return;
       // Sent from the socket of the same folder, which the answer then comes back to.
-      if (sendto(socketFolder.socketFd, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
-                 reinterpret_cast<const sockaddr*>(&address), sizeof address) >= 0) {
+      if (SendWhenThereIsRoom(socketFolder.socketFd, address, bytes.data(), bytes.size())) {
         reached.emplace(file);
         if (file == socketFile_) return;
         ++result.othersReached;
@@ -429,13 +471,23 @@ std::optional<InstanceNotice> InstanceChannel::NextNotice() {
 
 bool InstanceChannel::Answer(bool taken) {
   if (!IsOpen() || lastPoster_.empty()) return false;
-  sockaddr_un address{};
-  if (!FillAddress(lastPoster_, address)) return false;
   const auto bytes = EncodeAnswer(lastNotice_.messageId, taken, senderId_, lastNotice_.senderId);
-  const bool delivered = sendto(folders_[lastFolder_].socketFd, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
-                                reinterpret_cast<const sockaddr*>(&address), sizeof address) >= 0;
+  // The socket the notice came from, else the poster's socket of the same name in another
+  // folder: the one it came by may have gone since (the runtime folder with the session).
+  const std::size_t slash = lastPoster_.rfind('/');
+  std::vector<std::string> sockets{lastPoster_};
+  if (slash != std::string::npos) {
+    for (const Folder& folder : folders_)
+      if (folder.path != lastPoster_.substr(0, slash)) sockets.push_back(folder.path + lastPoster_.substr(slash));
+  }
   lastPoster_.clear();  // one answer per notice
-  return delivered;
+  for (const std::string& socketPath : sockets) {
+    sockaddr_un address{};
+    if (!FillAddress(socketPath, address)) continue;
+    if (SendWhenThereIsRoom(folders_[lastFolder_].socketFd, address, bytes.data(), bytes.size())) return true;
+    if (errno != ENOENT && errno != ECONNREFUSED) return false;
+  }
+  return false;
 }
 
 std::vector<InstanceAnswer> InstanceChannel::TakeAnswers() { return std::exchange(answers_, {}); }

@@ -134,8 +134,9 @@ class InstanceChannel {
   // In every folder: writes `text` (cut to kMaxTextLength) and a terminating zero at the
   // start of the folder's section, then sends the notice (messageId, param, SenderId()) to
   // every socket of the name there that no earlier folder reached, this channel's own
-  // included. Does not wait: a socket whose queue is full or whose process is gone misses
-  // the notice. Not posted only when the channel is not open.
+  // included. A socket whose process is gone misses the notice, and so does one whose queue
+  // stays full for a second (its reader is held up). Not posted only when the channel is
+  // not open.
   PostResult Post(std::uint16_t messageId, std::int32_t param, std::string_view text);
 
   // The next waiting notice, without waiting; nullopt when none waits. Answers to this
@@ -143,9 +144,9 @@ class InstanceChannel {
   // are neither are dropped.
   std::optional<InstanceNotice> NextNotice();
 
-  // Answers the notice NextNotice() gave last, to the socket it came from. False when the
-  // answer could not be delivered: the poster has gone or stopped receiving (or there is
-  // no notice to answer).
+  // Answers the notice NextNotice() gave last, to the socket it came from (waiting, as Post
+  // does, while its queue is full). False when the answer could not be delivered: the
+  // poster has gone or stopped receiving (or there is no notice to answer).
   bool Answer(bool taken);
 
   // The answers kept since the last call, in order of arrival.

@@ -138,6 +138,8 @@ InstanceSection::~InstanceSection() {
   close(fd_);
 }
 
+bool InstanceSection::AtItsPath() const { return StillNamed(fd_, path_); }
+
 void InstanceSection::Write(std::string_view text) {
   TextLock lock(fd_, F_WRLCK);
   const std::size_t length = std::min(text.size(), kMaxTextLength);

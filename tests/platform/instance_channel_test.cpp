@@ -477,6 +477,26 @@ TEST_F(InstanceChannelTest, AnswersGoBackToThePosterOfTheNotice) {
   EXPECT_FALSE(receiver->Answer(true)) << "the poster stopped receiving";
 }
 
+// A notice came by the runtime folder, which goes before it is answered: the answer reaches
+// the poster by its socket in the temporary folder.
+TEST_F(InstanceChannelTest, AnAnswerReachesItsPosterWhenTheFolderItsNoticeCameByGoes) {
+  const fs::path runtimeBase = folder_ / "run-user";
+  const fs::path temporaryBase = folder_ / "tmp";
+  fs::create_directory(runtimeBase);
+  fs::create_directory(temporaryBase);
+  const auto folders = [&] { return ChooseInstanceFolders(runtimeBase.string(), temporaryBase.string()).usable; };
+  InstanceChannel poster(Name(), folders());
+  InstanceChannel receiver(Name(), folders());
+  ASSERT_TRUE(poster.Post(7, 2, "pw"));
+  fs::remove_all(runtimeBase);
+  ASSERT_TRUE(WaitReadable(receiver));
+  ASSERT_TRUE(receiver.NextNotice().has_value());
+  EXPECT_TRUE(receiver.Answer(true));
+  while (poster.NextNotice()) {
+  }
+  EXPECT_EQ(poster.TakeAnswers(), std::vector<InstanceAnswer>{(InstanceAnswer{7, true, receiver.SenderId()})});
+}
+
 // A socket file is removed when a channel opens only while nobody is bound to it and the
 // process its name gives is gone.
 TEST_F(InstanceChannelTest, SocketFilesOfDeadProcessesGoWhenTheNextChannelOpens) {
