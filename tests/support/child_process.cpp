@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string_view>
 #include <system_error>
 #include <thread>
