@@ -10,11 +10,16 @@
 // messages wait, and Receive(), which the program's event loop calls when it is (the
 // window programs use SelfMessengerHost of foundation/widgets/, a socket notifier).
 // Every message sent under the name, the sender's own included, reaches every messenger
-// of the name; LoopBack tells a messenger that the message is its own.
+// of the name; LoopBack tells a messenger that the message is its own. A messenger answers
+// every message of another one, before its handler runs: taken when its handler gets it,
+// not taken when it has no handler (yet), is busy in it, or ends with the message still
+// waiting. A sender that waits for the answers (SendAndAwait) so learns whether a running
+// copy took its message, and never counts another start's messenger as one.
 //
 // Thread safety: one messenger belongs to one thread (the main thread): construction,
 // Send, Receive and SetOnSelfEvent are called there only.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -56,8 +61,17 @@ class TSelfMessenger {
   explicit TSelfMessenger(std::string_view executablePath, InstanceFolders folders = InstanceSocketFolders());
   // The same with the sockets in one folder.
   TSelfMessenger(std::string_view executablePath, std::string socketFolder);
+  // Answers the messages that still wait: not taken.
+  ~TSelfMessenger();
   TSelfMessenger(const TSelfMessenger&) = delete;
   TSelfMessenger& operator=(const TSelfMessenger&) = delete;
+
+  // What the messengers a message reached did with it.
+  enum class SendOutcome {
+    Taken,       // one of them handed it to its handler
+    NotTaken,    // none of them did, or it reached none: each answered so or ended
+    Unanswered,  // some of them neither answered nor ended while the sender waited
+  };
 
   const std::string& Name() const { return name_; }
   std::uint16_t MessageId() const { return messageId_; }
@@ -76,18 +90,27 @@ class TSelfMessenger {
   // Until a handler is set, arriving messages are consumed without effect.
   void SetOnSelfEvent(SelfEvent handler) { onSelfEvent_ = std::move(handler); }
 
-  // Sends one message to every messenger of the name; does not wait. The result is the
+  // Sends one message to every messenger of the name; does not wait for it to be handled
+  // (only, for at most a second, for room in a receiver's full queue). The result is the
   // number of other messengers whose sockets took it (whether their programs handle it
   // is theirs). Texts longer than 65,534 bytes are cut to that length, and a text ends at
   // its first zero byte.
   int Send(int msgId, std::string_view text);
+
+  // Sends as Send does, then waits until one of the messengers it reached took it, or each
+  // of them answered that it did not or ended, at most `wait`, and no longer than until
+  // `cancelFd` (when given) becomes readable. Messages of other messengers that arrive
+  // meanwhile are answered as not taken: a messenger that waits for its answers is no
+  // running copy. Afterwards this messenger receives nothing more.
+  SendOutcome SendAndAwait(int msgId, std::string_view text, std::chrono::milliseconds wait, int cancelFd = -1);
 
   // Readable while messages wait; -1 when not open.
   int ReadableFd() const { return channel_.ReadableFd(); }
 
   // Handles every waiting message: calls the handler once per message with the text
   // (at most kMaxReceivedText bytes) and LoopBack. Messages that arrive while the
-  // handler runs and a nested event loop calls Receive are dropped, not delivered.
+  // handler runs and a nested event loop calls Receive are dropped, not delivered (and
+  // answered so).
   void Receive();
 
  private:
@@ -99,10 +122,8 @@ class TSelfMessenger {
   bool busy_ = false;
 };
 
-// A second start's close request (smQuit carrying `password`) to the running copy. Gives
-// the requesting process's exit status: 0 when a running copy took the request; otherwise
-// it says on standard error that no running copy received it, and gives 1, so that a
-// script, a service's stop or cron learns that the copy still runs.
-int SendCloseRequest(TSelfMessenger& messenger, std::string_view password);
+// The lines a program logs for its messenger: each skipped folder, and why it could not
+// open at all.
+std::vector<std::string> MessengerLogLines(const TSelfMessenger& messenger);
 
 }  // namespace ecr

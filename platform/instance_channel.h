@@ -1,8 +1,8 @@
 #pragma once
 // The transport of instance messages between processes of one program: in each of the
 // user's private socket folders a section file that carries the text (InstanceSection),
-// and one Unix datagram socket per open channel that carries the notice "a message is
-// waiting" (message id, parameter, sender id).
+// and in each of them one Unix datagram socket per open channel that carries the notice "a
+// message is waiting" (message id, parameter, sender id) and the answer to it.
 //
 // Every channel of one name (same user) sees every notice posted under that name, its
 // own included. File names are derived from a 64-bit hash of the whole name and the user
@@ -11,15 +11,21 @@
 //   sockets   <folder>/ecr-im-<uid>-<hash>.<pid>.<serial>   (mode 0600)
 // The programs keep both in the folders InstanceSocketFolders() gives: the user's runtime
 // folder /run/user/<uid>/ecr-im-<uid> while it exists (it comes and goes with the user's
-// sessions), else /tmp/ecr-im-<uid>. A channel opens the section of every folder, binds
-// its socket in the first, and posts to every one (the text into the folder's section,
-// the notice to the folder's sockets), so that a copy started in either place is reached
-// and reads the text from the section beside its socket. A folder that is not the user's
-// own, or that others may enter, is skipped (and said so), never used: another user could
-// otherwise catch or block the notices or take the section. A folder whose section cannot
-// be opened is skipped as well. Every name here comes from the user and the name alone,
-// never from the environment, so that a start from a terminal, ssh, cron or a service
-// reaches the copy that runs in the desktop session, and the other way round.
+// sessions), else /tmp/ecr-im-<uid>. A channel opens the section of every folder and binds
+// a socket of the same file name in each, so that it stays reachable in the temporary
+// folder when the runtime folder goes away with the user's last session. A post reaches
+// each other channel once (by the first folder that holds its socket): the text goes into
+// that folder's section and the notice to the channel's socket there, and the receiver
+// reads the text from the section beside the socket that took the notice. A folder that
+// is not the user's own, or that others may enter, is skipped (and said so), never used:
+// another user could otherwise catch or block the notices or take the section. A folder
+// whose section cannot be opened, or where the socket cannot be bound, is skipped as well.
+// Every name here comes from the user and the name alone, never from the environment, so
+// that a start from a terminal, ssh, cron or a service reaches the copy that runs in the
+// desktop session, and the other way round.
+//
+// A receiver answers a notice (taken or not) to the socket it came from; the poster learns
+// so who took its message.
 //
 // What a process leaves behind when it ends without closing its channel (killed, or ended
 // by exit()) is removed later: every opening channel removes this user's sections that
@@ -51,6 +57,15 @@ struct InstanceNotice {
   friend bool operator==(const InstanceNotice&, const InstanceNotice&) = default;
 };
 
+// A receiver's answer to one of this channel's notices.
+struct InstanceAnswer {
+  std::uint16_t messageId = 0;
+  bool taken = false;
+  // The answering channel's sender id.
+  std::uint64_t answererId = 0;
+  friend bool operator==(const InstanceAnswer&, const InstanceAnswer&) = default;
+};
+
 // Where the channels of this user keep their sections and sockets.
 struct InstanceFolders {
   // The folders to use, the preferred first: a channel binds its socket in the first and
@@ -79,8 +94,9 @@ std::string PrivateSocketFolder(std::string_view base);
 // What one Post did. True when the channel was open (the notice went out).
 struct PostResult {
   bool posted = false;
-  // Other channels of the name whose sockets took the notice.
+  // Other channels of the name whose sockets took the notice, and their sender ids.
   int othersReached = 0;
+  std::vector<std::uint64_t> reached;
   explicit operator bool() const { return posted; }
 };
 
@@ -91,9 +107,9 @@ class InstanceChannel {
   static constexpr std::size_t kMaxTextLength = InstanceSection::kMaxTextLength;
 
   // Opens (creating when needed) the section of `name` in each of `socketFolders` and
-  // binds this channel's socket in the first folder whose section opened; Post reaches the
+  // binds this channel's socket in each folder whose section opened; Post reaches the
   // sockets of the name in all of them. Never throws for system failures: IsOpen() tells,
-  // Error() says why.
+  // Error() says why when no socket could be bound.
   InstanceChannel(std::string_view name, std::vector<std::string> socketFolders);
   // The same with one folder; an empty one is none.
   InstanceChannel(std::string_view name, std::string socketFolder);
@@ -101,62 +117,87 @@ class InstanceChannel {
   InstanceChannel(const InstanceChannel&) = delete;
   InstanceChannel& operator=(const InstanceChannel&) = delete;
 
-  bool IsOpen() const { return socketFd_ >= 0; }
+  bool IsOpen() const { return readableFd_ >= 0; }
   const std::string& Error() const { return error_; }
-  // The folders left out because their section could not be opened, each as
-  // "<section path>: <why>".
+  // The folders left out because their section could not be opened or their socket not
+  // bound (while another folder serves), each as "<section or socket path>: <why>".
   const std::vector<std::string>& SkippedFolders() const { return skippedFolders_; }
 
   // Unique among the open channels of the machine: process id in the upper 32 bits, a
   // per-process serial below.
   std::uint64_t SenderId() const { return senderId_; }
 
-  // The descriptor that becomes readable while notices wait; -1 when not open.
-  int ReadableFd() const { return socketFd_; }
+  // The descriptor that becomes readable while notices or answers wait on any of the
+  // channel's sockets; -1 when not open.
+  int ReadableFd() const { return readableFd_; }
 
   // In every folder: writes `text` (cut to kMaxTextLength) and a terminating zero at the
   // start of the folder's section, then sends the notice (messageId, param, SenderId()) to
-  // every socket of the name there, this channel's own included. Does not wait: a socket
-  // whose queue is full or whose process is gone misses the notice. Not posted only when
-  // the channel is not open.
+  // every socket of the name there that no earlier folder reached, this channel's own
+  // included. A socket whose process is gone misses the notice, and so does one whose queue
+  // stays full for a second (its reader is held up). Not posted only when the channel is
+  // not open.
   PostResult Post(std::uint16_t messageId, std::int32_t param, std::string_view text);
 
-  // The next waiting notice, without waiting; nullopt when none waits. Datagrams that
-  // are not well-formed notices are dropped.
+  // The next waiting notice, without waiting; nullopt when none waits. Answers to this
+  // channel's own notices that wait on the way are kept for TakeAnswers(); datagrams that
+  // are neither are dropped.
   std::optional<InstanceNotice> NextNotice();
 
-  // The text of the section beside this channel's socket up to its first zero, at most
-  // maxLength bytes.
+  // Answers the notice NextNotice() gave last, to the socket it came from (waiting, as Post
+  // does, while its queue is full). False when the answer could not be delivered: the
+  // poster has gone or stopped receiving (or there is no notice to answer).
+  bool Answer(bool taken);
+
+  // The answers kept since the last call, in order of arrival.
+  std::vector<InstanceAnswer> TakeAnswers();
+
+  // Removes this channel's socket files: no notice or answer reaches it any more, and an
+  // answer sent to it fails, while what waits already can still be read.
+  void StopReceiving();
+
+  // The text of the section beside the socket that took the last notice (before any: the
+  // first folder's) up to its first zero, at most maxLength bytes.
   std::string ReadText(std::size_t maxLength) const;
 
-  // The path of this channel's socket (empty when not open).
+  // The path of this channel's socket in its first folder (empty when not open).
   const std::string& SocketPath() const { return socketPath_; }
   // The path of the section beside this channel's socket (kept after the channel closes;
   // empty when no section opened).
   const std::string& SectionPath() const { return sectionPath_; }
 
  private:
-  // One folder the channel posts to, with its section.
+  // One folder the channel posts to, with its section and this channel's socket there.
   struct Folder {
     std::string path;
     std::unique_ptr<InstanceSection> section;
+    int socketFd = -1;
+    std::string socketPath;
   };
 
   std::string SectionPathIn(const std::string& folder) const;
-  void OpenSections(const std::vector<std::string>& socketFolders);
-  bool OpenSocket();
+  void OpenFolders(const std::vector<std::string>& socketFolders);
+  // This channel's socket in `folder`: its descriptor, or -1 with the reason in `why`.
+  int BindSocket(const std::string& path, std::string& why) const;
+  bool WatchSockets();
   void Close();
-  void Fail(std::string_view what, int error);
 
   std::string baseName_;
-  // The first holds this channel's socket.
+  // The file name of this channel's socket, the same in every folder.
+  std::string socketFile_;
   std::vector<Folder> folders_;
   std::vector<std::string> skippedFolders_;
   std::string sectionPath_;
   std::string socketPath_;
   std::string error_;
   std::uint64_t senderId_ = 0;
-  int socketFd_ = -1;
+  // An epoll descriptor over the sockets.
+  int readableFd_ = -1;
+  // The last notice, its folder and the poster's socket address (empty once answered).
+  InstanceNotice lastNotice_;
+  std::size_t lastFolder_ = 0;
+  std::string lastPoster_;
+  std::vector<InstanceAnswer> answers_;
 };
 
 }  // namespace ecr

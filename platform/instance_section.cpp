@@ -132,10 +132,13 @@ InstanceSection::InstanceSection(std::string path, int fd, unsigned char* view)
 InstanceSection::~InstanceSection() {
   if (view_ != nullptr) munmap(view_, kSize);
   // Turning our read lock into a write lock succeeds only when no other user holds the
-  // section: then we are its last user and remove it.
-  if (SetLock(fd_, F_WRLCK, kPresenceLockByte, false)) unlink(path_.c_str());
+  // section: then we are its last user and remove it, unless its folder went away and the
+  // name now holds another section (made in the folder made anew).
+  if (SetLock(fd_, F_WRLCK, kPresenceLockByte, false) && StillNamed(fd_, path_)) unlink(path_.c_str());
   close(fd_);
 }
+
+bool InstanceSection::AtItsPath() const { return StillNamed(fd_, path_); }
 
 void InstanceSection::Write(std::string_view text) {
   TextLock lock(fd_, F_WRLCK);

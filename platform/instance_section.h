@@ -40,6 +40,10 @@ class InstanceSection {
 
   const std::string& Path() const { return path_; }
 
+  // Whether Path() still names this section: false once its folder went away (and maybe
+  // came anew, with a section of its own at the name).
+  bool AtItsPath() const;
+
   // Writes `text` (cut to kMaxTextLength) and a terminating zero at the start.
   void Write(std::string_view text);
 

@@ -5,6 +5,7 @@
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -42,6 +43,11 @@ bool Bind(void* library, const char* name, Pointer& pointer, std::string& missin
 }
 
 }  // namespace
+
+std::string KeepAwakeLibrary() {
+    const char* named = std::getenv("ECR_KEEP_AWAKE_LIBRARY");
+    return named != nullptr && *named != '\0' ? named : kKeepAwakeLibrary;
+}
 
 KeepAwake::KeepAwake(Reporter report, std::string who, std::string library)
     : who_(std::move(who)), functions_(std::make_unique<Functions>()) {

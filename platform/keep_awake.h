@@ -32,6 +32,11 @@ inline constexpr std::uint32_t ES_CONTINUOUS = 0x80000000;
 
 inline constexpr char kKeepAwakeLibrary[] = "libsystemd.so.0";
 
+// The library the programs bind: kKeepAwakeLibrary, or the one that the environment
+// variable ECR_KEEP_AWAKE_LIBRARY names. Tests name a missing library there, or one without
+// the functions, to see a program start on a system that lacks the call (its two boxes).
+std::string KeepAwakeLibrary();
+
 class KeepAwake {
 public:
     using Reporter = std::function<void(const std::string& text)>;
@@ -40,7 +45,7 @@ public:
     // reports "Error loading <library>", then the function message below. Missing
     // function (or no library): reports "Function <name> not defined". `who` names the
     // program to logind.
-    KeepAwake(Reporter report, std::string who, std::string library = kKeepAwakeLibrary);
+    KeepAwake(Reporter report, std::string who, std::string library = KeepAwakeLibrary());
     ~KeepAwake();
 
     KeepAwake(const KeepAwake&) = delete;

@@ -28,7 +28,7 @@ extern "C" void WriteSignalToPipe(int signalNumber) {
 
 }  // namespace
 
-TerminationSignals::TerminationSignals() {
+TerminationSignals::TerminationSignals(Lifetime lifetime) : lifetime_(lifetime) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) throw std::system_error(errno, std::generic_category(), "pipe2");
   int expected = -1;
@@ -52,6 +52,10 @@ TerminationSignals::TerminationSignals() {
 }
 
 TerminationSignals::~TerminationSignals() {
+  // UntilExit keeps the handlers and their pipe until the process ends: the signals that
+  // come later fill the pipe, which nobody reads, and a full pipe takes no more. Closing it
+  // here would let a handler that runs meanwhile write into a descriptor opened later.
+  if (lifetime_ == Lifetime::UntilExit) return;
   for (std::size_t i = 0; i < kSignals.size(); ++i)
     if (installed_[i]) ::sigaction(kSignals[i], &previous_[i], nullptr);
   signalPipe.store(-1);

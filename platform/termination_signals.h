@@ -6,9 +6,14 @@
 // the program's event loop, watching ReadableFd(), closes the program in its own way.
 //
 // A signal that was ignored when the object was made (nohup ignores SIGHUP, a shell's
-// background job SIGINT) stays ignored. Destroying the object puts the earlier handling
-// back. Handlers are process-wide, so only one object may exist at a time; a second one
-// fails with EBUSY. Child processes start with the default handling (exec resets handlers).
+// background job SIGINT) stays ignored. Destroying a Scoped object puts the earlier handling
+// back; destroying an UntilExit object leaves the handlers and the pipe in place until the
+// process ends, and the signals that come later are taken and dropped: a program makes its
+// object so at the first moment of main, so that a signal that comes while it tears down or
+// exits, once its close has begun, cannot end it with the signal's status. While an
+// UntilExit object has been destroyed no other object can be made. Handlers are process-wide, so only one
+// object may exist at a time; a second one fails with EBUSY. Child processes start with the
+// default handling (exec resets handlers).
 //
 // Threads: any thread may receive the signals; Take() and destruction belong to the thread
 // that made the object.
@@ -24,9 +29,12 @@ class TerminationSignals {
  public:
   static constexpr std::array<int, 3> kSignals{SIGTERM, SIGHUP, SIGINT};
 
+  // What destruction does with the handlers.
+  enum class Lifetime { Scoped, UntilExit };
+
   // Installs the handlers. Throws std::system_error when the pipe cannot be made or
   // another object lives (EBUSY).
-  TerminationSignals();
+  explicit TerminationSignals(Lifetime lifetime = Lifetime::Scoped);
   ~TerminationSignals();
   TerminationSignals(const TerminationSignals&) = delete;
   TerminationSignals& operator=(const TerminationSignals&) = delete;
@@ -39,6 +47,7 @@ class TerminationSignals {
   std::vector<int> Take();
 
  private:
+  Lifetime lifetime_;
   int readFd_ = -1;
   int writeFd_ = -1;
   std::array<struct sigaction, kSignals.size()> previous_{};

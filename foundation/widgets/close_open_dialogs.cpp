@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QEvent>
 #include <QWidget>
 
 namespace ecr {
@@ -15,6 +16,27 @@ void CloseOpenDialogs() {
 void CloseOpenDialogsAndQuit() {
   CloseOpenDialogs();
   QCoreApplication::quit();
+}
+
+DialogRefusal::~DialogRefusal() {
+  if (started_ && QCoreApplication::instance() != nullptr) QCoreApplication::instance()->removeEventFilter(this);
+}
+
+void DialogRefusal::Start() {
+  if (started_) return;
+  started_ = true;
+  QCoreApplication::instance()->installEventFilter(this);
+  CloseOpenDialogs();
+}
+
+bool DialogRefusal::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Show) {
+    // Queued: a dialog that runs its own loop is shown before the loop starts, and only a
+    // running loop ends with the rejection.
+    if (auto* dialog = qobject_cast<QDialog*>(watched); dialog != nullptr && dialog->isWindow())
+      QMetaObject::invokeMethod(dialog, &QDialog::reject, Qt::QueuedConnection);
+  }
+  return QObject::eventFilter(watched, event);
 }
 
 }  // namespace ecr

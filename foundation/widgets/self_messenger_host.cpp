@@ -26,11 +26,8 @@ SelfMessengerHost::~SelfMessengerHost() { delete notifier_; }
 void SelfMessengerHost::Watch() {
   // Said in the log: a folder taken by another user would otherwise cut this program off
   // from its other starts without a trace.
-  for (const std::string& skipped : messenger_.SkippedFolders()) LogWrite(SkippedFolderLogLine(skipped));
-  if (!messenger_.IsOpen()) {
-    LogWrite(ClosedMessengerLogLine(messenger_.Error()));
-    return;
-  }
+  for (const std::string& line : MessengerLogLines(messenger_)) LogWrite(line);
+  if (!messenger_.IsOpen()) return;
   notifier_ = new QSocketNotifier(messenger_.ReadableFd(), QSocketNotifier::Read, this);
   connect(notifier_, &QSocketNotifier::activated, this, [this] { messenger_.Receive(); });
 }

@@ -4,12 +4,17 @@
 
 #include <utility>
 
-#include "foundation/widgets/close_open_dialogs.h"
-
 namespace ecr {
 
 TerminationSignalHost::TerminationSignalHost(QObject* parent)
-    : QObject(parent), notifier_(new QSocketNotifier(signals_.ReadableFd(), QSocketNotifier::Read, this)) {
+    : QObject(parent), owned_(std::make_unique<TerminationSignals>()), signals_(*owned_) {
+  notifier_ = new QSocketNotifier(signals_.ReadableFd(), QSocketNotifier::Read, this);
+  connect(notifier_, &QSocketNotifier::activated, this, &TerminationSignalHost::OnReadable);
+}
+
+TerminationSignalHost::TerminationSignalHost(TerminationSignals& taken, QObject* parent)
+    : QObject(parent), signals_(taken) {
+  notifier_ = new QSocketNotifier(signals_.ReadableFd(), QSocketNotifier::Read, this);
   connect(notifier_, &QSocketNotifier::activated, this, &TerminationSignalHost::OnReadable);
 }
 
@@ -17,12 +22,23 @@ TerminationSignalHost::TerminationSignalHost(QObject* parent)
 TerminationSignalHost::~TerminationSignalHost() { delete notifier_; }
 
 void TerminationSignalHost::SetHandler(std::function<void()> endSession) {
+  // A signal that came before any event loop ran still waits on the pipe.
+  if (!signals_.Take().empty()) OnRequest();
   endSession_ = std::move(endSession);
-  if (endSession_ && std::exchange(kept_, false)) endSession_();
+  if (endSession_ && std::exchange(kept_, false)) {
+    const std::function<void()> handler = endSession_;
+    handler();
+  }
 }
 
+void TerminationSignalHost::RequestEnd() { OnRequest(); }
+
 void TerminationSignalHost::OnReadable() {
-  if (signals_.Take().empty()) return;
+  if (!signals_.Take().empty()) OnRequest();
+}
+
+void TerminationSignalHost::OnRequest() {
+  refusal_.Start();
   if (endSession_) {
     // A copy: the handler may end the program and with it this object's handler.
     const std::function<void()> endSession = endSession_;
@@ -30,7 +46,6 @@ void TerminationSignalHost::OnReadable() {
     return;
   }
   kept_ = true;
-  CloseOpenDialogs();
 }
 
 }  // namespace ecr

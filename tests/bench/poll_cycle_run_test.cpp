@@ -22,8 +22,10 @@ TEST(PollCycleRun, EveryByteOfACycleTakesItsWireTime) {
   for (int attempt = 0; attempt < 3 && (attempt == 0 || f.failedTakes > 0); ++attempt) {
     f = MeasurePollCycle(19200, 2, 3, log);
   }
-  EXPECT_EQ(f.cycles, 3);
-  EXPECT_EQ(f.takes, 6);
+  // The poller may begin a cycle more before the run stops it (a loaded machine wakes the
+  // run late); every cycle is measured whole, two takes each.
+  EXPECT_GE(f.cycles, 3);
+  EXPECT_EQ(f.takes, 2 * f.cycles);
   EXPECT_EQ(f.failedTakes, 0);
   // Per register: free and take frames, the status block, the ACK.
   const std::size_t perRegister = FreeFrame(FillCountOf(19200)).size() + 4 + EcrDataBlock("1001;").size() + 2;

@@ -2,11 +2,20 @@
 // test polls the messenger's descriptor where a program's loop would.
 #include "foundation/self_messenger.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <future>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -146,6 +155,127 @@ TEST_F(SelfMessengerTest, TextsArriveCutTo255AndEndAtTheirFirstZero) {
     EXPECT_EQ(log->front().text, c.received);
     EXPECT_EQ(log->front().text.size(), c.received.size());
   }
+}
+
+// A sender that waits learns what the messengers it reached did with its message: taken
+// only when a handler got it; another start's messenger, one without a handler, one that
+// ends with the message waiting and one whose process goes answer or count as not taken.
+TEST_F(SelfMessengerTest, AWaitingSenderLearnsWhetherARunningCopyTookItsMessage) {
+  using Outcome = TSelfMessenger::SendOutcome;
+  using namespace std::chrono_literals;
+  // What runs beside the sender, on a thread of its own; it tells when its messenger is
+  // open, and ends when `done` is set (or, for some, by itself).
+  using Beside = std::function<void(const std::string& program, std::promise<void>& open, std::atomic<bool>& done)>;
+  const auto pumpUntilDone = [](TSelfMessenger& messenger, std::atomic<bool>& done) {
+    while (!done) Pump(messenger, 20);
+  };
+  struct Case {
+    const char* what;
+    Beside beside;  // empty: nobody runs
+    Outcome outcome;
+    std::string handled;  // the text a handler beside got
+  };
+  std::string handled;
+  const std::vector<Case> cases = {
+      {"nobody runs", {}, Outcome::NotTaken, ""},
+      {"a running copy",
+       [&](const std::string& program, std::promise<void>& open, std::atomic<bool>& done) {
+         TSelfMessenger copy(program, (folder_ / "run").string());
+         copy.SetOnSelfEvent([&](TSelfMessenger&, int, const std::string& text, bool) { handled = text; });
+         open.set_value();
+         pumpUntilDone(copy, done);
+       },
+       Outcome::Taken, "pw"},
+      {"a copy that has no handler yet",
+       [&](const std::string& program, std::promise<void>& open, std::atomic<bool>& done) {
+         TSelfMessenger copy(program, (folder_ / "run").string());
+         open.set_value();
+         pumpUntilDone(copy, done);
+       },
+       Outcome::NotTaken, ""},
+      {"a start that ends with the message waiting",
+       [&](const std::string& program, std::promise<void>& open, std::atomic<bool>&) {
+         TSelfMessenger start(program, (folder_ / "run").string());
+         open.set_value();
+         pollfd entry{start.ReadableFd(), POLLIN, 0};
+         ::poll(&entry, 1, 60000);
+       },
+       Outcome::NotTaken, ""},
+      {"another start that asks at the same moment",
+       [&](const std::string& program, std::promise<void>& open, std::atomic<bool>&) {
+         TSelfMessenger other(program, (folder_ / "run").string());
+         open.set_value();
+         EXPECT_EQ(other.SendAndAwait(smQuit, "other", 60s), Outcome::NotTaken);
+       },
+       Outcome::NotTaken, ""},
+  };
+  int number = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    handled.clear();
+    const std::string program = (folder_ / ("app" + std::to_string(++number)) / "prog").string();
+    std::promise<void> open;
+    std::future<void> opened = open.get_future();
+    std::atomic<bool> done{false};
+    std::thread beside;
+    if (c.beside) {
+      beside = std::thread([&] { c.beside(program, open, done); });
+      opened.wait();
+    }
+    TSelfMessenger sender(program, (folder_ / "run").string());
+    // Long enough that no outcome here comes from the wait's end.
+    EXPECT_EQ(sender.SendAndAwait(smQuit, "pw", 60s), c.outcome);
+    done = true;
+    if (beside.joinable()) beside.join();
+    EXPECT_EQ(handled, c.handled);
+  }
+}
+
+// A messenger that neither answers nor ends leaves the sender without an answer once its
+// wait is over, or at once when its cancel descriptor becomes readable.
+TEST_F(SelfMessengerTest, AnUnansweredSenderStopsAtTheEndOfItsWaitOrWhenCancelled) {
+  using namespace std::chrono_literals;
+  auto silent = Start();  // on this thread, which never pumps it while the sender waits
+  TSelfMessenger sender((folder_ / "app" / "prog").string(), (folder_ / "run").string());
+  EXPECT_EQ(sender.SendAndAwait(smQuit, "pw", 200ms), TSelfMessenger::SendOutcome::Unanswered);
+
+  int cancel[2];
+  ASSERT_EQ(::pipe2(cancel, O_CLOEXEC), 0);
+  ASSERT_EQ(::write(cancel[1], "x", 1), 1);
+  TSelfMessenger cancelled((folder_ / "app" / "prog").string(), (folder_ / "run").string());
+  EXPECT_EQ(cancelled.SendAndAwait(smQuit, "pw", 600s, cancel[0]), TSelfMessenger::SendOutcome::Unanswered);
+  ::close(cancel[0]);
+  ::close(cancel[1]);
+}
+
+// A copy killed while the sender waits for it never answers: its process's end counts.
+TEST_F(SelfMessengerTest, ACopyKilledWhileTheSenderWaitsCountsAsNotTaken) {
+  using namespace std::chrono_literals;
+  const std::string program = (folder_ / "app" / "prog").string();
+  int ready[2];
+  ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
+  const pid_t copy = ::fork();
+  ASSERT_GE(copy, 0);
+  if (copy == 0) {
+    auto* leaked = new InstanceChannel(SelfMessageName(program), (folder_ / "run").string());
+    const char opened = leaked->IsOpen() ? 'y' : 'n';
+    (void)!::write(ready[1], &opened, 1);
+    for (;;) ::pause();
+  }
+  ::close(ready[1]);
+  char opened = 0;
+  pollfd entry{ready[0], POLLIN, 0};
+  ASSERT_TRUE(::poll(&entry, 1, 30000) == 1 && ::read(ready[0], &opened, 1) == 1 && opened == 'y');
+  ::close(ready[0]);
+  // Killed before or while the sender waits: either way it never answers.
+  std::thread killer([copy] {
+    std::this_thread::sleep_for(100ms);
+    ::kill(copy, SIGKILL);
+  });
+  TSelfMessenger sender(program, (folder_ / "run").string());
+  EXPECT_EQ(sender.SendAndAwait(smQuit, "pw", 600s), TSelfMessenger::SendOutcome::NotTaken);
+  killer.join();
+  ASSERT_EQ(::waitpid(copy, nullptr, 0), copy);
 }
 
 TEST_F(SelfMessengerTest, MessagesBeforeAHandlerIsSetAreConsumedWithoutEffect) {

@@ -28,6 +28,18 @@ class SerialLine : public LineOnEmulator {
     emulator_.AddRegister(7);
     OpenLine();
   }
+
+  // Takes register 7, which answers. On a loaded machine the emulator's thread may be held
+  // past the line's first-LF wait, and the take then rightly times out; where the take only
+  // leads to what a test is about, it is tried again once the late answer has come.
+  LinkResult TakeAnsweringRegister(std::string& block) {
+    LinkResult result = line_.TakeEcr(7, block);
+    for (int retry = 0; retry < 4 && result == LinkResult::TimeOut; ++retry) {
+      emulator_.WaitFor([] { return false; }, 100ms);
+      result = line_.TakeEcr(7, block);
+    }
+    return result;
+  }
 };
 
 TEST_F(SerialLine, TakeReadsTheStatusBlockAndAcknowledgesIt) {
@@ -46,7 +58,7 @@ TEST_F(SerialLine, FreeFrameAndDataBlockAtEverySpeed) {
     EXPECT_EQ(line_.SpeedIndex(), FindSpeedIndex(speed.Speed));
     EXPECT_EQ(line_.PortSpeed(), speed.Speed);
     std::string block;
-    ASSERT_EQ(line_.TakeEcr(7, block), LinkResult::Ok);
+    ASSERT_EQ(TakeAnsweringRegister(block), LinkResult::Ok);
     ASSERT_TRUE(emulator_.WaitForFrames("ACK", 1, 5s));
     emulator_.ClearRecord();
     EXPECT_EQ(line_.SendBlock("ABCDE"), LinkResult::Ok);
@@ -156,7 +168,8 @@ TEST_F(SerialLine, WhatArrivesWhileTheTakeDrainsTheLineIsNotTakenAsTheBlock) {
   // Bytes written this soon after the take began reach the line before its drain has ended
   // (the drain begins after the call and lasts 10 ms; the terminal passes them on meanwhile).
   // Later ones, on a loaded machine, may rightly be read as the block: such a try is not
-  // judged.
+  // judged. Nor is a try where a register that answers is held past the first-LF wait by a
+  // loaded machine, and the take rightly times out.
   constexpr auto kSurelyWithinTheDrain = 5ms;
   const long long ceiling = kDrainMs + kSchedulingMarginMs;
   for (const Case& c : cases) {
@@ -164,7 +177,7 @@ TEST_F(SerialLine, WhatArrivesWhileTheTakeDrainsTheLineIsNotTakenAsTheBlock) {
     EmulatedRegister& reg = emulator_.Register(7);
     bool judged = false;  // a try whose bytes surely came within the drain
     long long leastDelay = std::numeric_limits<long long>::max();
-    for (int run = 0; run < 5 && !(judged && leastDelay <= ceiling); ++run) {
+    for (int run = 0; run < 10 && !(judged && leastDelay <= ceiling); ++run) {
       reg.Behave();
       c.script(reg);
       emulator_.ClearRecord();
@@ -185,7 +198,7 @@ TEST_F(SerialLine, WhatArrivesWhileTheTakeDrainsTheLineIsNotTakenAsTheBlock) {
       const long long delay = std::chrono::duration_cast<std::chrono::milliseconds>(takeAt - start).count();
       EXPECT_GE(delay, kDrainMs);
       leastDelay = std::min(leastDelay, delay);
-      if (lateAt - start <= kSurelyWithinTheDrain) {
+      if (lateAt - start <= kSurelyWithinTheDrain && (c.result == LinkResult::TimeOut || result != LinkResult::TimeOut)) {
         judged = true;
         EXPECT_EQ(result, c.result);
         EXPECT_EQ(block, c.block);
@@ -709,10 +722,14 @@ TEST(SerialLineWrap, DeadlinesHoldAcrossTheTickWrap) {
   // the drain and the whole first-LF wait, never earlier; a good register's take may time
   // out too when a loaded machine keeps the emulator from answering within that wait. A
   // fault of the wrap would make the takes around it end at once or never: each take is
-  // bounded on its own, loosely, as one try of a loaded machine may be late; the least of
-  // the silent takes after the wrap is held to the margin of the other tests.
-  constexpr long long kOneTryMarginMs = 150;
+  // bounded on its own, loosely, as one try of a loaded machine may be late (a hold of the
+  // whole process shows as a take of a few hundred milliseconds); the least of the silent
+  // takes after the wrap is held to the margin of the other tests. The late answer of a good
+  // register's take that timed out may still come while the next take waits: that silent
+  // take's result is not judged.
+  constexpr long long kOneTryMarginMs = 1000;
   long long leastSilentAfterTheWrap = std::numeric_limits<long long>::max();
+  bool lateAnswerMayCome = false;
   while (MillisecondsSince(start) < 900) {
     const bool silent = takes % 2 == 1;
     emulator.Register(7).StaySilent(EmulatorReply::Take, silent ? 1 : 0);
@@ -720,7 +737,9 @@ TEST(SerialLineWrap, DeadlinesHoldAcrossTheTickWrap) {
     const LinkResult result = line.TakeEcr(7, block);
     const long long took = MillisecondsSince(takeStart);
     if (silent) {
-      EXPECT_EQ(result, LinkResult::TimeOut) << takes;
+      if (!lateAnswerMayCome) {
+        EXPECT_EQ(result, LinkResult::TimeOut) << takes;
+      }
     } else if (result != LinkResult::TimeOut) {
       EXPECT_EQ(result, LinkResult::Ok) << takes;
       if (MillisecondsSince(start) > 400) ++goodAfterTheWrap;
@@ -729,7 +748,9 @@ TEST(SerialLineWrap, DeadlinesHoldAcrossTheTickWrap) {
       EXPECT_GE(took, kDrainMs + kTakeFrameMs + 50) << takes;
     }
     EXPECT_LE(took, kDrainMs + kTakeFrameMs + 50 + kOneTryMarginMs) << takes;
-    if (silent && MillisecondsSince(start) > 400) leastSilentAfterTheWrap = std::min(leastSilentAfterTheWrap, took);
+    if (silent && !lateAnswerMayCome && MillisecondsSince(start) > 400)
+      leastSilentAfterTheWrap = std::min(leastSilentAfterTheWrap, took);
+    lateAnswerMayCome = !silent && result == LinkResult::TimeOut;
     ++takes;
   }
   EXPECT_GE(goodAfterTheWrap, 1);

@@ -58,6 +58,9 @@ TEST_F(NcControllerSearch, ProbesEachPortUntilTheControllerAnswers) {
   EXPECT_EQ(controller_.Com(), 4);
   EXPECT_EQ(controller_.Id(), "\x01\xA0Z-9\xFF"s);
   EXPECT_EQ(controller_.LinkState(), 0);
+  // Each emulator records what it read on its own thread, which a loaded machine may hold.
+  EXPECT_TRUE(silent.WaitForCommands("IDENTIFY", 1, 5s));
+  EXPECT_TRUE(wrong.WaitForCommands("IDENTIFY", 1, 5s));
   EXPECT_EQ(silent.ReceivedCommands(), Commands{"IDENTIFY"});
   EXPECT_EQ(wrong.ReceivedCommands(), Commands{"IDENTIFY"});
   ASSERT_TRUE(nc.WaitForCommands("MASK 0000", 1, 5s));

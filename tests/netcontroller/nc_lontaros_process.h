@@ -71,8 +71,13 @@ class LontarosFolder {
   std::filesystem::path LogPath() const { return Dir() / "lontaros.log"; }
   std::filesystem::path SettingsPath() const { return Dir() / "lontaros.STG"; }
 
+  // A start from cron finds its registry under its home: `registry` names that one.
   void MapPort(const std::string& portName, const std::string& devicePath) const {
-    const auto key = Registry() / "HKEY_LOCAL_MACHINE" / "Enum" / "Test" / portName;
+    MapPortIn(Registry(), portName, devicePath);
+  }
+  static void MapPortIn(const std::filesystem::path& registry, const std::string& portName,
+                        const std::string& devicePath) {
+    const auto key = registry / "HKEY_LOCAL_MACHINE" / "Enum" / "Test" / portName;
     std::filesystem::create_directories(key);
     std::ofstream(key / "PORTNAME", std::ios::binary) << portName;
     std::ofstream(key / "DeviceNode", std::ios::binary) << devicePath;
@@ -92,18 +97,29 @@ class LontarosFolder {
 };
 
 // One run of the program in its folder, offscreen, in the C locale, with the folder's
-// registry and the folder as its runtime folder; killed at destruction if still running.
-// Wait gives the wait status.
+// registry and the folder as its runtime folder, and the `extra` variables; killed at
+// destruction if still running. Wait gives the wait status.
 class LontarosProcess : public ChildProcess {
  public:
   LontarosProcess(const LontarosFolder& folder, const std::vector<std::string>& arguments,
-                  const std::string& outputName = "output.txt")
+                  const std::string& outputName = "output.txt", const std::vector<std::string>& extra = {})
       : ChildProcess(folder.Program().string(), arguments,
                      {.workingFolder = folder.Dir(),
-                      .environment = {"QT_QPA_PLATFORM=offscreen", "ECR_REGISTRY=" + folder.Registry().string(),
-                                      "XDG_RUNTIME_DIR=" + folder.Dir().string(), "LC_ALL", "LANG=C"},
+                      .environment = Environment(folder, extra),
                       .outputFile = folder.Dir() / outputName}) {}
+
+ private:
+  static std::vector<std::string> Environment(const LontarosFolder& folder, const std::vector<std::string>& extra) {
+    std::vector<std::string> environment{"QT_QPA_PLATFORM=offscreen", "ECR_REGISTRY=" + folder.Registry().string(),
+                                         "XDG_RUNTIME_DIR=" + folder.Dir().string(), "LC_ALL", "LANG=C"};
+    environment.insert(environment.end(), extra.begin(), extra.end());
+    return environment;
+  }
 };
+
+// The variable that makes the program's keep-awake binding fail as on a system without
+// the call: both of its error boxes show at the start.
+inline const std::string kNoKeepAwakeLibrary = "ECR_KEEP_AWAKE_LIBRARY=libno-such-keep-awake-library.so.0";
 
 // A client application on one TCP connection, sending and receiving whole frames.
 using BlockingClient = FrameClient;

@@ -5,7 +5,10 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <chrono>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "server/client_message.h"
@@ -150,6 +153,119 @@ TEST(NcLontarosProcess, EachRequestToEndClosesLikeTheSessionsEndAndTheNumbersGoO
     ASSERT_TRUE(test::WaitUntil([&] { return Count(folder.Log(), " started on COM 1.") == 2; }, 20s))
         << folder.Log();
     EXPECT_EQ(notifications({"55;3;0;C;"}), std::vector<std::string>{"55;3;C;3;1;"});
+  }
+}
+
+// A folder whose program finds the controller emulator on COM1 (unless told there is
+// none), on a free TCP port, with the server password "pw".
+struct ServedFolder {
+  ControllerEmulator nc;
+  LontarosFolder folder;
+  NcServerSettings settings;
+  explicit ServedFolder(bool withController = true) {
+    if (withController) folder.MapPort("COM1", nc.PortPath());
+    settings.IPPort = test::FreeTcpPort();
+    settings.ServerPassword = "pw";
+    folder.WriteSettings(settings);
+  }
+};
+
+// Waits until the starting copy answers a close request with a wrong password: it does so
+// from the event loop of a box that holds its start, the only one before the service runs.
+::testing::AssertionResult AnswersFromABox(const LontarosFolder& folder) {
+  std::string said;
+  const bool answered = test::WaitUntil(
+      [&] {
+        LontarosProcess wrong(folder, {"-Q:wrong"}, "wrong.txt");
+        const std::optional<int> status = wrong.Wait(20s);
+        said = wrong.Output();
+        return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+      },
+      60s);
+  if (answered) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << said << folder.Log();
+}
+
+// Ends the program as `request` says: a signal, or a close request with the password.
+void AskToEnd(const LontarosFolder& folder, LontarosProcess& server, const std::string& request) {
+  if (request == "SIGTERM") {
+    ASSERT_EQ(::kill(server.Pid(), SIGTERM), 0);
+  } else {
+    LontarosProcess close(folder, {request}, "close.txt");
+    EXPECT_TRUE(EndsAtOnce(close)) << close.Output();
+  }
+}
+
+// Where the keep-awake binding fails, two error boxes hold the start, one after the other.
+// A close request with a wrong password is answered meanwhile and changes nothing; a
+// request to end (a signal, or a close request with the password) rejects the box that
+// shows and the one after it, the start goes on, and the close follows.
+TEST(NcLontarosProcess, TheBoxesOfAFailedKeepAwakeBindingGiveWayToARequestToEnd) {
+  for (const std::string request : {"SIGTERM", "-Q:pw"}) {
+    SCOPED_TRACE(request);
+    ServedFolder served;
+    LontarosProcess server(served.folder, {}, "output.txt", {test::kNoKeepAwakeLibrary});
+    ASSERT_TRUE(AnswersFromABox(served.folder));
+    EXPECT_TRUE(server.Running());
+    EXPECT_EQ(served.folder.Log().find("Keep-awake request failed"), std::string::npos) << "the window is not made yet";
+
+    AskToEnd(served.folder, server, request);
+    EXPECT_TRUE(EndsAtOnce(server)) << served.folder.Log() << server.Output();
+    const std::string log = served.folder.Log();
+    const std::size_t failure = log.find("lontaros: Keep-awake request failed: libno-such-keep-awake-library.so.0");
+    const std::size_t started = log.find("Lontaros v1.0.4 started on COM 1.");
+    const std::size_t closed = log.find("Lontaros v1.0.4 closed by user.");
+    EXPECT_LT(failure, started) << log;
+    EXPECT_LT(started, closed) << log;
+    EXPECT_EQ(Count(log, " closed by user."), 1u) << log;
+  }
+}
+
+// "Net Controller not found!" holds the start until a person answers it; a request to end
+// rejects it, and the program ends as after the box: status 1, nothing saved.
+TEST(NcLontarosProcess, TheBoxOfAMissingControllerGivesWayToARequestToEnd) {
+  for (const std::string request : {"SIGTERM", "-Q:pw"}) {
+    SCOPED_TRACE(request);
+    ServedFolder served(false);
+    const std::string stored = ReadWholeFile(served.folder.SettingsPath());
+    LontarosProcess server(served.folder, {});
+    ASSERT_TRUE(AnswersFromABox(served.folder));
+    EXPECT_TRUE(server.Running());
+
+    AskToEnd(served.folder, server, request);
+    EXPECT_EQ(server.WaitForExit(20s), 1) << served.folder.Log() << server.Output();
+    EXPECT_EQ(served.folder.Log().find(" closed by user."), std::string::npos) << served.folder.Log();
+    EXPECT_EQ(ReadWholeFile(served.folder.SettingsPath()), stored);
+  }
+}
+
+// A signal that comes while the program starts, from the first moment of its main on, is
+// kept: the service starts, then the close follows and the program ends with status 0. One
+// that comes before main ran ends the process before it has done anything (no log yet).
+TEST(NcLontarosProcess, ASignalAtAnyMomentOfTheStartIsKeptOnceMainBegan) {
+  for (const StartMoment moment : StartMoments()) {
+    SCOPED_TRACE(::testing::Message() << "SIGTERM " << moment.delayMs << " ms after "
+                                      << (moment.fromMain ? "main began" : "the start"));
+    ServedFolder served;
+    LontarosProcess server(served.folder, {});
+    const SignalledStart signalled = SignalAtMoment(server, moment, served.folder.LogPath(), 30s);
+    ASSERT_TRUE(signalled.exit.has_value()) << served.folder.Log() << server.Output();
+    if (signalled.beforeMain) continue;
+    EXPECT_EQ(signalled.exit, 0) << served.folder.Log() << server.Output();
+    EXPECT_EQ(Count(served.folder.Log(), "Lontaros v1.0.4 closed by user."), 1u) << served.folder.Log();
+  }
+}
+
+// Once the close has begun, the signals that follow never end the program by the signal.
+TEST(NcLontarosProcess, SignalsThatFollowTheFirstNeverEndItByTheSignal) {
+  for (int trial = 0; trial < 3; ++trial) {
+    SCOPED_TRACE(::testing::Message() << "trial " << trial);
+    ServedFolder served;
+    LontarosProcess server(served.folder, {});
+    ASSERT_TRUE(served.folder.WaitForLog("Lontaros v1.0.4 started on COM 1.")) << served.folder.Log();
+    EXPECT_EQ(server.SignalUntilEnded(SIGTERM, {SIGTERM, SIGINT, SIGHUP}, 30s), 0)
+        << served.folder.Log() << server.Output();
+    EXPECT_EQ(Count(served.folder.Log(), " closed by user."), 1u) << served.folder.Log();
   }
 }
 

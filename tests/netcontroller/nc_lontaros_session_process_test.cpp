@@ -1,6 +1,7 @@
 // The network-controller server as a process on a machine without a system bus, started in
 // a desktop session: its failed keep-awake request is logged with the reason, and a close
-// request from a start without any session (cron) still reaches it.
+// request from a start without any session (cron) still reaches it. Started by cron itself,
+// without a display, it runs as it does offscreen and says so once.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -47,6 +48,36 @@ TEST(NcLontarosSessionProcess, LogsItsFailedKeepAwakeAndClosesOnARequestFromOuts
   EXPECT_EQ(request.WaitForExit(20s), 0);
   ASSERT_EQ(server.WaitForExit(20s), 0) << "the running copy never heard the request\n" << folder.Log();
   EXPECT_NE(folder.Log().find("Lontaros v1.0.4 closed by user."), std::string::npos) << folder.Log();
+}
+
+TEST(NcLontarosSessionProcess, ACopyStartedWithoutADisplayRunsOffscreenAndSaysSoOnce) {
+  ControllerEmulator nc;
+  LontarosFolder folder;
+  const std::filesystem::path home = folder.Dir() / "home";
+  LontarosFolder::MapPortIn(home / ".config" / "ecr-registry", "COM1", nc.PortPath());
+  NcServerSettings settings;
+  settings.IPPort = test::FreeTcpPort();
+  settings.ServerPassword = "pw";
+  folder.WriteSettings(settings);
+  const auto fromCron = [&](const std::string& outputName) {
+    return ChildProcessOptions{.workingFolder = folder.Dir(),
+                               .environment = CronEnvironment(home),
+                               .outputFile = folder.Dir() / outputName,
+                               .inheritEnvironment = false};
+  };
+  const std::string noDisplay = "No display to reach: running offscreen, without an icon.";
+
+  ChildProcess server(folder.Program().string(), {}, fromCron("server.txt"));
+  ASSERT_TRUE(folder.WaitForLog("Lontaros v1.0.4 started on COM 1.")) << folder.Log() << server.Output();
+  test::BlockingClient client(settings.IPPort);
+  EXPECT_TRUE(client.Connected());
+  ChildProcess request(folder.Program().string(), {"-Q:pw"}, fromCron("request.txt"));
+  EXPECT_EQ(request.WaitForExit(20s), 0) << request.Output();
+  ASSERT_EQ(server.WaitForExit(20s), 0) << folder.Log() << server.Output();
+  const std::string log = folder.Log();
+  EXPECT_LT(log.find(noDisplay), log.find(" started on COM 1.")) << log;
+  EXPECT_EQ(log.find(noDisplay, log.find(noDisplay) + 1), std::string::npos) << "said once\n" << log;
+  EXPECT_NE(log.find("Lontaros v1.0.4 closed by user."), std::string::npos) << log;
 }
 
 }  // namespace

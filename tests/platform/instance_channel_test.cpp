@@ -106,6 +106,8 @@ TEST_F(InstanceChannelTest, MalformedDatagramsAreDropped) {
       std::string("ECIM"),                   // short
       std::string(20, '\0'),                 // no magic
       std::string("ECIM") + std::string(17, '\0'),  // one byte too long
+      std::string("ECIA") + std::string(20, '\0'),  // an answer to another channel
+      std::string("ECIA") + std::string(19, '\0'),  // an answer one byte short
   };
   for (const std::string& datagram : junk)
     ASSERT_EQ(::sendto(raw, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address),
@@ -361,7 +363,7 @@ TEST_F(InstanceChannelTest, APostReachesTheCopiesInEveryFolderAndCountsThem) {
   };
   const std::vector<Case> cases = {
       {"copy started without a session, sender in one", {temporary}, {runtime, temporary}, 1},
-      {"copy started in the session, sender from cron", {runtime, temporary}, {temporary}, 0},
+      {"copy started in the session, sender from cron", {runtime, temporary}, {temporary}, 1},
       {"copy started in the session, sender in it", {runtime, temporary}, {runtime, temporary}, 1},
       {"no copy runs", {}, {runtime, temporary}, 0},
   };
@@ -378,13 +380,121 @@ TEST_F(InstanceChannelTest, APostReachesTheCopiesInEveryFolderAndCountsThem) {
     EXPECT_EQ(result.othersReached, c.reached);
     if (copy) {
       EXPECT_EQ(WaitReadable(*copy, c.reached > 0 ? 5000 : 200), c.reached > 0);
-      // A reached copy reads the text from the section beside its socket.
+      // A reached copy takes one notice, and reads the text from the section beside the
+      // socket that took it.
       if (c.reached > 0) {
+        EXPECT_TRUE(copy->NextNotice().has_value());
+        EXPECT_FALSE(copy->NextNotice().has_value()) << "one notice, though the copy has a socket in each folder";
         EXPECT_EQ(copy->ReadText(255), "pw");
       }
     }
     ASSERT_TRUE(WaitReadable(sender)) << "the sender's own notice comes back";
   }
+}
+
+// The runtime folder goes with the user's last session while a copy runs on (nohup, a
+// lingering user): the copy stays reachable through the temporary folder, from a start
+// without a session and from one of a new session alike.
+TEST_F(InstanceChannelTest, ACopyStaysReachableWhenItsRuntimeFolderGoes) {
+  const fs::path runtimeBase = folder_ / "run-user";
+  const fs::path temporaryBase = folder_ / "tmp";
+  fs::create_directory(runtimeBase);
+  fs::create_directory(temporaryBase);
+  const auto folders = [&] { return ChooseInstanceFolders(runtimeBase.string(), temporaryBase.string()).usable; };
+  const std::string name = Name();
+  InstanceChannel copy(name, folders());
+  ASSERT_TRUE(copy.IsOpen()) << copy.Error();
+  ASSERT_EQ(folders().size(), 2u);
+
+  fs::remove_all(runtimeBase);
+  {
+    InstanceChannel fromCron(name, folders());
+    const PostResult posted = fromCron.Post(2, 2, "pw");
+    EXPECT_EQ(posted.othersReached, 1);
+    EXPECT_EQ(posted.reached, std::vector<std::uint64_t>{copy.SenderId()});
+  }
+  ASSERT_TRUE(WaitReadable(copy));
+  EXPECT_TRUE(copy.NextNotice().has_value());
+  EXPECT_EQ(copy.ReadText(255), "pw");
+
+  // A new session makes the runtime folder again; its section is a new one.
+  fs::create_directory(runtimeBase);
+  InstanceChannel inNewSession(name, folders());
+  EXPECT_EQ(inNewSession.Post(2, 2, "again").othersReached, 1);
+  ASSERT_TRUE(WaitReadable(copy));
+  EXPECT_TRUE(copy.NextNotice().has_value());
+  EXPECT_EQ(copy.ReadText(255), "again");
+  const std::string newSection = inNewSession.SectionPath();
+  ASSERT_TRUE(newSection.starts_with(runtimeBase.string()));
+}
+
+// The section of a folder that went away is no longer the one at its name: its last user
+// leaves the new one there.
+TEST_F(InstanceChannelTest, TheLastUserOfASectionWhoseFolderWentLeavesTheNewOneAtItsName) {
+  const fs::path runtimeBase = folder_ / "run-user";
+  fs::create_directory(runtimeBase);
+  const std::string runtime = PrivateSocketFolder(runtimeBase.string());
+  auto old = std::make_unique<InstanceChannel>(Name(), runtime);
+  ASSERT_TRUE(old->IsOpen()) << old->Error();
+  fs::remove_all(runtimeBase);
+  fs::create_directory(runtimeBase);
+  InstanceChannel anew(Name(), PrivateSocketFolder(runtimeBase.string()));
+  ASSERT_TRUE(anew.IsOpen()) << anew.Error();
+  ASSERT_EQ(anew.SectionPath(), old->SectionPath());
+  old.reset();
+  EXPECT_TRUE(fs::exists(anew.SectionPath()));
+  ASSERT_TRUE(anew.Post(2, 2, "kept"));
+  EXPECT_EQ(anew.ReadText(255), "kept");
+}
+
+// A receiver answers the notice it took to the socket it came from; the poster keeps the
+// answers to its own notices only, and one that stopped receiving can no longer be
+// answered.
+TEST_F(InstanceChannelTest, AnswersGoBackToThePosterOfTheNotice) {
+  auto poster = Open(Name());
+  auto receiver = Open(Name());
+  EXPECT_FALSE(receiver->Answer(true)) << "no notice to answer yet";
+  ASSERT_TRUE(poster->Post(0xC123, 2, "pw"));
+  ASSERT_TRUE(WaitReadable(*receiver));
+  ASSERT_TRUE(receiver->NextNotice().has_value());
+  EXPECT_TRUE(receiver->Answer(true));
+  EXPECT_FALSE(receiver->Answer(false)) << "one answer per notice";
+
+  ASSERT_TRUE(WaitReadable(*poster));
+  std::vector<InstanceNotice> notices;
+  while (auto notice = poster->NextNotice()) notices.push_back(*notice);
+  EXPECT_EQ(notices, std::vector<InstanceNotice>{(InstanceNotice{0xC123, 2, poster->SenderId()})}) << "its loop-back";
+  EXPECT_EQ(poster->TakeAnswers(), std::vector<InstanceAnswer>{(InstanceAnswer{0xC123, true, receiver->SenderId()})});
+  EXPECT_TRUE(poster->TakeAnswers().empty());
+  // The receiver's own notices are not answered to it by its own answers.
+  EXPECT_FALSE(receiver->NextNotice().has_value());
+  EXPECT_TRUE(receiver->TakeAnswers().empty());
+
+  ASSERT_TRUE(poster->Post(0xC123, 2, "late"));
+  poster->StopReceiving();
+  ASSERT_TRUE(WaitReadable(*receiver));
+  ASSERT_TRUE(receiver->NextNotice().has_value());
+  EXPECT_FALSE(receiver->Answer(true)) << "the poster stopped receiving";
+}
+
+// A notice came by the runtime folder, which goes before it is answered: the answer reaches
+// the poster by its socket in the temporary folder.
+TEST_F(InstanceChannelTest, AnAnswerReachesItsPosterWhenTheFolderItsNoticeCameByGoes) {
+  const fs::path runtimeBase = folder_ / "run-user";
+  const fs::path temporaryBase = folder_ / "tmp";
+  fs::create_directory(runtimeBase);
+  fs::create_directory(temporaryBase);
+  const auto folders = [&] { return ChooseInstanceFolders(runtimeBase.string(), temporaryBase.string()).usable; };
+  InstanceChannel poster(Name(), folders());
+  InstanceChannel receiver(Name(), folders());
+  ASSERT_TRUE(poster.Post(7, 2, "pw"));
+  fs::remove_all(runtimeBase);
+  ASSERT_TRUE(WaitReadable(receiver));
+  ASSERT_TRUE(receiver.NextNotice().has_value());
+  EXPECT_TRUE(receiver.Answer(true));
+  while (poster.NextNotice()) {
+  }
+  EXPECT_EQ(poster.TakeAnswers(), std::vector<InstanceAnswer>{(InstanceAnswer{7, true, receiver.SenderId()})});
 }
 
 // A socket file is removed when a channel opens only while nobody is bound to it and the

@@ -251,6 +251,22 @@ TEST(KeepAwake, LibraryWithoutTheFunctionReportsOnlyTheFunction) {
     EXPECT_EQ(keepAwake.LastError(), "Function sd_bus_open_system not defined");
 }
 
+// The programs bind the library the environment names, so that a test can start one on
+// a system that lacks the call.
+TEST(KeepAwake, TheProgramsBindTheLibraryTheEnvironmentNames) {
+    const SavedEnvironment named("ECR_KEEP_AWAKE_LIBRARY");
+    for (const char* unset : {static_cast<const char*>(nullptr), ""}) {
+        named.Set(unset);
+        EXPECT_EQ(KeepAwakeLibrary(), kKeepAwakeLibrary);
+    }
+    named.Set("libno-such-library-here.so.0");
+    EXPECT_EQ(KeepAwakeLibrary(), "libno-such-library-here.so.0");
+    std::vector<std::string> reports;
+    KeepAwake keepAwake([&](const std::string& text) { reports.push_back(text); }, "test");
+    EXPECT_EQ(reports, (std::vector<std::string>{"Error loading libno-such-library-here.so.0",
+                                                 "Function sd_bus_open_system not defined"}));
+}
+
 TEST(KeepAwake, WithoutASystemBusTheRequestFailsWithoutABox) {
     const TempDir dir;
     const SavedEnvironment bus("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + dir.File("no-bus")).c_str());

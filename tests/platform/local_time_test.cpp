@@ -45,9 +45,16 @@ TEST(LocalTime, NowIsTheCurrentTime) {
     return a.Year == b.Year && a.Month == b.Month && a.Day == b.Day && a.Hour == b.Hour && a.Minute == b.Minute &&
            a.Second == b.Second;
   };
-  const std::time_t before = std::time(nullptr);
+  // The clock LocalTimeNow reads: std::time may read the system's coarse clock, which lags
+  // it by up to a tick, and would put `before` a second behind the moment read.
+  const auto realTime = [] {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return now.tv_sec;
+  };
+  const std::time_t before = realTime();
   const LocalTime now = LocalTimeNow();
-  const std::time_t after = std::time(nullptr);
+  const std::time_t after = realTime();
   EXPECT_TRUE(same(now, LocalTimeAt(before)) || same(now, LocalTimeAt(after)));
   EXPECT_GE(now.Millisecond, 0);
   EXPECT_LT(now.Millisecond, 1000);

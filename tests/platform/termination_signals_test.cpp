@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <system_error>
@@ -88,6 +89,23 @@ TEST(TerminationSignals, TheEarlierHandlingComesBackAndIgnoredSignalsStayIgnored
     ::raise(c.signalNumber);
     EXPECT_EQ(lastSeen, c.ignoredBefore ? 0 : c.signalNumber);
   }
+}
+
+// A program takes the signals until it has ended: once its object is gone (the teardown),
+// the signals that follow are dropped, and the program ends with its own status. Run in a
+// child, since the handlers stay for the rest of the process.
+TEST(TerminationSignals, UntilExitTheSignalsAfterTheObjectAreDropped) {
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    { TerminationSignals signals(TerminationSignals::Lifetime::UntilExit); }
+    for (const int signalNumber : TerminationSignals::kSignals) ::raise(signalNumber);
+    ::_exit(7);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 7);
 }
 
 TEST(TerminationSignals, OnlyOneWatcherAtATime) {

@@ -19,7 +19,9 @@
 
 #include "server/server_settings.h"
 #include "tests/support/child_process.h"
+#include "tests/server_app/loopback_ports.h"
 #include "tests/support/frame_client.h"
+#include "tests/support/register_emulator.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait_until.h"
 
@@ -65,9 +67,14 @@ class HarbendixFolder {
   std::filesystem::path SettingsPath() const { return dir_ / "harbendix.STG"; }
   std::filesystem::path IniPath() const { return dir_ / "harbendix.INI"; }
 
-  // A device key that names portName (COM1 ...) for devicePath.
+  // A device key that names portName (COM1 ...) for devicePath, in the folder's registry
+  // or in `registry` (a start from cron finds its registry under its home).
   void MapPort(const std::string& portName, const std::string& devicePath) const {
-    const auto key = Registry() / "HKEY_LOCAL_MACHINE" / "Enum" / "Serial" / portName;
+    MapPortIn(Registry(), portName, devicePath);
+  }
+  static void MapPortIn(const std::filesystem::path& registry, const std::string& portName,
+                        const std::string& devicePath) {
+    const auto key = registry / "HKEY_LOCAL_MACHINE" / "Enum" / "Serial" / portName;
     std::filesystem::create_directories(key);
     std::ofstream(key / "PORTNAME", std::ios::binary) << portName;
     std::ofstream(key / "DeviceNode", std::ios::binary) << devicePath;
@@ -85,6 +92,21 @@ class HarbendixFolder {
  private:
   TempDir folder_;
   std::filesystem::path dir_ = folder_.Path();
+};
+
+// A folder whose program serves COM1 on a register emulator (with register 7) and a free
+// TCP port, behind the administrator password "pw", for which no prompt may wait.
+struct ServingFolder {
+  RegisterEmulator emulator;
+  HarbendixFolder folder;
+  ServerSettings settings;
+  ServingFolder() {
+    emulator.AddRegister(7);
+    folder.MapPort("COM1", emulator.PortPath());
+    settings.AdminPassword = "pw";
+    settings.IPPort = FreePort();
+    folder.WriteSettings(settings);
+  }
 };
 
 // One run of the program in its folder, offscreen, in the C locale, with the folder's

@@ -6,6 +6,11 @@
 #include <sys/file.h>
 #include <sys/socket.h>
 
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
 #include "server/client_message.h"
 #include "server/commands.h"
 #include "tests/server_app/harbendix_process.h"
@@ -208,6 +213,76 @@ TEST(HarbendixProcess, CloseRequestOfASecondStartNeedsThePassword) {
     EXPECT_EQ(log.substr(log.size() - last.size()), last);
     EXPECT_EQ(server.Output().find("Sanitizer"), std::string::npos) << server.Output();
   }
+}
+
+// Starts `arguments` of each group at the same moment and gives their exit codes, and
+// what each said, once all have ended.
+struct Ended {
+  std::optional<int> exit;
+  std::string said;
+};
+std::vector<Ended> StartTogether(const HarbendixFolder& folder, const std::vector<std::vector<std::string>>& group) {
+  static int serial = 0;
+  std::vector<std::unique_ptr<HarbendixProcess>> started;
+  for (const auto& arguments : group)
+    started.push_back(
+        std::make_unique<HarbendixProcess>(folder, arguments, "together" + std::to_string(++serial) + ".txt"));
+  std::vector<Ended> ended;
+  for (auto& process : started) ended.push_back({process->WaitForExit(60s), process->Output()});
+  return ended;
+}
+
+// Close requests that start at the same moment count only a running copy that took theirs:
+// never each other's short-lived messengers, nor a start that ends on the lock.
+TEST(HarbendixProcess, SimultaneousCloseRequestsCountOnlyARunningCopyThatTookThem) {
+  HarbendixFolder folder;
+  ServerSettings settings;
+  settings.AdminPassword = "pw";
+  settings.IPPort = FreePort();
+  folder.WriteSettings(settings);
+  const std::vector<std::string> request{"-Q:x"};
+  const std::string nobody = "The close request reached no running copy.\n";
+
+  // Nobody runs: in pairs, then in eights.
+  for (const auto& [size, rounds] : {std::pair{2, 10}, std::pair{8, 10}}) {
+    for (int round = 0; round < rounds; ++round) {
+      SCOPED_TRACE(::testing::Message() << size << " together, round " << round);
+      for (const Ended& sender : StartTogether(folder, std::vector(size, request))) {
+        EXPECT_EQ(sender.exit, 1);
+        EXPECT_EQ(sender.said, nobody);
+      }
+    }
+  }
+
+  {  // The lock is held (by no copy of ours): starts that end on it are no copy either.
+    const int holder = open(folder.SettingsPath().c_str(), O_RDWR);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    std::vector<std::vector<std::string>> mixed;
+    for (int i = 0; i < 8; ++i) {
+      mixed.push_back({});
+      mixed.push_back(request);
+    }
+    const std::vector<Ended> ended = StartTogether(folder, mixed);
+    for (std::size_t i = 0; i < ended.size(); ++i) {
+      SCOPED_TRACE(mixed[i].empty() ? "a plain start" : "a close request");
+      EXPECT_EQ(ended[i].exit, mixed[i].empty() ? 0 : 1);
+      EXPECT_EQ(ended[i].said, mixed[i].empty() ? "" : nobody);
+    }
+    close(holder);
+  }
+
+  // A copy runs: each of the requests that come at once is taken by it (more of them than
+  // the system queues for one socket), and only the one with the password closes it.
+  HarbendixProcess server(folder, {});
+  ASSERT_TRUE(folder.WaitForLog("Harbendix v1.0.21 stopped.")) << folder.Log();  // COM1 names nothing
+  for (const Ended& sender : StartTogether(folder, std::vector(16, request))) {
+    EXPECT_EQ(sender.exit, 0);
+    EXPECT_EQ(sender.said, "");
+  }
+  EXPECT_TRUE(server.Running());
+  EXPECT_EQ(StartTogether(folder, {{"-Q:pw"}}).front().exit, 0);
+  EXPECT_EQ(server.WaitForExit(20s), 0) << folder.Log();
 }
 
 }  // namespace

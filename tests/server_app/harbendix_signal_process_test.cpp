@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <chrono>
 #include <string>
 
 #include "server/client_message.h"
@@ -20,6 +21,7 @@ using namespace std::chrono_literals;
 using testing::FreePort;
 using testing::HarbendixFolder;
 using testing::HarbendixProcess;
+using testing::ServingFolder;
 using testing::TestClient;
 
 constexpr int kEcr = 7;
@@ -85,6 +87,60 @@ TEST(HarbendixSignalProcess, EachRequestToEndClosesLikeTheSessionsEndAndTheNumbe
     Owner owner(settings.IPPort);
     ecr.QueueOnLineMessage("123456;3;0;C;");
     EXPECT_EQ(owner.Next(), "123456;3;C;3;1;");
+  }
+}
+
+// A signal that comes while the program starts, from the first moment of its main (before
+// the toolkit, the settings file and the instance messages are made) on, is kept: the
+// start goes on, then the close follows, logged, and the program ends with status 0. One
+// that comes before main ran ends the process by the signal before it has done anything
+// (the system's default; no log is opened yet).
+TEST(HarbendixSignalProcess, ASignalAtAnyMomentOfTheStartIsKeptOnceMainBegan) {
+  for (const StartMoment moment : StartMoments()) {
+    SCOPED_TRACE(::testing::Message() << "SIGTERM " << moment.delayMs << " ms after "
+                                      << (moment.fromMain ? "main began" : "the start"));
+    ServingFolder serving;
+    HarbendixProcess server(serving.folder, {});
+    const SignalledStart signalled = SignalAtMoment(server, moment, serving.folder.LogPath(), 30s);
+    ASSERT_TRUE(signalled.exit.has_value()) << serving.folder.Log() << server.Output();
+    if (signalled.beforeMain) continue;
+    EXPECT_EQ(signalled.exit, 0) << serving.folder.Log() << server.Output();
+    const std::string log = serving.folder.Log();
+    ASSERT_GE(log.size(), kClosed.size()) << log;
+    EXPECT_EQ(log.substr(log.size() - kClosed.size()), kClosed) << log;
+    EXPECT_EQ(Count(log, " closed by user."), 1u) << log;
+  }
+}
+
+// The error box of a failed first start holds the start until a person answers it; a
+// signal rejects it, and the close follows.
+TEST(HarbendixSignalProcess, TheErrorBoxOfAFailedFirstStartGivesWayToASignal) {
+  HarbendixFolder folder;  // COM1 names no device: the first start fails
+  ServerSettings settings;
+  settings.AdminPassword = "pw";
+  settings.IPPort = FreePort();
+  folder.WriteSettings(settings);
+  HarbendixProcess server(folder, {});
+  ASSERT_TRUE(folder.WaitForLog("Harbendix v1.0.21 stopped.")) << folder.Log() << server.Output();
+  ASSERT_EQ(::kill(server.Pid(), SIGTERM), 0);
+  EXPECT_EQ(server.WaitForExit(20s), 0) << folder.Log() << server.Output();
+  const std::string log = folder.Log();
+  ASSERT_GE(log.size(), kClosed.size()) << log;
+  EXPECT_EQ(log.substr(log.size() - kClosed.size()), kClosed) << log;
+}
+
+// Once the close has begun, the signals that follow (a service manager that repeats its
+// stop, a user who presses Ctrl+C again) never end the program by the signal: it closes as
+// the first one asked and ends with status 0.
+TEST(HarbendixSignalProcess, SignalsThatFollowTheFirstNeverEndItByTheSignal) {
+  for (int trial = 0; trial < 3; ++trial) {
+    SCOPED_TRACE(::testing::Message() << "trial " << trial);
+    ServingFolder serving;
+    HarbendixProcess server(serving.folder, {});
+    ASSERT_TRUE(serving.folder.WaitForLog(kStarted)) << serving.folder.Log() << server.Output();
+    EXPECT_EQ(server.SignalUntilEnded(SIGTERM, {SIGTERM, SIGINT, SIGHUP}, 20s), 0)
+        << serving.folder.Log() << server.Output();
+    EXPECT_EQ(Count(serving.folder.Log(), " closed by user."), 1u) << serving.folder.Log();
   }
 }
 

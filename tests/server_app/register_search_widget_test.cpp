@@ -126,9 +126,13 @@ TEST_F(RegisterSearchTest, OneNumberAtOneSpeedIsScannedAgainAndAgain) {
   dialog.eTo->setText("5");
   MarkOnly({"9600"});
   dialog.btnStartTest->click();
-  ASSERT_TRUE(emulator.WaitFor([&] { return emulator.Register(5).Takes() >= 3; }, 10s));
+  const QString probe = "Testing for ECR 5 at speed 9600 ... ";
+  // A probe on a loaded machine may miss the register's 50 ms answer deadline and read
+  // "None"; what counts here is that the scan finds the register and stays on its number
+  // and speed.
+  ASSERT_TRUE(WaitUntil([&] { return emulator.Register(5).Takes() >= 3 && MemoHas(probe + "InLine"); }, 10s));
   dialog.btnStopTest->click();
-  for (const QString& line : Memo()) EXPECT_EQ(line, "Testing for ECR 5 at speed 9600 ... InLine");
+  for (const QString& line : Memo()) EXPECT_TRUE(line.startsWith(probe)) << line.toStdString();
 }
 
 TEST_F(RegisterSearchTest, ARegisterSwitchedOffLeavesTheListAfterTenRefreshes) {

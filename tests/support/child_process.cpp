@@ -7,8 +7,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <fstream>
 #include <string_view>
 #include <system_error>
+#include <thread>
 
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait_until.h"
@@ -20,10 +23,10 @@ namespace {
 
 std::string_view VariableName(std::string_view entry) { return entry.substr(0, entry.find('=')); }
 
-// The test process's environment with the options' entries applied.
-std::vector<std::string> ChildEnvironment(const std::vector<std::string>& changes) {
+// The test process's environment (or none) with the options' entries applied.
+std::vector<std::string> ChildEnvironment(const std::vector<std::string>& changes, bool inherit) {
   std::vector<std::string> environment;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
+  for (char** entry = inherit ? environ : nullptr; entry != nullptr && *entry != nullptr; ++entry) {
     bool changed = false;
     for (const std::string& change : changes) changed = changed || VariableName(change) == VariableName(*entry);
     if (!changed) environment.emplace_back(*entry);
@@ -93,14 +96,33 @@ int UnreadPipe() {
   return ends[1];
 }
 
+// The signals a process catches, from the SigCgt line of its status.
+std::uint64_t CaughtSignals(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.starts_with("SigCgt:")) return std::stoull(line.substr(7), nullptr, 16);
+  }
+  return 0;
+}
+
 }  // namespace
+
+std::vector<std::string> CronEnvironment(const std::filesystem::path& home) {
+  std::vector<std::string> environment{"HOME=" + home.string(), "LOGNAME=root", "SHELL=/bin/sh",
+                                       "PATH=/usr/bin:/bin"};
+  for (const char* name : {"TSAN_OPTIONS", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+    if (const char* value = std::getenv(name)) environment.push_back(std::string(name) + "=" + value);
+  }
+  return environment;
+}
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                            ChildProcessOptions options)
     : outputFile_(options.outputClosed ? std::filesystem::path() : options.outputFile) {
   std::vector<std::string> argv{program};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
-  std::vector<std::string> environment = ChildEnvironment(options.environment);
+  std::vector<std::string> environment = ChildEnvironment(options.environment, options.inheritEnvironment);
   std::vector<char*> argPointers = PointersTo(argv);
   std::vector<char*> envPointers = PointersTo(environment);
 
@@ -170,5 +192,50 @@ void ChildProcess::Kill() {
 }
 
 std::string ChildProcess::Output() const { return outputFile_.empty() ? std::string() : ReadWholeFile(outputFile_); }
+
+std::vector<StartMoment> StartMoments() {
+  std::vector<StartMoment> moments;
+  for (int delayMs = 0; delayMs <= 24; delayMs += 2) moments.push_back({false, delayMs});
+  for (const int delayMs : {40, 80}) moments.push_back({false, delayMs});
+  for (const int delayMs : {0, 1, 5, 20}) moments.push_back({true, delayMs});
+  return moments;
+}
+
+SignalledStart SignalAtMoment(ChildProcess& process, StartMoment moment, const std::filesystem::path& mainsFirstFile,
+                              std::chrono::milliseconds timeout) {
+  if (moment.fromMain && !process.WaitUntilCatching(SIGTERM, timeout)) return {};
+  std::this_thread::sleep_for(std::chrono::milliseconds(moment.delayMs));
+  ::kill(process.Pid(), SIGTERM);
+  SignalledStart result;
+  result.exit = process.WaitForExit(timeout);
+  result.beforeMain = !moment.fromMain && result.exit == 128 + SIGTERM && !std::filesystem::exists(mainsFirstFile);
+  return result;
+}
+
+bool ChildProcess::WaitUntilCatching(int signalNumber, std::chrono::milliseconds timeout) {
+  const std::uint64_t bit = std::uint64_t{1} << (signalNumber - 1);
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  // Asked closely: the moment matters to the tests that signal right after it.
+  while (!Poll()) {
+    if ((CaughtSignals(pid_) & bit) != 0) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return false;
+}
+
+std::optional<int> ChildProcess::SignalUntilEnded(int signalNumber, const std::vector<int>& andThen,
+                                                  std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  std::size_t next = 0;
+  // Poll reaps the process once it has ended; until then its id is still its own (a process
+  // that has ended and is not reaped yet takes the signal without effect).
+  for (int signal = signalNumber; !Poll() && std::chrono::steady_clock::now() < deadline;) {
+    ::kill(pid_, signal);
+    if (!andThen.empty()) signal = andThen[next++ % andThen.size()];
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return WaitForExit(std::chrono::milliseconds(0));
+}
 
 }  // namespace ecr

@@ -190,10 +190,11 @@ TEST_F(ClientMainWindowTest, NotReadyDialogCancelAbandonsTheFile) {
     WriteFile(in_ + "late.INP", "S,4,______,_,__;x;\n");
     Identify();
     Next();
+    // Before the sale line goes out: the reply to the opening sends it, and its wait begins.
+    const auto sent = std::chrono::steady_clock::now();
     Reply(1, 4, 0);
     Next();
     TfmTimeOut& dialog = Window().NotReadyDialog();
-    const auto sent = std::chrono::steady_clock::now();
     ASSERT_TRUE(WaitUntil([&] { return dialog.isVisible(); }, 15000));
     EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(900));  // TimeOut 1 s
     EXPECT_EQ(dialog.Lbl->text(), "Cash Register 4 not ready.\nFile: late.INP");

@@ -9,6 +9,7 @@
 #include "foundation/settings_store.h"
 #include "server/client_message.h"
 #include "tests/support/child_process.h"
+#include "tests/support/wait_until.h"
 #include "tests/text_client/child_process.h"
 #include "tests/text_client/poll_loop.h"
 #include "tests/text_client/temp_folder.h"
@@ -46,12 +47,25 @@ protected:
         store.Save();
     }
 
-    std::unique_ptr<ChildProcess> Start(const std::vector<std::string>& arguments = {}) {
-        // The test's folder is the copies' runtime folder, as a desktop session has one.
-        return std::make_unique<ChildProcess>(
-            program_, arguments,
-            std::vector<std::string>{"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + folder_.Path()});
+    // The test's folder is the copies' runtime folder, as a desktop session has one.
+    std::vector<std::string> Environment(const std::vector<std::string>& extra = {}) const {
+        std::vector<std::string> environment{"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + folder_.Path()};
+        environment.insert(environment.end(), extra.begin(), extra.end());
+        return environment;
     }
+
+    std::unique_ptr<ChildProcess> Start(const std::vector<std::string>& arguments = {}) {
+        return std::make_unique<ChildProcess>(program_, arguments, Environment());
+    }
+
+    // The copy as a test signals it, its output in the folder.
+    std::unique_ptr<ecr::ChildProcess> StartCopy(const std::vector<std::string>& extra = {}) {
+        return std::make_unique<ecr::ChildProcess>(
+            program_, std::vector<std::string>{},
+            ecr::ChildProcessOptions{.environment = Environment(extra), .outputFile = folder_.Path() + "output.txt"});
+    }
+
+    std::string Log() const { return ReadFile(folder_.Path() + "wexhaven.log"); }
 
     // Waits for the connection and answers the identification with `version`.
     void Identify(const std::string& version) {
@@ -140,6 +154,64 @@ TEST_F(WexhavenProcessTest, EachRequestToEndClosesAndKeepsAFileWithLinesToSell) 
             EXPECT_TRUE(std::filesystem::is_empty(out_));
             std::filesystem::remove(in_ + "day.INP");
         }
+    }
+}
+
+// Where the keep-awake binding fails, two error boxes hold the start, one after the other.
+// A close request with a wrong password is answered meanwhile and changes nothing; a
+// request to end (a signal, or a close request with the system password) rejects the box
+// that shows and the one after it, the start goes on, and the program ends.
+TEST_F(WexhavenProcessTest, TheBoxesOfAFailedKeepAwakeBindingGiveWayToARequestToEnd) {
+    for (const std::string request : {"SIGTERM", "-Q:secret"}) {
+        SCOPED_TRACE(request);
+        std::filesystem::remove(folder_.Path() + "wexhaven.log");
+        auto client = StartCopy({"ECR_KEEP_AWAKE_LIBRARY=libno-such-keep-awake-library.so.0"});
+        // Answered from the event loop of the first box: the only one before the window exists.
+        ASSERT_TRUE(support::WaitUntil([&] { return Start({"-Q:wrong"})->WaitForExit(kExitTimeoutMs) == 0; },
+                                       std::chrono::milliseconds(kStartTimeoutMs)))
+            << Log() << client->Output();
+        EXPECT_TRUE(client->Running());
+        EXPECT_EQ(Log().find("Keep-awake request failed"), std::string::npos) << "the window is not made yet";
+        if (request == "SIGTERM") {
+            ASSERT_EQ(::kill(client->Pid(), SIGTERM), 0);
+        } else {
+            EXPECT_EQ(Start({request})->WaitForExit(kExitTimeoutMs), 0);
+        }
+        EXPECT_EQ(client->WaitForExit(std::chrono::milliseconds(kExitTimeoutMs)), 0) << Log() << client->Output();
+        EXPECT_NE(Log().find("wexhaven: Keep-awake request failed: libno-such-keep-awake-library.so.0"),
+                  std::string::npos)
+            << Log();
+    }
+}
+
+// A signal that comes while the program starts, from the first moment of its main on, is
+// kept: the start goes on, then the program ends with status 0 (it logs nothing). One that
+// comes before main ran ends the process before it has done anything (no log yet).
+TEST_F(WexhavenProcessTest, ASignalAtAnyMomentOfTheStartIsKeptOnceMainBegan) {
+    for (const StartMoment moment : StartMoments()) {
+        SCOPED_TRACE(::testing::Message() << "SIGTERM " << moment.delayMs << " ms after "
+                                          << (moment.fromMain ? "main began" : "the start"));
+        std::filesystem::remove(folder_.Path() + "wexhaven.log");
+        auto client = StartCopy();
+        const SignalledStart signalled = SignalAtMoment(*client, moment, folder_.Path() + "wexhaven.log",
+                                                        std::chrono::milliseconds(kStartTimeoutMs));
+        ASSERT_TRUE(signalled.exit.has_value()) << client->Output();
+        if (!signalled.beforeMain) {
+            EXPECT_EQ(signalled.exit, 0) << Log() << client->Output();
+        }
+    }
+}
+
+// Once the close has begun, the signals that follow never end the program by the signal.
+TEST_F(WexhavenProcessTest, SignalsThatFollowTheFirstNeverEndItByTheSignal) {
+    for (int trial = 0; trial < 3; ++trial) {
+        SCOPED_TRACE(::testing::Message() << "trial " << trial);
+        auto client = StartCopy();
+        Identify("v1.0.21.1");  // it runs: connected and identified
+        EXPECT_EQ(client->SignalUntilEnded(SIGTERM, {SIGTERM, SIGINT, SIGHUP},
+                                           std::chrono::milliseconds(kStartTimeoutMs)),
+                  0)
+            << client->Output();
     }
 }
 

@@ -1,11 +1,12 @@
 // The system's requests to end on the event loop: the program's handler runs on the main
-// thread; a request that comes before the handler is set is kept, and a box that holds the
-// start up is dismissed meanwhile.
+// thread; a request that comes before the handler is set is kept, and every box that holds
+// the start up, open or shown later, is dismissed meanwhile.
 #include "foundation/widgets/termination_signal_host.h"
 
 #include <signal.h>
 
 #include <QDialog>
+#include <QMessageBox>
 #include <QTimer>
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
@@ -51,6 +52,59 @@ TEST(TerminationSignalHost, ARequestBeforeTheHandlerDismissesTheBoxAndWaitsForTh
   host.SetHandler([&calls] { ++calls; });
   EXPECT_EQ(calls, 1);  // at once, not at the next request
   EXPECT_FALSE(host.RequestKept());
+}
+
+// What a start does: one box after another. Each is shown modal, bounded should it not be
+// rejected; true when it was.
+bool RejectedAtOnce(QDialog& box) {
+  bool rejected = false;
+  QObject::connect(&box, &QDialog::rejected, [&rejected] { rejected = true; });
+  QTimer::singleShot(kWaitMs, &box, &QDialog::accept);
+  box.exec();
+  return rejected;
+}
+
+// The first box is rejected by the request, the second one shows after it and is rejected
+// as well, a message box too: the start goes on through all of them.
+TEST(TerminationSignalHost, AKeptRequestRejectsEveryBoxOfTheStartAlsoThoseShownLater) {
+  for (const bool bySignal : {true, false}) {
+    SCOPED_TRACE(bySignal ? "a signal" : "another request to end");
+    TerminationSignalHost host;
+    QDialog first;
+    QTimer::singleShot(0, [&host, bySignal] {
+      if (bySignal) {
+        ::raise(SIGTERM);
+      } else {
+        host.RequestEnd();
+      }
+    });
+    EXPECT_TRUE(RejectedAtOnce(first));
+    EXPECT_TRUE(host.RequestKept());
+    QDialog second;
+    EXPECT_TRUE(RejectedAtOnce(second));
+    QMessageBox third(QMessageBox::Critical, "caption", "Function sd_bus_open_system not defined");
+    EXPECT_TRUE(RejectedAtOnce(third));
+
+    int calls = 0;
+    host.SetHandler([&calls] { ++calls; });
+    EXPECT_EQ(calls, 1);
+    host.RequestEnd();  // with the handler set: at once
+    EXPECT_EQ(calls, 2);
+  }
+}
+
+// The program takes the signals at the first moment of main and gives them to the host
+// later; a signal that came before any event loop ran reaches the handler as it is set.
+TEST(TerminationSignalHost, ASignalTakenBeforeTheHostIsHandedToTheHandler) {
+  TerminationSignals taken;
+  ::raise(SIGTERM);
+  TerminationSignalHost host(taken);
+  int calls = 0;
+  host.SetHandler([&calls] { ++calls; });
+  EXPECT_EQ(calls, 1);
+  EXPECT_FALSE(host.RequestKept());
+  ::raise(SIGINT);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return calls == 2; }, kWaitMs));
 }
 
 }  // namespace
