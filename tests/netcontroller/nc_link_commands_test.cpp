@@ -5,10 +5,13 @@
 
 #include <time.h>
 
+#include <algorithm>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "netcontroller/link/com_reader.h"
 #include "tests/netcontroller/nc_link_fixture.h"
 
 namespace ecr::test {
@@ -137,24 +140,42 @@ TEST_F(NcLinkCommands, AnIdentifyReplyWithZeroBytesInsideIsReadWhole) {
       {"zero flag cut before the code", zeroFlag, 8},
       {"zero after the flag cut after it", zeroAfterFlag, 8},
   };
-  int ecr = 1;
+  // The rest follows this much after the first piece, well inside the reader's wait for it.
+  constexpr auto kRestGap = 20ms;
+  int ecr = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    nc_.ClearRecord();
-    events_.Clear();
-    controller_.SendIdentify();
-    ASSERT_TRUE(nc_.WaitForCommands("IDENTIFY", 1, 5s));
-    nc_.SendRaw(c.reply.substr(0, c.cut));
-    if (c.cut < c.reply.size()) {
-      std::this_thread::sleep_for(20ms);
-      nc_.SendRaw(c.reply.substr(c.cut));
+    // A loaded machine may hold the test up between the two pieces until the reader's wait
+    // for the rest is over: such a try shows nothing about the reader and is made again.
+    for (int attempt = 1;; ++attempt) {
+      ecr = ecr % 16 + 1;
+      const std::string inLine = "EcrInLine " + std::to_string(ecr) + " 1234567 0";
+      nc_.ClearRecord();
+      events_.Clear();
+      controller_.SendIdentify();
+      ASSERT_TRUE(nc_.WaitForCommands("IDENTIFY", 1, 5s));
+      const auto firstPiece = std::chrono::steady_clock::now();
+      nc_.SendRaw(c.reply.substr(0, c.cut));
+      bool restLate = false;
+      if (c.cut < c.reply.size()) {
+        std::this_thread::sleep_for(kRestGap);
+        restLate = std::chrono::steady_clock::now() - firstPiece >=
+                   std::chrono::milliseconds(TComReader::kIdentifyRestWaitMs) - 10ms;
+        nc_.SendRaw(c.reply.substr(c.cut));
+      }
+      // The next frame shows the reader went on; nothing came before it.
+      nc_.SendEcrBlock(ecr, "1234567");
+      if (restLate) {
+        ASSERT_LT(attempt, 20) << "the rest never followed in time";
+        // Whatever the late rest made of the reply is through once the block is.
+        ASSERT_TRUE(WaitUntil([&] { return std::ranges::count(events_.Lines(), inLine) == 1; }, 5s));
+        continue;
+      }
+      ASSERT_TRUE(events_.WaitForCount(1, 5s));
+      EXPECT_EQ(events_.Lines(), Commands{inLine});
+      EXPECT_EQ(nc_.ReceivedCommands(), Commands{"IDENTIFY"});
+      break;
     }
-    // The next frame shows the reader went on; nothing came before it.
-    nc_.SendEcrBlock(ecr, "1234567");
-    ASSERT_TRUE(events_.WaitForCount(1, 5s));
-    EXPECT_EQ(events_.Lines(), Commands{"EcrInLine " + std::to_string(ecr) + " 1234567 0"});
-    EXPECT_EQ(nc_.ReceivedCommands(), Commands{"IDENTIFY"});
-    ++ecr;
   }
 }
 
