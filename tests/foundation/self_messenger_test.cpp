@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/program_path.h"
+#include "tests/support/channel_in_another_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace ecr {
@@ -252,30 +253,16 @@ TEST_F(SelfMessengerTest, AnUnansweredSenderStopsAtTheEndOfItsWaitOrWhenCancelle
 TEST_F(SelfMessengerTest, ACopyKilledWhileTheSenderWaitsCountsAsNotTaken) {
   using namespace std::chrono_literals;
   const std::string program = (folder_ / "app" / "prog").string();
-  int ready[2];
-  ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
-  const pid_t copy = ::fork();
-  ASSERT_GE(copy, 0);
-  if (copy == 0) {
-    auto* leaked = new InstanceChannel(SelfMessageName(program), (folder_ / "run").string());
-    const char opened = leaked->IsOpen() ? 'y' : 'n';
-    (void)!::write(ready[1], &opened, 1);
-    for (;;) ::pause();
-  }
-  ::close(ready[1]);
-  char opened = 0;
-  pollfd entry{ready[0], POLLIN, 0};
-  ASSERT_TRUE(::poll(&entry, 1, 30000) == 1 && ::read(ready[0], &opened, 1) == 1 && opened == 'y');
-  ::close(ready[0]);
+  support::ChannelInAnotherProcess copy(SelfMessageName(program), (folder_ / "run").string());
+  ASSERT_TRUE(copy.Opened());
   // Killed before or while the sender waits: either way it never answers.
-  std::thread killer([copy] {
+  std::thread killer([&copy] {
     std::this_thread::sleep_for(100ms);
-    ::kill(copy, SIGKILL);
+    copy.Kill();
   });
   TSelfMessenger sender(program, (folder_ / "run").string());
   EXPECT_EQ(sender.SendAndAwait(smQuit, "pw", 600s), TSelfMessenger::SendOutcome::NotTaken);
   killer.join();
-  ASSERT_EQ(::waitpid(copy, nullptr, 0), copy);
 }
 
 TEST_F(SelfMessengerTest, MessagesBeforeAHandlerIsSetAreConsumedWithoutEffect) {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "tests/platform/registry_test_folder.h"
+#include "tests/support/channel_in_another_process.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -154,32 +155,15 @@ TEST_F(InstanceChannelTest, WhatAKilledProcessLeavesIsRemovedLater) {
     InstanceChannel probe(Name("dead"), sockets_.string());
     deadSection = probe.SectionPath();
   }
-  // The child opens a channel, reports, and waits to be killed: it never closes it.
-  int ready[2];
-  ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::close(ready[0]);
-    auto* leaked = new InstanceChannel(Name("dead"), sockets_.string());
-    const char opened = leaked->IsOpen() ? 'y' : 'n';
-    (void)!::write(ready[1], &opened, 1);
-    for (;;) ::pause();
-  }
-  ::close(ready[1]);
-  char opened = 0;
-  pollfd entry{ready[0], POLLIN, 0};
-  const bool reported = ::poll(&entry, 1, 30000) == 1 && ::read(ready[0], &opened, 1) == 1;
-  ::close(ready[0]);
-  // While the child lives, its section is held: nobody (no other test process either) may
+  // Another process opens a channel and is killed: it never closes it.
+  support::ChannelInAnotherProcess child(Name("dead"), sockets_.string());
+  // While the process lives, its section is held: nobody (no other test process either) may
   // remove it.
   const bool heldWhileAlive = fs::exists(deadSection);
   for (const auto& file : fs::directory_iterator(sockets_))
     if (file.is_socket()) deadSocket = file.path().string();
-  ::kill(child, SIGKILL);
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(reported && opened == 'y');
+  child.Kill();
+  ASSERT_TRUE(child.Opened());
   ASSERT_TRUE(heldWhileAlive);
   ASSERT_FALSE(deadSocket.empty());
 
