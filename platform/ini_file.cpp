@@ -55,12 +55,19 @@ std::vector<Line> SplitLines(const std::string& content) {
     return lines;
 }
 
+// An editor may begin the file with it; taken for part of the first line, it would hide the
+// first section from every read and make a write add that section again.
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+
+// The file's text without the byte order mark it may begin with.
 std::optional<std::string> ReadWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return std::nullopt;
     std::ostringstream buffer;
     buffer << in.rdbuf();
-    return buffer.str();
+    std::string content = buffer.str();
+    if (content.starts_with(kUtf8ByteOrderMark)) content.erase(0, kUtf8ByteOrderMark.size());
+    return content;
 }
 
 // The section name of a "[Name]" line, or nullopt for any other line.

@@ -8,6 +8,8 @@
 // - a value is the text after the first "=", with surrounding blanks removed and one pair
 //   of enclosing double quotes dropped;
 // - lines starting with ";" or "#" are comments; lines of other shapes are kept but ignored;
+// - a UTF-8 byte order mark at the start of the file is skipped by reads and dropped by
+//   writes;
 // - a missing file, section or key gives the caller's default;
 // - integers are decimal (optional sign) or hexadecimal after "0x" or "$"; text that is no
 //   number (or does not fit 64 bits) counts as absent;

@@ -1,16 +1,9 @@
 #include "text_client/client_settings.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <fstream>
-#include <optional>
-#include <sstream>
 
 #include "foundation/utf8_bytes.h"
-#include "text_client/whole_file.h"
 
 namespace ecr {
 namespace {
@@ -43,43 +36,6 @@ std::string FolderOrDefault(std::string folder, const std::string& fallback) {
     return folder.empty() ? fallback : WithFinalSlash(folder);
 }
 
-// An editor may begin the file with the UTF-8 byte order mark; the profile reader would take
-// it for part of the first line and lose the first section.
-constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
-
-// What follows the byte order mark that the file at `path` begins with; nothing when it
-// has none (or cannot be read).
-std::optional<std::string> TextAfterByteOrderMark(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    const std::string content = text.str();
-    if (!content.starts_with(kUtf8ByteOrderMark)) return std::nullopt;
-    return content.substr(kUtf8ByteOrderMark.size());
-}
-
-// A file in memory holding `text`, for the profile reader to read as a file.
-class MemoryFile {
-public:
-    explicit MemoryFile(std::string_view text) : fd_(::memfd_create("wexhaven-ini", MFD_CLOEXEC)) {
-        if (fd_ >= 0 && !WriteAll(fd_, text)) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-    ~MemoryFile() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    MemoryFile(const MemoryFile&) = delete;
-    MemoryFile& operator=(const MemoryFile&) = delete;
-
-    bool IsOpen() const { return fd_ >= 0; }
-    std::string Path() const { return "/proc/self/fd/" + std::to_string(fd_); }
-
-private:
-    int fd_;
-};
-
 }  // namespace
 
 std::string WithFinalSlash(std::string_view path) {
@@ -95,9 +51,7 @@ ClientSettings DefaultClientSettings(std::string_view programFolder) {
     return settings;
 }
 
-namespace {
-
-ClientSettings ReadSettings(const IniFile& ini, std::string_view programFolder) {
+ClientSettings LoadSettings(const IniFile& ini, std::string_view programFolder) {
     ClientSettings settings = DefaultClientSettings(programFolder);
     settings.Address = Cut255(ini.readString("Server", "Address", settings.Address));
 
@@ -127,21 +81,7 @@ ClientSettings ReadSettings(const IniFile& ini, std::string_view programFolder) 
     return settings;
 }
 
-}  // namespace
-
-ClientSettings LoadSettings(const IniFile& ini, std::string_view programFolder) {
-    if (const std::optional<std::string> text = TextAfterByteOrderMark(ini.path())) {
-        const MemoryFile withoutMark(*text);
-        if (withoutMark.IsOpen()) return ReadSettings(IniFile(withoutMark.Path()), programFolder);
-    }
-    return ReadSettings(ini, programFolder);
-}
-
 bool SaveSettings(IniFile& ini, const ClientSettings& settings) {
-    // The writer would not find the first section behind the mark and add another one.
-    if (const std::optional<std::string> text = TextAfterByteOrderMark(ini.path())) {
-        if (!ReplaceWholeFile(ini.path(), *text)) return false;
-    }
     return ini.writeValues({
         {"Server", "Address", settings.Address},
         {"Server", "Port", std::to_string(settings.Port)},

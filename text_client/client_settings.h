@@ -40,16 +40,14 @@ struct ClientSettings {
 // one).
 ClientSettings DefaultClientSettings(std::string_view programFolder);
 
-// Reads every key; a missing file or key gives the default. A UTF-8 byte order mark at the
-// start of the file is skipped. Port: not a number or outside
-// 0..65535 gives 4999. TimeOut: not a number or outside 1..10000 gives 10. A folder read
+// Reads every key; a missing file or key gives the default (a byte order mark at the start
+// of the file hides nothing). Port: not a number or outside 0..65535 gives 4999. TimeOut: not a number or outside 1..10000 gives 10. A folder read
 // without its final "/" gets one; an empty folder gives the default folder.
 ClientSettings LoadSettings(const IniFile& ini, std::string_view programFolder);
 
 // Writes every key in the order of the sections Server, Directories, Output, Encoding, in
 // one replacement of the file: a kill or a full disk leaves the old file or the new one.
-// A byte order mark at its start is dropped first (in a replacement of its own). False when
-// the file could not be written.
+// False when the file could not be written.
 bool SaveSettings(IniFile& ini, const ClientSettings& settings);
 
 // `path` with a final "/" (unchanged when it has one; "" stays "").

@@ -102,6 +102,21 @@ TEST_F(IniFileTest, WrittenKeyIsUpdatedInPlaceOrAppendedToItsSection) {
               "[Output]\r\nAction=APPEND\r\n");
 }
 
+// An editor may begin the file with a UTF-8 byte order mark: the first section is read all
+// the same, and a write updates it in place instead of adding it again.
+TEST_F(IniFileTest, ByteOrderMarkAtTheStartHidesNoSection) {
+    Put("\xEF\xBB\xBF[Options]\r\nComPort=3\r\n[Output]\r\nAction=APPEND\r\n");
+    IniFile ini(path_);
+    EXPECT_TRUE(ini.sectionExists("Options"));
+    EXPECT_EQ(ini.readInteger("Options", "ComPort", 1), 3);
+    EXPECT_EQ(ini.readString("Output", "Action", "REPLACE"), "APPEND");
+    ASSERT_TRUE(ini.writeInteger("Options", "ComPort", 4));
+    EXPECT_EQ(Get(), "[Options]\r\nComPort=4\r\n[Output]\r\nAction=APPEND\r\n");
+    // Only a mark at the very start is one.
+    Put("\n\xEF\xBB\xBF[Options]\nComPort=3\n");
+    EXPECT_FALSE(ini.sectionExists("Options"));
+}
+
 TEST_F(IniFileTest, LastLineWithoutEndIsClosedBeforeAppending) {
     Put("[Server]\nAddress=1.2.3.4");
     IniFile ini(path_);
