@@ -271,7 +271,7 @@ TEST_F(SerialLine, SendBlockRepeatsANakedBlockEightTimesAtMost) {
   for (const auto& [naks, result] : std::vector<std::pair<int, LinkResult>>{{8, LinkResult::Ok}, {9, LinkResult::Nak}}) {
     SCOPED_TRACE(naks);
     std::string block;
-    ASSERT_EQ(line_.TakeEcr(7, block), LinkResult::Ok);
+    ASSERT_EQ(TakeAnsweringRegister(block), LinkResult::Ok);
     ASSERT_TRUE(emulator_.WaitForFrames("ACK", 1, 5s));
     emulator_.ClearRecord();
     emulator_.Register(7).NakNext(naks);
@@ -286,7 +286,7 @@ TEST_F(SerialLine, EveryTransmissionGetsItsOwnAnswerTime) {
   // Each NAK comes 50 ms after its block, 450 ms in all: far beyond one 200 ms wait, and
   // each well within its own on a loaded machine.
   std::string block;
-  ASSERT_EQ(line_.TakeEcr(7, block), LinkResult::Ok);
+  ASSERT_EQ(TakeAnsweringRegister(block), LinkResult::Ok);
   emulator_.Register(7).NakNext(8).AcknowledgeLate(50ms);
   const auto start = SteadyClock::now();
   EXPECT_EQ(line_.SendBlock("CMD"), LinkResult::Ok);
@@ -331,7 +331,7 @@ TEST_F(SerialLine, GetBlockNaksBadBlocksEightTimesAtMost) {
     EmulatedRegister& reg = emulator_.Register(7);
     reg.Behave().SetResponder([](const std::string&) { return std::string("ANS"); });
     std::string block;
-    ASSERT_EQ(line_.TakeEcr(7, block), LinkResult::Ok);
+    ASSERT_EQ(TakeAnsweringRegister(block), LinkResult::Ok);
     c.script(reg);
     ASSERT_TRUE(emulator_.WaitForFrames("ACK", 1, 5s));
     emulator_.ClearRecord();
@@ -403,7 +403,7 @@ TEST_F(SerialLine, AnUnlistedSpeedHasNoFillCount) {
   EXPECT_THROW(line_.FreeEcr(), std::out_of_range);
   EXPECT_THROW(line_.SendBlock("X"), std::out_of_range);
   std::string block;
-  EXPECT_EQ(line_.TakeEcr(7, block), LinkResult::Ok);
+  EXPECT_EQ(TakeAnsweringRegister(block), LinkResult::Ok);
   EXPECT_NO_THROW(line_.Close());
   EXPECT_FALSE(line_.IsOpen());
 }
