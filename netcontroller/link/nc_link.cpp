@@ -106,6 +106,15 @@ void NcLink::SendIdentify() {
     ++identify_written_;
 }
 
+void NcLink::SendKeepAlive() {
+    // Five seconds without a byte from the controller: the identify answers still owed are
+    // lost. Counted on, they would make every later fence wait for answers that never come,
+    // and the reports after it would be taken for the given-up writes' own.
+    identify_answered_ = identify_written_;
+    for (DeliveryReport* report : {&onl_report_, &inl_report_}) report->FenceAnswered(identify_answered_);
+    SendIdentify();
+}
+
 void NcLink::SendReset() { ResetExchange(); }
 
 bool NcLink::ResetExchangeOf(int ecr) {
@@ -265,15 +274,20 @@ void NcLink::HandleReport(DeliveryReport& report, std::uint8_t status, bool ack,
             if (!awaited || (ownExchange && nc_state_ == 5)) nc_state_ = 0;
             notice.kind = NcNotice::Kind::OnlSended;
             notice.errC = static_cast<std::uint8_t>(status - 1);
+        } else if (!awaited) {
+            // A refusal that no answer awaits refuses nothing written.
+            nc_state_ = 0;
+            raiseError(NcErrorCode{kNcErrorUnexpectedReport, kNcExtErrUnexpectedReport});
         } else {
             raiseError(OnlAnswerRefusal(status));
         }
         return;
     }
     if (!awaited) {
-        // InLine data nobody waits for: the exchange under way is out of step.
+        // A report of InLine data nobody waits for, delivered or refused, is no write's: the
+        // exchange under way is out of step, and no data of its is taken as refused.
         nc_state_ = 0;
-        raiseError(ack ? NcErrorCode{kNcErrorUnexpectedReport, kNcExtErrUnexpectedReport} : InlDataRefusal(status));
+        raiseError(NcErrorCode{kNcErrorUnexpectedReport, kNcExtErrUnexpectedReport});
         return;
     }
     // The data's own exchange, if the link is still in it, moves on; one that the register

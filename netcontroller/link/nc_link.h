@@ -89,6 +89,8 @@ class NcLink {
     void SendStart();
     void SendStop();
     void SendIdentify();
+    // The identify command after five seconds without a byte from the controller.
+    void SendKeepAlive();
     void SendReset();
     bool ResetExchangeOf(int ecr);
     int SendOnlAnswer(int ecr, std::string_view text);

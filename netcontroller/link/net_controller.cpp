@@ -233,7 +233,10 @@ bool TNetController::IdentifyReplyDue() const {
 void TNetController::LinkAlive() { link_state_.store(0); }
 
 void TNetController::KeepAlive() {
-    SendIdentify();
+    {
+        const std::lock_guard lock(lock_);
+        link_.SendKeepAlive();
+    }
     const std::uint8_t state = link_state_.load();
     if (state < 2) link_state_.store(static_cast<std::uint8_t>(state + 1));
 }

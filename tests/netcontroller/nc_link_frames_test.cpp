@@ -143,6 +143,17 @@ TEST_F(NcLinkFrames, EveryFrameRaisesItsEventAndLeavesItsState) {
        0,
        3},
       {"an InLine report nobody waited for", {Bytes(Frame(0x14, 1))}, {"Error 0 20 1"}, 0, 0},
+      // A refusal that no write awaits is no refusal of what the exchange holds.
+      {"an OnLine refusal nobody waited for",
+       {Bytes(Block(3, "12;7;0;;")), Bytes(Frame(0x0D, 20, 0x15))},
+       {"OnlReceived 3 12;7;0;; 0", "Error 3 20 1"},
+       0,
+       3},
+      {"an InLine refusal nobody waited for",
+       {Bytes(Block(3, "1234567")), Call(inlData), Bytes(Frame(0x14, 1)), Bytes(Frame(0x14, 8, 0x15))},
+       {"EcrInLine 3 1234567 0", "InlSended 3 0", "Error 3 20 1"},
+       0,
+       3},
       {"a refused block names its register", {Bytes(Block(4, "12;7;0;;", 252, 0x15))}, {"Error 4 165 0"}, 0, 4},
       {"a block without its LF", {Bytes(Block(3, "1234567")), Bytes("12\x83\x01\x06\x00"s)}, {"EcrInLine 3 1234567 0"}, 0, 3},
       {"a code of no meaning", {Bytes(Block(3, "12;7;0;;")), Bytes(Frame(0x55, 1))}, {"OnlReceived 3 12;7;0;; 0", "Error 3 166 0"}, 0, 3},
@@ -402,6 +413,28 @@ TEST_F(NcLinkFrames, EachGivenUpWriteEndsAtItsOwnFence) {
                                                         "OnlReceived 4 13;8;0;; 0", "OnlReceived 5 14;9;0;; 0",
                                                         "Error 5 150 0"}));
   EXPECT_NE(LogText().find("Late delivery report. Ecr: 4 ACK 1"), std::string::npos) << LogText();
+}
+
+// An identify answer lost on the line: once five seconds have passed without a byte from the
+// controller, no fence waits for it any more, and a later give-up ends at its own fence.
+TEST_F(NcLinkFrames, ALostIdentifyAnswerHoldsBackNoLaterFence) {
+  nc_.SetSilent(true);
+  controller_.SendIdentify();  // its answer never comes
+  ASSERT_TRUE(nc_.WaitForCommands("IDENTIFY", 1, 5s));
+  // The keep-alive after five silent seconds; its answer comes.
+  ASSERT_TRUE(nc_.WaitForCommands("IDENTIFY", 2, 20s));
+  const auto answer = [](int ecr) {
+    return Call([=](TNetController& c) { EXPECT_EQ(c.SendOnlAnswer(ecr, "7;"), 0) << ecr; });
+  };
+  Play({Bytes(kIdentifyAnswer), Bytes(Block(3, "12;7;0;;")), answer(3)});
+  MoveClock(TNetController::kReportWaitMs);
+  ASSERT_TRUE(events_.WaitForCount(2, 5s));
+  ASSERT_TRUE(nc_.WaitForCommands("IDENTIFY", 3, 5s));
+  ASSERT_TRUE(WaitUntil([&] { return controller_.ReportInHand() == 0; }, 5s));
+  Play({Bytes(kIdentifyAnswer), Bytes(Block(4, "13;8;0;;")), answer(4), Bytes(Frame(0x0D, 1))});
+  EXPECT_EQ(events_.Lines(), (std::vector<std::string>{"OnlReceived 3 12;7;0;; 0", "Error 3 20 2",
+                                                        "OnlReceived 4 13;8;0;; 0", "OnlSended 4 0"}));
+  EXPECT_EQ(LogText().find("Late delivery report"), std::string::npos) << LogText();
 }
 
 // A report is done once the handler of its event says so: an answer written while the
