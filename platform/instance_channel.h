@@ -68,8 +68,8 @@ struct InstanceAnswer {
 
 // Where the channels of this user keep their sections and sockets.
 struct InstanceFolders {
-  // The folders to use, the preferred first: a channel binds its socket in the first and
-  // posts to all of them.
+  // The folders to use, the preferred first: a channel binds a socket in each of them, so
+  // that it stays reachable when one goes away, and posts to all of them.
   std::vector<std::string> usable;
   // The folders refused because they are not the user's own or not private, each as
   // "<path>: <why>".

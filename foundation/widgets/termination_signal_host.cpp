@@ -38,13 +38,16 @@ void TerminationSignalHost::OnReadable() {
 }
 
 void TerminationSignalHost::OnRequest() {
-  refusal_.Start();
   if (endSession_) {
+    // The handler decides what becomes of the open boxes: a dialog's own answer to a
+    // rejection (a Cancel) may be what the close must not do.
     // A copy: the handler may end the program and with it this object's handler.
     const std::function<void()> endSession = endSession_;
     endSession();
     return;
   }
+  // Nothing can end the program yet: no box may hold the start meanwhile.
+  refusal_.Start();
   kept_ = true;
 }
 

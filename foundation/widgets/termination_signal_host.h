@@ -5,11 +5,13 @@
 // reaches a window program.
 //
 // Until the program sets its handler (once its start is complete: settings loaded, main
-// window made), a request is kept. From the first request on, every dialog or box that is
-// open or shows later is rejected (DialogRefusal), so that a start that waits in one box
+// window made), a request is kept. From the first kept request on, every dialog or box that
+// is open or shows later is rejected (DialogRefusal), so that a start that waits in one box
 // after another goes on (or gives up), the kept request is handled as soon as the handler
 // is set, and no box holds the close. Without this, a request that comes while the start
-// waits in a box would wait for the user, and the program would not end.
+// waits in a box would wait for the user, and the program would not end. A request that
+// comes once the handler is set leaves the boxes to the handler: rejecting a dialog answers
+// it (a not-ready dialog's rejection is a Cancel), and the close must not answer anything.
 //
 // A program takes the signals at the first moment of its main (TerminationSignals with
 // Lifetime::UntilExit) and hands them to the host once the application object exists; a

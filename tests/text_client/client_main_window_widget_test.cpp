@@ -1,6 +1,7 @@
 #include "text_client/widgets/client_main_window.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <QApplication>
 #include <QLabel>
@@ -15,6 +16,7 @@
 
 #include "foundation/widgets/msg_box.h"
 #include "foundation/widgets/password_dialog.h"
+#include "foundation/widgets/termination_signal_host.h"
 #include "foundation/widgets/tray_stand_in.h"
 #include "server/client_message.h"
 #include "server/receipt_ref.h"
@@ -436,6 +438,31 @@ TEST_F(ClientMainWindowTest, TheEndOfTheSessionClosesWithoutThePasswordAlsoWhile
         window.EndSession();  // closed already: nothing more
         EXPECT_EQ(closed, 1);
     }
+}
+
+// A signal while the not-ready dialog shows, with the handler set as the program sets it:
+// the close takes the dialog down quietly. Nobody cancelled the file: no cancel goes to the
+// server, and the file with a line still to sell stays in the input folder, its line that
+// went out marked as one the register may have.
+TEST_F(ClientMainWindowTest, ASignalWhileTheNotReadyDialogShowsCancelsNothing) {
+    WriteFile(in_ + "day.INP", "S,4,______,_,__;x;\nS,4,______,_,__;y;\n");
+    TerminationSignalHost endRequests;
+    TfmMain& window = Window();
+    endRequests.SetHandler([&window] { window.EndSession(); });
+    int closed = 0;
+    QObject::connect(&window, &TfmMain::Closed, [&closed] { ++closed; });
+    Identify();
+    Next();
+    Reply(1, 4, 0);
+    EXPECT_EQ(Next().Command, 4);
+    TfmTimeOut& dialog = window.NotReadyDialog();
+    ASSERT_TRUE(WaitUntil([&] { return dialog.isVisible(); }, 15000));
+    ::raise(SIGTERM);
+    ASSERT_TRUE(WaitUntil([&] { return closed == 1; }));
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_FALSE(server_.ReadMessage(1000).has_value());  // the connection ends with nothing more
+    EXPECT_EQ(ReadFile(in_ + "day.INP"), "S,4,000000,0,??;x;\nS,4,______,_,__;y;\n");
+    EXPECT_FALSE(std::filesystem::exists(out_ + "day.OUT"));
 }
 
 // On a desktop without a notification area a window of the program's own stands in for the

@@ -93,6 +93,32 @@ TEST(TerminationSignalHost, AKeptRequestRejectsEveryBoxOfTheStartAlsoThoseShownL
   }
 }
 
+// Once the handler is set, a request leaves the open box to it: rejecting a dialog answers
+// it, and a running program's close decides itself how its dialogs go.
+TEST(TerminationSignalHost, ARequestWithTheHandlerSetLeavesTheOpenBoxToTheHandler) {
+  TerminationSignalHost host;
+  QDialog box;
+  bool rejected = false;
+  QObject::connect(&box, &QDialog::rejected, [&rejected] { rejected = true; });
+  bool boxOpenInHandler = false;
+  host.SetHandler([&] {
+    boxOpenInHandler = box.isVisible();
+    box.accept();  // what a close that closes its dialogs its own way does
+  });
+  QTimer::singleShot(0, [] { ::raise(SIGTERM); });
+  QTimer::singleShot(kWaitMs, &box, &QDialog::accept);
+  box.exec();
+  EXPECT_TRUE(boxOpenInHandler);
+  EXPECT_FALSE(rejected);
+  // Nor is a box that shows later rejected.
+  QDialog later;
+  bool laterRejected = false;
+  QObject::connect(&later, &QDialog::rejected, [&laterRejected] { laterRejected = true; });
+  QTimer::singleShot(100, &later, &QDialog::accept);
+  later.exec();
+  EXPECT_FALSE(laterRejected);
+}
+
 // The program takes the signals at the first moment of main and gives them to the host
 // later; a signal that came before any event loop ran reaches the handler as it is set.
 TEST(TerminationSignalHost, ASignalTakenBeforeTheHostIsHandedToTheHandler) {
