@@ -30,6 +30,10 @@ void DeliveryReport::FenceAnswered(std::uint32_t answers) {
     while (!late_.empty() && static_cast<std::int32_t>(answers - late_.front().fenceAnswer) >= 0) late_.pop_front();
 }
 
+void DeliveryReport::MoveFences(std::uint32_t fenceAnswer) {
+    for (LateWrite& late : late_) late.fenceAnswer = fenceAnswer;
+}
+
 void DeliveryReport::EcrLeftMask(int ecr) {
     if (phase_ != Phase::None && ecr_ == ecr) ecr_left_mask_ = true;
     for (LateWrite& late : late_) {

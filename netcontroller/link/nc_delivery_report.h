@@ -75,6 +75,9 @@ class DeliveryReport {
     // Identify answers counted so far: a given-up write whose fence's answer has come can
     // report no more.
     void FenceAnswered(std::uint32_t answers);
+    // The identify answers owed were taken as lost: every given-up write that may still
+    // report is fenced by identify answer number `fenceAnswer` instead.
+    void MoveFences(std::uint32_t fenceAnswer);
 
     // The register of the awaited (or given-up) InLine data left the mask after it was
     // written: its delivery may still be reported, but no answer of that exchange can come.

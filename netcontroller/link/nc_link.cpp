@@ -108,11 +108,16 @@ void NcLink::SendIdentify() {
 
 void NcLink::SendKeepAlive() {
     // Five seconds without a byte from the controller: the identify answers still owed are
-    // lost. Counted on, they would make every later fence wait for answers that never come,
-    // and the reports after it would be taken for the given-up writes' own.
+    // taken as lost. Counted on, a lost one would make every later fence wait for the answer
+    // after its own, and the report of the write after each give-up would be swallowed. A
+    // given-up write that may still report stays fenced, by this identify command: its
+    // report, if the controller was only slow, comes before this command's answer.
+    const bool answersOwed = identify_answered_ != identify_written_;
     identify_answered_ = identify_written_;
-    for (DeliveryReport* report : {&onl_report_, &inl_report_}) report->FenceAnswered(identify_answered_);
     SendIdentify();
+    if (answersOwed) {
+        for (DeliveryReport* report : {&onl_report_, &inl_report_}) report->MoveFences(identify_written_);
+    }
 }
 
 void NcLink::SendReset() { ResetExchange(); }

@@ -89,7 +89,8 @@ class NcLink {
     void SendStart();
     void SendStop();
     void SendIdentify();
-    // The identify command after five seconds without a byte from the controller.
+    // The identify command after five seconds without a byte from the controller: the
+    // identify answers still owed are taken as lost.
     void SendKeepAlive();
     void SendReset();
     bool ResetExchangeOf(int ecr);

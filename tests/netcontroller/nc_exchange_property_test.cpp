@@ -2,10 +2,11 @@
 // client requests (opens, answers, holds, finishes, cancels, SET 5 commands, sale lines,
 // closes and disconnects on two registers) and controller traffic (InLine announcements,
 // OnLine offers, sale requests and notifications, delivery reports that come at once, late or never, with ACK or NAK,
-// refused blocks, noise and frames of no meaning, time passing) against a model of the
-// controller: it answers the PC's commands in order (a report before the answer to any
-// command written after its write), lets the registers' blocks overtake them, and a register
-// whose InLine data was delivered answers with its next block.
+// reports that no write awaits, identify answers lost, refused blocks, noise and frames of
+// no meaning, time passing, with the keep-alive after five silent seconds) against a model
+// of the controller: it answers the PC's commands in order (a report before the answer to
+// any command written after its write), lets the registers' blocks overtake them, and a
+// register whose InLine data was delivered answers with its next block.
 //
 // Invariants, checked at every step:
 // - a client is told 0 for an answer or a SET 5 command only when its own write's report was
@@ -38,6 +39,7 @@
 #include <vector>
 
 #include "foundation/log_file.h"
+#include "netcontroller/link/com_reader.h"
 #include "netcontroller/link/nc_link.h"
 #include "netcontroller/nc_message_header.h"
 #include "netcontroller/requests/nc_request_engine.h"
@@ -56,6 +58,7 @@ constexpr std::uint8_t kOnl = nc::kOnLineReportCode;
 constexpr std::uint8_t kInl = nc::kInLineReportCode;
 constexpr std::uint8_t kAck = 0x06;
 constexpr std::uint8_t kNak = 0x15;
+constexpr std::uint32_t kKeepAliveMs = TComReader::kKeepAliveMs;
 
 // "T<N>;" (a request's text) or "A<N>;" (a register's answer to request N) inside `text`: N,
 // else -1. (Upper case: the code table keeps it as it is both ways.)
@@ -159,6 +162,9 @@ class Rig : public ClientSender {
   // The controller decides the oldest undecided report of this kind (status 1 with ACK, or
   // the status refused), or loses it; then it sends what is due, in order.
   void Report(std::uint8_t code, std::uint8_t status, bool lost) {
+    // See LoseIdentifyAnswer: while the link counts an identify answer that never came, a
+    // lost report would leave it no way to tell the next report from the lost one.
+    if (lost && identify_answer_lost_) return;
     for (Write& write : writes_) {
       if (write.code != code || write.fate != Fate::Undecided) continue;
       write.fate = lost ? Fate::Lost : status == 1 ? Fate::Ack : Fate::Nak;
@@ -167,10 +173,34 @@ class Rig : public ClientSender {
     }
     Flush();
   }
+  // As the reader: after five seconds without a byte the keep-alive, then the reports
+  // given up meanwhile.
   void AdvanceClock(std::uint32_t ms) {
     trace_ += "  " + std::to_string(ms) + " ms\n";
     now_ += ms;
+    if (now_ - last_byte_ > kKeepAliveMs) {
+      // The link takes the identify answers still owed as lost; this controller has lost
+      // them (one that sent them after five silent seconds would end a later fence early).
+      trace_ += "  keep-alive\n";
+      last_byte_ = now_;
+      std::erase_if(replies_, [](const Reply& reply) { return reply.write == kIdentifyReply; });
+      identify_answer_lost_ = false;
+      ++keep_alives_;
+      link_.SendKeepAlive();
+    }
     RaiseGivenUp();
+  }
+  // The controller loses the next identify answer it sends.
+  void LoseIdentifyAnswer() { lose_identify_answer_ = true; }
+  // A report of `code` that no write awaits: only while every write of that code has had its
+  // report (else it would be that write's, as far as anyone on the line can tell).
+  bool StrayReportPossible(std::uint8_t code) const {
+    return std::none_of(writes_.begin(), writes_.end(), [&](const Write& write) { return write.code == code && !write.reached; });
+  }
+  void StrayReport(std::uint8_t code, std::uint8_t status) {
+    if (!StrayReportPossible(code)) return;
+    ++stray_reports_;
+    Feed(Frame(code, status, status == 1 ? kAck : kNak));
   }
 
   // Every report comes and every register answers, until nothing more moves; the reports
@@ -263,6 +293,9 @@ class Rig : public ClientSender {
     RC_CLASSIFY(replies > successes, "a write answered with a failure");
     RC_CLASSIFY(refused_for_report_ > 0, "a write waited for a report");
     RC_CLASSIFY(given_up_ > 0, "a report given up");
+    RC_CLASSIFY(identify_answers_lost_ > 0, "an identify answer lost");
+    RC_CLASSIFY(keep_alives_ > 0 && given_up_ > 0, "a keep-alive after a give-up");
+    RC_CLASSIFY(stray_reports_ > 0, "a report no write awaited");
   }
 
   // ---- what the request processing sends ------------------------------------------------
@@ -315,7 +348,7 @@ class Rig : public ClientSender {
         std::erase_if(answer_due_, [&](const auto& due) { return !InMask(due.first); });
         return;
       case 0x0B: current_ = 0; return;
-      case 0x0C: replies_.push_back(kIdentifyReply); return;
+      case 0x0C: replies_.push_back({kIdentifyReply, now_}); return;
       case 0x0A: break;
       default: return;
     }
@@ -337,7 +370,7 @@ class Rig : public ClientSender {
       }
     }
     writes_.push_back(write);
-    replies_.push_back(writes_.size() - 1);
+    replies_.push_back({writes_.size() - 1, now_});
   }
 
   // A refusal of a report due: there is an earlier write of this kind whose report has not
@@ -361,6 +394,7 @@ class Rig : public ClientSender {
     std::uint8_t status = 1;
     bool reached = false;  // the report came to the link
     bool answerForgotten = false;  // its register left the mask after it was written
+    bool fenceAnswered = false;    // an identify command written after its give-up was answered
   };
   struct Request {
     int client = 0;
@@ -371,8 +405,13 @@ class Rig : public ClientSender {
     bool left = false;  // its client closed the SET or went since
     int replies = 0;
   };
-  // A reply owed by the controller, in order: the report of write i, or kIdentifyReply.
+  // A reply owed by the controller, in order: the report of write i, or kIdentifyReply for
+  // the answer to the identify command written at `at`.
   static constexpr std::size_t kIdentifyReply = static_cast<std::size_t>(-1);
+  struct Reply {
+    std::size_t write = kIdentifyReply;
+    std::uint32_t at = 0;
+  };
 
   bool InMask(int ecr) const { return ecr >= 1 && (mask_ & (1u << (ecr - 1))) != 0; }
   static bool RefusedIntoQueue(std::uint8_t status) { return status == 8 || (status >= 17 && status <= 24); }
@@ -406,9 +445,19 @@ class Rig : public ClientSender {
   // The controller's replies, in order, as far as the next undecided report.
   void Flush() {
     while (!replies_.empty()) {
-      const std::size_t next = replies_.front();
+      const std::size_t next = replies_.front().write;
       if (next == kIdentifyReply) {
+        const std::uint32_t at = replies_.front().at;
         replies_.pop_front();
+        if (IdentifyAnswerLost()) continue;
+        // A write given up by `at` (at its give-up time at the latest) had its fence
+        // written by then: answered, once no identify command of that time is still owed.
+        const bool earlierOwed = std::any_of(replies_.begin(), replies_.end(), [&](const Reply& reply) {
+          return reply.write == kIdentifyReply && reply.at <= at;
+        });
+        for (Write& write : writes_) {
+          if (!earlierOwed && at >= write.at + nc::DeliveryReport::kReportWaitMs) write.fenceAnswered = true;
+        }
         Feed("NC0001\x01\x01" + Frame(0x0C, 1, kAck));
         continue;
       }
@@ -424,6 +473,23 @@ class Rig : public ClientSender {
     }
   }
 
+  // An identify answer is lost only where the link can still tell the reports apart: not
+  // while a write whose report was lost may still be fenced (with both its report and its
+  // fence's answer lost, the next write's report is, on the line, that write's late report,
+  // as reports name no register); and no report is lost afterwards until the keep-alive has
+  // set the link's count right.
+  bool IdentifyAnswerLost() {
+    if (!lose_identify_answer_) return false;
+    const bool lostReportFenced =
+        std::any_of(writes_.begin(), writes_.end(), [](const Write& write) { return write.fate == Fate::Lost && !write.fenceAnswered; });
+    if (lostReportFenced) return false;
+    trace_ += "  an identify answer lost\n";
+    lose_identify_answer_ = false;
+    identify_answer_lost_ = true;
+    ++identify_answers_lost_;
+    return true;
+  }
+
   void RaiseGivenUp() {
     for (;;) {
       const nc::NcNotice notice = link_.TakeGivenUpReport();
@@ -436,6 +502,7 @@ class Rig : public ClientSender {
   // As the reader: reports given up first, then the frame.
   void Feed(const std::string& frame) {
     trace_ += "  controller: " + support::Printable(frame) + "\n";
+    last_byte_ = now_;
     RaiseGivenUp();
     Raise(link_.HandleFrame(frame));
   }
@@ -458,6 +525,7 @@ class Rig : public ClientSender {
   LogFile log_{dir_.File("lontaros.log")};
   nc::NcServerSettings settings_;
   std::uint32_t now_ = 1'000'000;
+  std::uint32_t last_byte_ = now_;  // when the controller's last frame came
   nc::NcLink link_{[this](std::string_view bytes) { Written(bytes); }, [this] { return now_; },
                    [](const std::string&) {}};
   LinkCommands commands_{link_, *this};
@@ -468,7 +536,9 @@ class Rig : public ClientSender {
   std::uint16_t mask_ = 0;
   int current_ = 0;
   std::vector<Write> writes_;
-  std::deque<std::size_t> replies_;
+  std::deque<Reply> replies_;
+  bool lose_identify_answer_ = false;  // the next one it sends
+  bool identify_answer_lost_ = false;  // and the keep-alive has not come since
   std::map<int, int> answer_due_;  // register -> the request its next block answers
   std::set<int> answered_;         // requests whose register's answer was sent
   std::map<int, int> exchange_no_;
@@ -481,6 +551,9 @@ class Rig : public ClientSender {
   int successes_ = 0;
   int refused_for_report_ = 0;
   int given_up_ = 0;
+  int identify_answers_lost_ = 0;
+  int keep_alives_ = 0;
+  int stray_reports_ = 0;
   std::string violations_;
   std::string trace_;  // what passed the line, for a failure's message
 };
@@ -694,6 +767,21 @@ struct LoseReport : Played {
   std::uint8_t code = *rc::gen::element(kOnl, kInl);
 };
 
+struct LoseIdentifyAnswer : Played {
+  void Play(Rig& rig) const override { rig.LoseIdentifyAnswer(); }
+  void show(std::ostream& os) const override { os << "an identify answer lost"; }
+};
+
+// A report that no write awaits: ACK or a refusal.
+struct StrayReport : Played {
+  void Play(Rig& rig) const override { rig.StrayReport(code, status); }
+  void show(std::ostream& os) const override {
+    os << (code == kOnl ? "answer" : "InLine") << " report " << int{status} << " that no write awaits";
+  }
+  std::uint8_t code = *rc::gen::element(kOnl, kInl);
+  std::uint8_t status = *rc::gen::element<std::uint8_t>(1, 8, 20);
+};
+
 // Noise (an end byte alone) or a frame of no meaning.
 struct Noise : Played {
   void Play(Rig& rig) const override { rig.Raw(unknownCode ? Frame(0x55, 1, kAck) : std::string(1, '\0')); }
@@ -716,7 +804,8 @@ RC_GTEST_PROP(NcExchangeProperty, EveryReplyIsItsOwnWritesAndNothingIsWrittenTwi
                                                      QueueCommand, QueueCommand, QueueSale, PlainRequest, Announce,
                                                      Announce, SaleBlock,
                                                      OfferBlock, OfferBlock, OfferBlock, NotifyBlock, ReportStep,
-                                                     ReportStep, ReportStep, LoseReport, RefusedBlock, Noise, Time>());
+                                                     ReportStep, ReportStep, LoseReport, LoseIdentifyAnswer,
+                                                     StrayReport, RefusedBlock, Noise, Time>());
   rig.Drain();
   rig.CheckState();
   rig.CheckEveryWrittenRequestAnswered();

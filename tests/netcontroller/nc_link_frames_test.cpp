@@ -437,6 +437,28 @@ TEST_F(NcLinkFrames, ALostIdentifyAnswerHoldsBackNoLaterFence) {
   EXPECT_EQ(LogText().find("Late delivery report"), std::string::npos) << LogText();
 }
 
+// A controller only slow, not losing anything: the keep-alive takes the fence's answer as
+// lost, yet the given-up answer's report that comes after it is still that answer's, not
+// the one's written after the keep-alive, whose own report ends it.
+TEST_F(NcLinkFrames, AReportSlowerThanTheKeepAliveStaysItsOwnWrites) {
+  nc_.SetSilent(true);
+  const auto answer = [](int ecr) {
+    return Call([=](TNetController& c) { EXPECT_EQ(c.SendOnlAnswer(ecr, "7;"), 0) << ecr; });
+  };
+  Play({Bytes(Block(3, "12;7;0;;")), answer(3)});
+  MoveClock(TNetController::kReportWaitMs);
+  ASSERT_TRUE(events_.WaitForCount(2, 5s));
+  ASSERT_TRUE(nc_.WaitForCommands("IDENTIFY", 1, 5s));  // the fence
+  ASSERT_TRUE(nc_.WaitForCommands("IDENTIFY", 2, 20s));  // the keep-alive
+  ASSERT_TRUE(WaitUntil([&] { return controller_.ReportInHand() == 0; }, 5s));
+  // In order: 3's report, the fence's answer, the keep-alive's answer, 4's refusal.
+  Play({Bytes(Block(4, "13;8;0;;")), answer(4), Bytes(Frame(0x0D, 1)), Bytes(kIdentifyAnswer),
+        Bytes(kIdentifyAnswer), Bytes(Frame(0x0D, 8, 0x15))});
+  EXPECT_EQ(events_.Lines(), (std::vector<std::string>{"OnlReceived 3 12;7;0;; 0", "Error 3 20 2",
+                                                        "OnlReceived 4 13;8;0;; 0", "Error 4 150 0"}));
+  EXPECT_NE(LogText().find("Late delivery report. Ecr: 3 ACK 1"), std::string::npos) << LogText();
+}
+
 // A report is done once the handler of its event says so: an answer written while the
 // handler still works waits, so that it cannot slip between the report and what the handler
 // makes of it.
