@@ -686,6 +686,9 @@ INSTANTIATE_TEST_SUITE_P(
                      r.emulator_.ReleaseDeliveries();
                      r.Hears(0, "5/9/4 err 0 [AIY]");
                      r.Hears(1, "5/9/2 err 0 [AIX]");
+                     // The emulator records a command once its reply is written: the client
+                     // may hear the answer first.
+                     ASSERT_TRUE(r.WaitForReceived("INL IX;"));
                      // Nothing reset register 2's announcement before its data went out.
                      const std::vector<std::string> commands = r.emulator_.ReceivedCommands();
                      const auto data = std::find(commands.begin(), commands.end(), "INL IX;");
