@@ -27,6 +27,10 @@ struct Step {
 
 Step Bytes(std::string bytes) { return {std::move(bytes), {}}; }
 Step Call(std::function<void(TNetController&)> call) { return {{}, std::move(call)}; }
+// Register `ecr`'s OnLine offer answered; the link takes the answer.
+Step AnswerOffer(int ecr) {
+  return Call([=](TNetController& c) { EXPECT_EQ(c.SendOnlAnswer(ecr, "7;"), 0) << ecr; });
+}
 
 std::string Block(int ecr, const std::string& block, std::uint8_t status = 1, std::uint8_t ack = 0x06) {
   return "\x0A"s + block + static_cast<char>(0x80 + ecr) + static_cast<char>(status) + static_cast<char>(ack) + '\0';
@@ -399,15 +403,12 @@ TEST_F(NcLinkFrames, TheAnswerAfterALateInLineReportIsAnAnswer) {
 // first's, and the register's answer after it for another register's.)
 TEST_F(NcLinkFrames, EachGivenUpWriteEndsAtItsOwnFence) {
   nc_.SetSilent(true);
-  const auto answer = [](int ecr) {
-    return Call([=](TNetController& c) { EXPECT_EQ(c.SendOnlAnswer(ecr, "7;"), 0) << ecr; });
-  };
-  Play({Bytes(Block(3, "12;7;0;;")), answer(3)});
+  Play({Bytes(Block(3, "12;7;0;;")), AnswerOffer(3)});
   MoveClock(TNetController::kReportWaitMs);
   ASSERT_TRUE(events_.WaitForCount(2, 5s));
   ASSERT_TRUE(WaitUntil([&] { return controller_.ReportInHand() == 0; }, 5s));
-  Play({Bytes(Block(4, "13;8;0;;")), answer(4), Call([](TNetController& c) { c.ForgetReport(4, 0x0D); }),
-        Bytes(kIdentifyAnswer), Bytes(Frame(0x0D, 1)), Bytes(Block(5, "14;9;0;;")), answer(5),
+  Play({Bytes(Block(4, "13;8;0;;")), AnswerOffer(4), Call([](TNetController& c) { c.ForgetReport(4, 0x0D); }),
+        Bytes(kIdentifyAnswer), Bytes(Frame(0x0D, 1)), Bytes(Block(5, "14;9;0;;")), AnswerOffer(5),
         Bytes(Frame(0x0D, 8, 0x15))});
   EXPECT_EQ(events_.Lines(), (std::vector<std::string>{"OnlReceived 3 12;7;0;; 0", "Error 3 20 2",
                                                         "OnlReceived 4 13;8;0;; 0", "OnlReceived 5 14;9;0;; 0",
@@ -423,15 +424,12 @@ TEST_F(NcLinkFrames, ALostIdentifyAnswerHoldsBackNoLaterFence) {
   ASSERT_TRUE(nc_.WaitForCommands("IDENTIFY", 1, 5s));
   // The keep-alive after five silent seconds; its answer comes.
   ASSERT_TRUE(nc_.WaitForCommands("IDENTIFY", 2, 20s));
-  const auto answer = [](int ecr) {
-    return Call([=](TNetController& c) { EXPECT_EQ(c.SendOnlAnswer(ecr, "7;"), 0) << ecr; });
-  };
-  Play({Bytes(kIdentifyAnswer), Bytes(Block(3, "12;7;0;;")), answer(3)});
+  Play({Bytes(kIdentifyAnswer), Bytes(Block(3, "12;7;0;;")), AnswerOffer(3)});
   MoveClock(TNetController::kReportWaitMs);
   ASSERT_TRUE(events_.WaitForCount(2, 5s));
   ASSERT_TRUE(nc_.WaitForCommands("IDENTIFY", 3, 5s));
   ASSERT_TRUE(WaitUntil([&] { return controller_.ReportInHand() == 0; }, 5s));
-  Play({Bytes(kIdentifyAnswer), Bytes(Block(4, "13;8;0;;")), answer(4), Bytes(Frame(0x0D, 1))});
+  Play({Bytes(kIdentifyAnswer), Bytes(Block(4, "13;8;0;;")), AnswerOffer(4), Bytes(Frame(0x0D, 1))});
   EXPECT_EQ(events_.Lines(), (std::vector<std::string>{"OnlReceived 3 12;7;0;; 0", "Error 3 20 2",
                                                         "OnlReceived 4 13;8;0;; 0", "OnlSended 4 0"}));
   EXPECT_EQ(LogText().find("Late delivery report"), std::string::npos) << LogText();
@@ -442,17 +440,14 @@ TEST_F(NcLinkFrames, ALostIdentifyAnswerHoldsBackNoLaterFence) {
 // the one's written after the keep-alive, whose own report ends it.
 TEST_F(NcLinkFrames, AReportSlowerThanTheKeepAliveStaysItsOwnWrites) {
   nc_.SetSilent(true);
-  const auto answer = [](int ecr) {
-    return Call([=](TNetController& c) { EXPECT_EQ(c.SendOnlAnswer(ecr, "7;"), 0) << ecr; });
-  };
-  Play({Bytes(Block(3, "12;7;0;;")), answer(3)});
+  Play({Bytes(Block(3, "12;7;0;;")), AnswerOffer(3)});
   MoveClock(TNetController::kReportWaitMs);
   ASSERT_TRUE(events_.WaitForCount(2, 5s));
   ASSERT_TRUE(nc_.WaitForCommands("IDENTIFY", 1, 5s));  // the fence
   ASSERT_TRUE(nc_.WaitForCommands("IDENTIFY", 2, 20s));  // the keep-alive
   ASSERT_TRUE(WaitUntil([&] { return controller_.ReportInHand() == 0; }, 5s));
   // In order: 3's report, the fence's answer, the keep-alive's answer, 4's refusal.
-  Play({Bytes(Block(4, "13;8;0;;")), answer(4), Bytes(Frame(0x0D, 1)), Bytes(kIdentifyAnswer),
+  Play({Bytes(Block(4, "13;8;0;;")), AnswerOffer(4), Bytes(Frame(0x0D, 1)), Bytes(kIdentifyAnswer),
         Bytes(kIdentifyAnswer), Bytes(Frame(0x0D, 8, 0x15))});
   EXPECT_EQ(events_.Lines(), (std::vector<std::string>{"OnlReceived 3 12;7;0;; 0", "Error 3 20 2",
                                                         "OnlReceived 4 13;8;0;; 0", "Error 4 150 0"}));
