@@ -162,7 +162,7 @@ class Rig : public ClientSender {
   // The controller decides the oldest undecided report of this kind (status 1 with ACK, or
   // the status refused), or loses it; then it sends what is due, in order.
   void Report(std::uint8_t code, std::uint8_t status, bool lost) {
-    // See LoseIdentifyAnswer: while the link counts an identify answer that never came, a
+    // See IdentifyAnswerLost: while the link counts an identify answer that never came, a
     // lost report would leave it no way to tell the next report from the lost one.
     if (lost && identify_answer_lost_) return;
     for (Write& write : writes_) {
